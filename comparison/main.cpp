@@ -1,0 +1,13 @@
+#include "checkfilefrm.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorrel"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    CheckFileFrm window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,14 @@
+#include "dirlistfrm.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brenvale"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    DirListFrm window;
+    window.moveToDesignPosition();
+    window.show();
+    return app.exec();
+}

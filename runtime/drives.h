@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The drives a person would browse, each remembering the folder last opened on it.
+// On Windows these are the drive letters; elsewhere the mounted volumes, the root "/" first.
+class Drives
+{
+public:
+    static QStringList roots();
+    // The drive that holds a folder: the longest root that the folder lies under.
+    static QString driveOf(const QString& folder);
+    // A drive whose root cannot be listed now (unmounted, removed, unreadable) is not ready.
+    static bool isReady(const QString& root);
+    // The folder last opened on a drive, or its root; a remembered folder that has gone gives the root.
+    static QString currentFolder(const QString& root);
+    static void rememberFolder(const QString& folder);
+
+    // Replaces the volumes found on the system, for tests: these roots count as mounted.
+    static void setRootsForTesting(const QStringList& roots);
+};

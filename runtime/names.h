@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Name order of sorted lists: letter case ignored, ties broken by exact code-point order,
+// so the order never depends on the order in which a folder yields its names.
+bool nameLess(const QString& a, const QString& b);
+void sortNames(QStringList& names);
+
+// What a caption shows on screen: a single "&" hidden (it marks the next letter), "&&" as one "&".
+QString shownCaption(const QString& caption);
+
+// Removes the names that hold a line break, which cannot be one line of a list file.
+// Returns how many were removed.
+qsizetype removeNamesWithLineBreaks(QStringList& names);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The printer as the classic runtime presents it: set the font, print lines, end the document.
+// Lines are kept until EndDoc, which lays them out on the system's default printer (no dialog)
+// at the font's line spacing, starting a new page when one is full and cutting long lines at the
+// right margin. A missing, stopped or refusing printer fails with error 482 and prints nothing.
+class Printer
+{
+public:
+    void setFontName(const QString& name) { m_fontName = name; }
+    void setFontSize(double points) { m_fontSize = points; }
+    // Prints a text and ends the line; each CR LF inside the text starts a new line.
+    void Print(const QString& text = {});
+    void EndDoc();
+
+    const QStringList& lines() const { return m_lines; }
+
+private:
+    QString m_fontName;
+    double m_fontSize = 10;
+    QStringList m_lines;
+};

@@ -1,0 +1,29 @@
+#include "textarea.h"
+
+#include <QTextDocument>
+
+using namespace Qt::StringLiterals;
+
+TextArea::TextArea(bool wrap, QWidget* parent)
+    : QPlainTextEdit(parent)
+{
+    setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+    setTabChangesFocus(true);
+}
+
+QString TextArea::Text() const
+{
+    // The raw text keeps every character as typed (non-breaking spaces included); only the
+    // paragraph breaks become line ends.
+    QString text = document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, u"\r\n"_s);
+    return text;
+}
+
+void TextArea::setText(const QString& text)
+{
+    setPlainText(text);
+}

@@ -193,7 +193,9 @@ void DirListFrm::setTabOrder()
 
 void DirListFrm::moveToDesignPosition()
 {
-    move(twips(1065), twips(1950) - menuBar()->sizeHint().height());
+    // move() places the frame; the design places the client area, below the menu bar.
+    const QPoint frameToClient = (geometry().topLeft() - frameGeometry().topLeft()) + centralWidget()->mapTo(this, QPoint(0, 0));
+    move(QPoint(twips(1065), twips(1950)) - frameToClient);
 }
 
 void DirListFrm::Form_Load()

@@ -29,7 +29,7 @@ public:
     // The folder that Get Folder last gathered, ending in a separator.
     const QString& folderPath() const { return FolderPath; }
 
-    // Places the window so that its client area starts where the design puts it.
+    // Places the shown window so that its client area starts where the design puts it.
     void moveToDesignPosition();
 
 private:

@@ -8,7 +8,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Brenvale"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
     DirListFrm window;
-    window.moveToDesignPosition();
     window.show();
+    window.moveToDesignPosition();
     return app.exec();
 }

@@ -52,9 +52,9 @@ int numberFor(QFileDevice::FileError error)
 }
 
 // Devices such as /dev/null have no content to lose and cannot be renamed over: write them directly.
-void writeDevice(const QString& path, const QByteArray& bytes)
+void writeDevice(const QString& path, const QString& devicePath, const QByteArray& bytes)
 {
-    QFile device(path);
+    QFile device(devicePath);
     if (!device.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         saveFailed(path, device.errorString(), numberFor(device.error()));
     if (device.write(bytes) != bytes.size())
@@ -74,7 +74,7 @@ void saveListFile(const QString& path, const QString& text)
         saveFailed(path, u"the folder %1 does not exist"_s.arg(target.absolutePath()), ErrorNumber::PathNotFound);
     const QFileInfo resolved(target.exists() ? target.canonicalFilePath() : path);
     if (resolved.exists() && !resolved.isFile()) {
-        writeDevice(resolved.filePath(), bytes);
+        writeDevice(path, resolved.filePath(), bytes);
         return;
     }
 

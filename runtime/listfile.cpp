@@ -124,5 +124,8 @@ QStringList readListNames(const QString& path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw RunError(ErrorNumber::PathFileAccess, u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
+    // No file name holds a NUL byte, so a file that does is no folder list (an image, a program...).
+    if (bytes.contains('\0'))
+        throw RunError(ErrorNumber::PathFileAccess, u"The file %1 is not a folder list: it holds binary data."_s.arg(path));
     return parseListNames(bytes);
 }

@@ -37,6 +37,9 @@ private slots:
     void missingLists();
     void unreadableListKeepsResult();
     void startTwiceGivesSameResult();
+    void badLists_data();
+    void badLists();
+    void hugeList();
 
     void messages_data();
     void messages();
@@ -318,6 +321,57 @@ void tst_CheckFileFrm::startTwiceGivesSameResult()
     start(m_dir->filePath(u"old"_s), m_dir->filePath(u"new"_s));
     QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), first);
     QCOMPARE(child<Label>(m_window.get(), "Label3")->Caption(), u"2"_s);
+}
+
+void tst_CheckFileFrm::badLists_data()
+{
+    QTest::addColumn<QByteArray>("newList");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("message");
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(char((i * 131 + 7) % 256));
+    QTest::newRow("binary garbage") << garbage << u"kept"_s << u"binary data"_s;
+    QTest::newRow("invalid UTF-8 names") << QByteArray("a.dat\r\nbad\xFF\xFE.iff\r\n\r\n\r\n")
+                                         << u"        bad\uFFFD\uFFFD.iff\r\n"_s << QString();
+}
+
+void tst_CheckFileFrm::badLists()
+{
+    QFETCH(QByteArray, newList);
+    QFETCH(QString, result);
+    QFETCH(QString, message);
+    list(u"old.txt"_s, "a.dat\r\n\r\n\r\n");
+    list(u"new.txt"_s, newList);
+    child<TextArea>(m_window.get(), "NewFiletxt")->setText(u"kept"_s);
+    ModalAnswerer answer;
+    start(m_dir->filePath(u"old"_s), m_dir->filePath(u"new"_s));
+    QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), result);
+    if (message.isEmpty()) {
+        QVERIFY(answer.boxes.isEmpty());
+        return;
+    }
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QVERIFY2(answer.boxes.at(0).prompt.contains(message), qPrintable(answer.boxes.at(0).prompt));
+    QVERIFY(answer.boxes.at(0).prompt.contains(m_dir->filePath(u"new.txt"_s)));
+}
+
+void tst_CheckFileFrm::hugeList()
+{
+    // 200 MB: a million names of 200 bytes, compared against itself plus one new name.
+    QByteArray bytes;
+    bytes.reserve(200 * 1000 * 1000 + 64);
+    const QByteArray filler(186, 'x');
+    for (int i = 0; i < 1000 * 1000; ++i)
+        bytes.append(filler).append(QByteArray::number(100000000 + i)).append(".iff\r\n");
+    list(u"old.txt"_s, bytes);
+    bytes.append("latest.iff\r\n");
+    list(u"new.txt"_s, bytes);
+    bytes.clear();
+    start(m_dir->filePath(u"old"_s), m_dir->filePath(u"new"_s));
+    QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), u"        latest.iff\r\n"_s);
+    QCOMPARE(child<Label>(m_window.get(), "Label2")->Caption(), u"1000001"_s);
+    QCOMPARE(child<Label>(m_window.get(), "Label3")->Caption(), u"1"_s);
 }
 
 void tst_CheckFileFrm::messages_data()

@@ -11,8 +11,10 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QSignalSpy>
 
+#include <cstdio>
 #include <memory>
 #include <sys/stat.h>
 
@@ -45,6 +47,9 @@ private slots:
     void getFolderLeavesOutNamesWithLineBreaks();
     void getFolderOnVanishedFolder();
     void captionWithAmpersand();
+    void vanishedSubfolderInTree();
+    void invalidUtf8NamesAreGathered();
+    void saveOntoImmutableFileKeepsIt();
 
     void rightOne_data();
     void rightOne();
@@ -451,6 +456,59 @@ void tst_DirListFrm::captionWithAmpersand()
     QCOMPARE(path->shownText(), QString(folder + u'/').remove(u'&'));
     click("GetDirCmd");
     QCOMPARE(m_window->folderPath(), folder + u'/');
+}
+
+void tst_DirListFrm::vanishedSubfolderInTree()
+{
+    const QString gone = m_dir->filePath(u"gone"_s);
+    QDir().mkpath(gone);
+    openFolder(m_dir->path());
+    auto* tree = child<DirListBox>(m_window.get(), "Dir1");
+    const int rows = tree->count();
+    QDir(gone).removeRecursively();
+    ModalAnswerer answer;
+    tree->setCurrentRow(rows - 1);
+    QTest::keyClick(tree, Qt::Key_Return);
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY(answer.boxes.at(0).prompt.contains(gone));
+    QCOMPARE(tree->Path(), m_dir->path());
+    QCOMPARE(tree->count(), rows - 1); // the tree shows the folder as it is now
+}
+
+void tst_DirListFrm::invalidUtf8NamesAreGathered()
+{
+    const QByteArray name = QFile::encodeName(m_dir->path()) + "/bad\xFF.iff";
+    writeBytes(m_dir->filePath(u"good.iff"_s), "x");
+    FILE* raw = std::fopen(name.constData(), "w");
+    QVERIFY(raw);
+    std::fclose(raw);
+    openFolder(m_dir->path());
+    click("GetDirCmd");
+    QCOMPARE(items("lstAll").size(), 2);
+    click("cmdRightAll");
+    click("listDirCmd");
+    const QString target = m_dir->filePath(u"list.TXT"_s);
+    ModalAnswerer answer(target);
+    click("SavDir");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).title, u"Request Complete"_s);
+    QCOMPARE(fileBytes(target).count("\r\n"), 4);
+}
+
+void tst_DirListFrm::saveOntoImmutableFileKeepsIt()
+{
+    const QString target = m_dir->filePath(u"held.TXT"_s);
+    writeBytes(target, "kept.dat\r\n\r\n\r\n");
+    if (QProcess::execute(u"chattr"_s, { u"+i"_s, target }) != 0)
+        QSKIP("chattr +i is not available on this file system");
+    auto unlock = qScopeGuard([&] { QProcess::execute(u"chattr"_s, { u"-i"_s, target }); });
+    ModalAnswerer answer(target);
+    click("SavDir");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY(answer.boxes.at(0).prompt.contains(target));
+    QCOMPARE(fileBytes(target), QByteArray("kept.dat\r\n\r\n\r\n"));
 }
 
 void tst_DirListFrm::rightOne_data()

@@ -140,7 +140,24 @@ void tst_ListFile::parse()
 
 void tst_ListFile::readFailures()
 {
-    QVERIFY_THROWS_EXCEPTION(RunError, readListNames(m_dir.filePath(u"missing.txt"_s)));
+    // A list deleted between the existence test and the read.
+    const QString deleted = m_dir.filePath(u"deleted.txt"_s);
+    writeBytes(deleted, "a\r\n");
+    QFile::remove(deleted);
+    try {
+        readListNames(deleted);
+        QFAIL("a deleted list was read");
+    } catch (const RunError& error) {
+        QVERIFY2(error.description().contains(deleted), qPrintable(error.description()));
+    }
+    const QString binary = m_dir.filePath(u"picture.txt"_s);
+    writeBytes(binary, QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    try {
+        readListNames(binary);
+        QFAIL("binary data was read as a list");
+    } catch (const RunError& error) {
+        QVERIFY2(error.description().contains(u"binary"_s), qPrintable(error.description()));
+    }
     try {
         readListNames(m_dir.path());
         QFAIL("a folder was read as a list");

@@ -47,7 +47,8 @@ int main(int argc, char* argv[])
     if (result.size() != added)
         qFatal("the comparison found %lld new names", qlonglong(result.size()));
     const double readAndCompare = bestOf(3, [&] {
-        result = newFileNames(readListNames(dir.filePath(u"old.TXT"_s)), readListNames(dir.filePath(u"new.TXT"_s)));
+        result = newFileNames(
+            readListNames(dir.filePath(u"old.TXT"_s)), readListNames(dir.filePath(u"new.TXT"_s)));
     });
 
     CheckFileFrm window;
@@ -64,16 +65,17 @@ int main(int argc, char* argv[])
     if (shown->blockCount() < added)
         qFatal("the result box holds %d lines", shown->blockCount());
 
-    const QString peer = u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > n.sorted && "
-                         "LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path());
+    const QString peer
+        = u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > n.sorted && "
+          "LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path());
     const double sortComm = shellMs(peer);
 
     report("comparison function (lists in memory)", compare, 300);
     report("reading both lists and comparing", readAndCompare);
     report("whole Start click, result shown", click, 2000);
     report("  peer: sort + sort + comm -13 (LC_ALL=C)", sortComm);
-    std::printf("%-48s %9.1f x   (target >= 3: %s)\n", "  peer time / comparison function", sortComm / compare,
-        sortComm / compare >= 3 ? "met" : "MISSED");
+    std::printf("%-48s %9.1f x   (target >= 3: %s)\n", "  peer time / comparison function",
+        sortComm / compare, sortComm / compare >= 3 ? "met" : "MISSED");
     std::printf("%-48s %9.1f x\n", "  peer time / whole Start click", sortComm / click);
     return 0;
 }

@@ -37,7 +37,8 @@ int main(int argc, char* argv[])
     QDir().mkpath(folder);
     for (int i = 0; i < files; ++i) {
         // Mixed case and an order unlike the sorted one, as a real download folder has.
-        const QByteArray name = QFile::encodeName(folder + u"/%1Object_%2.iff"_s.arg(QChar(i % 2 ? u'a' : u'B')).arg((i * 7919) % files));
+        const QByteArray name = QFile::encodeName(
+            folder + u"/%1Object_%2.iff"_s.arg(QChar(i % 2 ? u'a' : u'B')).arg((i * 7919) % files));
         const int fd = ::open(name.constData(), O_CREAT | O_WRONLY, 0644);
         if (fd >= 0)
             ::close(fd);
@@ -50,17 +51,30 @@ int main(int argc, char* argv[])
     auto* tree = window.findChild<DirListBox*>(u"Dir1"_s);
     auto* all = window.findChild<ListBox*>(u"lstAll"_s);
     auto* text = window.findChild<TextArea*>(u"dirCntTxt"_s);
-    auto click = [&](const char* name) { window.findChild<QPushButton*>(QString::fromLatin1(name))->click(); };
+    auto click
+        = [&](const char* name) { window.findChild<QPushButton*>(QString::fromLatin1(name))->click(); };
 
     double getFolder = 1e300, rightAll = 1e300, listFolder = 1e300, open = 1e300;
     for (int run = 0; run < 3; ++run) {
         tree->setPath(dir.path());
-        open = std::min(open, bestOf(1, [&] { tree->setPath(folder); settle(&window); }));
-        getFolder = std::min(getFolder, bestOf(1, [&] { click("GetDirCmd"); settle(&window); }));
+        open = std::min(open, bestOf(1, [&] {
+            tree->setPath(folder);
+            settle(&window);
+        }));
+        getFolder = std::min(getFolder, bestOf(1, [&] {
+            click("GetDirCmd");
+            settle(&window);
+        }));
         if (all->ListCount() != files)
             qFatal("Get Folder gathered %d names", all->ListCount());
-        rightAll = std::min(rightAll, bestOf(1, [&] { click("cmdRightAll"); settle(&window); }));
-        listFolder = std::min(listFolder, bestOf(1, [&] { click("listDirCmd"); settle(&window); }));
+        rightAll = std::min(rightAll, bestOf(1, [&] {
+            click("cmdRightAll");
+            settle(&window);
+        }));
+        listFolder = std::min(listFolder, bestOf(1, [&] {
+            click("listDirCmd");
+            settle(&window);
+        }));
     }
     const QString listing = text->Text();
     const QString target = dir.filePath(u"list.TXT"_s);

@@ -9,8 +9,7 @@
 
 // Runs an action several times and gives the best time in milliseconds: the figure least disturbed
 // by whatever else the machine is doing.
-template <typename Action>
-double bestOf(int runs, Action&& action)
+template <typename Action> double bestOf(int runs, Action&& action)
 {
     double best = 1e300;
     for (int i = 0; i < runs; ++i) {
@@ -30,7 +29,8 @@ inline double shellMs(const QString& command, int runs = 3)
 inline void report(const char* what, double ms, double targetMs = 0)
 {
     if (targetMs > 0)
-        std::printf("%-48s %9.1f ms   (target < %.0f ms: %s)\n", what, ms, targetMs, ms < targetMs ? "met" : "MISSED");
+        std::printf("%-48s %9.1f ms   (target < %.0f ms: %s)\n", what, ms, targetMs,
+            ms < targetMs ? "met" : "MISSED");
     else
         std::printf("%-48s %9.1f ms\n", what, ms);
     std::fflush(stdout);

@@ -112,16 +112,18 @@ void CheckFileFrm::createControls()
     Label5 = caption(client, u"Label5"_s, u"Number of new files"_s, 9240, 4560, 1455);
     Label4 = caption(client, u"Label4"_s, u"Total number of files"_s, 9120, 3000, 1455);
     Label3 = countBox(client, u"Label3"_s, 9480, 4800, QColor(255, 0, 0));
-    lblNewDir = caption(client, u"lblNewDir"_s, u"Enter New Folder Name"_s, 6000, 600, 1815, u"Name of folder created after"_s);
-    lblOldDir = caption(client, u"lblOldDir"_s, u"Enter Old Folder Name"_s, 2880, 600, 1815, u"Name of folder created before"_s);
+    lblNewDir = caption(client, u"lblNewDir"_s, u"Enter New Folder Name"_s, 6000, 600, 1815,
+        u"Name of folder created after"_s);
+    lblOldDir = caption(client, u"lblOldDir"_s, u"Enter Old Folder Name"_s, 2880, 600, 1815,
+        u"Name of folder created before"_s);
     Label1 = caption(client, u"Label1"_s, u"New Files  Found in the New Folder"_s, 3960, 1800, 3135,
         u"New files added to folder"_s);
     Label1->setFont(designFont(8.25, true));
     LblInfo = place(new Label({}, client), u"LblInfo"_s, 240, 2760, 2175, 3015);
     LblInfo->setWordWrap(true);
 
-    for (QWidget* label : std::initializer_list<QWidget*> { Image1, Label2, Label5, Label4, Label3, lblNewDir,
-             lblOldDir, Label1, LblInfo })
+    for (QWidget* label : std::initializer_list<QWidget*> {
+             Image1, Label2, Label5, Label4, Label3, lblNewDir, lblOldDir, Label1, LblInfo })
         label->lower();
 }
 
@@ -185,12 +187,14 @@ void CheckFileFrm::Command1_Click()
 {
     const QString oldPath = findList(tOldDir->text());
     if (oldPath.isEmpty()) {
-        msgBox(this, u"The file "_s + tOldDir->text() + u" does not exist."_s, MsgButtons::Information, u"Quorrel"_s);
+        msgBox(this, u"The file "_s + tOldDir->text() + u" does not exist."_s, MsgButtons::Information,
+            u"Quorrel"_s);
         return;
     }
     const QString newPath = findList(tNewDir->text());
     if (newPath.isEmpty()) {
-        msgBox(this, u"The file "_s + tNewDir->text() + u" does not exist."_s, MsgButtons::Information, u"Quorrel"_s);
+        msgBox(this, u"The file "_s + tNewDir->text() + u" does not exist."_s, MsgButtons::Information,
+            u"Quorrel"_s);
         return;
     }
 
@@ -239,8 +243,8 @@ void CheckFileFrm::mnuCntnts_Click()
 
 void CheckFileFrm::mnuAbtt_Click()
 {
-    msgBox(this, u"Quorrel, made by the Brenvale and Quorrel team\r\nFebruary 2005\r\n"_s, MsgButtons::Information,
-        u"Quorrel Version 2.0"_s);
+    msgBox(this, u"Quorrel, made by the Brenvale and Quorrel team\r\nFebruary 2005\r\n"_s,
+        MsgButtons::Information, u"Quorrel Version 2.0"_s);
 }
 
 void CheckFileFrm::PrintNewFiles()

@@ -18,12 +18,17 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
-    const struct { const char* name; QImage image; } icons[] = { { "brenvale", folderPicture() }, { "quorrel", gridPicture() } };
+    const struct
+    {
+        const char* name;
+        QImage image;
+    } icons[] = { { "brenvale", folderPicture() }, { "quorrel", gridPicture() } };
     for (int size : { 16, 24, 32, 48, 64, 128, 256 }) {
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(out).arg(size);
         QDir().mkpath(folder);
         for (const auto& icon : icons) {
-            const QImage scaled = icon.image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            const QImage scaled
+                = icon.image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
             if (!scaled.save(QStringLiteral("%1/%2.png").arg(folder, QString::fromLatin1(icon.name))))
                 return 1;
         }

@@ -40,11 +40,11 @@ Control* place(Control* control, const QString& name, int left, int top, int wid
     return control;
 }
 
-QPushButton* button(QWidget* client, const QString& name, const QString& caption, const QRect& twipsRect,
-    const QString& tip)
+QPushButton* button(
+    QWidget* client, const QString& name, const QString& caption, const QRect& twipsRect, const QString& tip)
 {
-    auto* control = place(new QPushButton(caption, client), name, twipsRect.x(), twipsRect.y(), twipsRect.width(),
-        twipsRect.height());
+    auto* control = place(new QPushButton(caption, client), name, twipsRect.x(), twipsRect.y(),
+        twipsRect.width(), twipsRect.height());
     control->setToolTip(tip);
     control->setAutoDefault(false);
     return control;
@@ -85,7 +85,8 @@ void DirListFrm::createControls()
 
     Dlog1 = new CommonDialog(this);
     Dlog1->setObjectName(u"Dlog1"_s);
-    SavDir = button(client, u"SavDir"_s, u"&Save  Folder"_s, { 7560, 6840, 1215, 375 }, u"Saves the listing of files"_s);
+    SavDir = button(
+        client, u"SavDir"_s, u"&Save  Folder"_s, { 7560, 6840, 1215, 375 }, u"Saves the listing of files"_s);
     File1 = place(new FileListBox(client), u"File1"_s, 360, 4440, 2895, 1260);
     Dir1 = place(new DirListBox(client), u"Dir1"_s, 360, 2160, 2895, 1890);
     Drive1 = place(new DriveListBox(client), u"Drive1"_s, 360, 1320, 2175, 315);
@@ -98,12 +99,16 @@ void DirListFrm::createControls()
     dirCntTxt->setFont(designFont(9.75, false));
     GetDirCmd = button(client, u"GetDirCmd"_s, u"&Get Folder"_s, { 4200, 6840, 1215, 375 },
         u"Gets list of files to the all files box"_s);
-    cmdDown = button(client, u"cmdDown"_s, {}, { 10920, 2160, 435, 435 }, u"Changes the order of the selected file down"_s);
+    cmdDown = button(client, u"cmdDown"_s, {}, { 10920, 2160, 435, 435 },
+        u"Changes the order of the selected file down"_s);
     cmdDown->setIcon(QIcon(QPixmap::fromImage(arrowPicture(false))));
-    cmdUp = button(client, u"cmdUp"_s, {}, { 10920, 1560, 435, 435 }, u"Changes the order of the selected file up"_s);
+    cmdUp = button(
+        client, u"cmdUp"_s, {}, { 10920, 1560, 435, 435 }, u"Changes the order of the selected file up"_s);
     cmdUp->setIcon(QIcon(QPixmap::fromImage(arrowPicture(true))));
-    cmdLeftAll = button(client, u"cmdLeftAll"_s, u"<<"_s, { 6960, 2400, 576, 336 }, u"Transfers all  files to all files box"_s);
-    cmdLeftOne = button(client, u"cmdLeftOne"_s, u"<"_s, { 6960, 2040, 576, 336 }, u"Transfers one  file to All  files box"_s);
+    cmdLeftAll = button(client, u"cmdLeftAll"_s, u"<<"_s, { 6960, 2400, 576, 336 },
+        u"Transfers all  files to all files box"_s);
+    cmdLeftOne = button(client, u"cmdLeftOne"_s, u"<"_s, { 6960, 2040, 576, 336 },
+        u"Transfers one  file to All  files box"_s);
     cmdRightAll = button(client, u"cmdRightAll"_s, u">>"_s, { 6960, 1680, 576, 336 },
         u"Transfers all  files to Selected files box"_s);
     cmdRightOne = button(client, u"cmdRightOne"_s, u">"_s, { 6960, 1320, 576, 336 },
@@ -121,7 +126,8 @@ void DirListFrm::createControls()
     Label4 = label(client, u"Label4"_s, u"Files"_s, { 360, 4200, 375, 255 }, u"No Action"_s);
     Label3 = label(client, u"Label3"_s, u"Folder"_s, { 360, 1920, 735, 255 }, u"Selects the folder"_s);
     Label2 = label(client, u"Label2"_s, u"Drive"_s, { 360, 1080, 615, 255 }, u"Selects the drive"_s);
-    lblPath = label(client, u"lblPath"_s, u"Directory Path"_s, { 2640, 240, 1095, 255 }, u"Displays the directory path"_s);
+    lblPath = label(client, u"lblPath"_s, u"Directory Path"_s, { 2640, 240, 1095, 255 },
+        u"Displays the directory path"_s);
     Label1 = label(client, u"Label1"_s, {}, { 2640, 600, 8535, 255 });
     Label1->setBoxed(true);
     Label1->setWordWrap(false);
@@ -131,15 +137,16 @@ void DirListFrm::createControls()
     lblCount = label(client, u"lblCount"_s, {}, { 1080, 6120, 1215, 255 });
     lblCount->setBoxed(true);
     lblCount->setAlignment(Qt::AlignCenter);
-    lblSelected = label(client, u"lblSelected"_s, u"Selected Files"_s, { 8760, 1080, 990, 195 }, u"List of selected files"_s);
+    lblSelected = label(
+        client, u"lblSelected"_s, u"Selected Files"_s, { 8760, 1080, 990, 195 }, u"List of selected files"_s);
     lblAll = label(client, u"lblAll"_s, u"All Files"_s, { 4800, 1080, 525, 195 }, u"List of all files"_s);
 
     lblSelected->fitToCaption();
     lblAll->fitToCaption();
 
     // Labels lie beneath the controls they overlap, as lightweight captions do.
-    for (QWidget* caption : std::initializer_list<QWidget*> { Label5, Image1, Label4, Label3, Label2, lblPath, Label1,
-             lblCount, lblSelected, lblAll })
+    for (QWidget* caption : std::initializer_list<QWidget*> {
+             Label5, Image1, Label4, Label3, Label2, lblPath, Label1, lblCount, lblSelected, lblAll })
         caption->lower();
 }
 
@@ -182,8 +189,8 @@ void DirListFrm::wireEvents()
 
 void DirListFrm::setTabOrder()
 {
-    const QList<QWidget*> order { lstAll, lstSelected, cmdRightOne, cmdRightAll, cmdLeftOne, cmdLeftAll, cmdUp,
-        cmdDown, GetDirCmd, dirCntTxt, listDirCmd, printDirCmd, Drive1, Dir1, File1, SavDir };
+    const QList<QWidget*> order { lstAll, lstSelected, cmdRightOne, cmdRightAll, cmdLeftOne, cmdLeftAll,
+        cmdUp, cmdDown, GetDirCmd, dirCntTxt, listDirCmd, printDirCmd, Drive1, Dir1, File1, SavDir };
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order.at(i), order.at(i + 1));
     for (QWidget* control : order)
@@ -194,13 +201,12 @@ void DirListFrm::setTabOrder()
 void DirListFrm::moveToDesignPosition()
 {
     // move() places the frame; the design places the client area, below the menu bar.
-    const QPoint frameToClient = (geometry().topLeft() - frameGeometry().topLeft()) + centralWidget()->mapTo(this, QPoint(0, 0));
+    const QPoint frameToClient
+        = (geometry().topLeft() - frameGeometry().topLeft()) + centralWidget()->mapTo(this, QPoint(0, 0));
     move(QPoint(twips(1065), twips(1950)) - frameToClient);
 }
 
-void DirListFrm::Form_Load()
-{
-}
+void DirListFrm::Form_Load() { }
 
 void DirListFrm::Drive1_Change()
 {
@@ -229,9 +235,7 @@ void DirListFrm::Dir1_Click()
     Label1->setCaption(withTrailingSeparator(Dir1->Path()));
 }
 
-void DirListFrm::File1_Click()
-{
-}
+void DirListFrm::File1_Click() { }
 
 void DirListFrm::GetDirCmd_Click()
 {
@@ -378,8 +382,8 @@ void DirListFrm::mnuCntnts_Click()
 
 void DirListFrm::mnuAbtt_Click()
 {
-    msgBox(this, u"Brenvale, made by the Brenvale and Quorrel team\r\nFebruary 2005\r\n"_s, MsgButtons::Information,
-        u"Brenvale 2.0"_s);
+    msgBox(this, u"Brenvale, made by the Brenvale and Quorrel team\r\nFebruary 2005\r\n"_s,
+        MsgButtons::Information, u"Brenvale 2.0"_s);
 }
 
 void DirListFrm::mnuExit_Click()

@@ -26,9 +26,9 @@ DriveTable& table()
 
 bool isPseudoFileSystem(const QStorageInfo& volume)
 {
-    static const QSet<QByteArray> pseudo = { "proc", "sysfs", "cgroup", "cgroup2", "devpts", "devtmpfs", "mqueue",
-        "debugfs", "tracefs", "securityfs", "pstore", "bpf", "configfs", "fusectl", "hugetlbfs", "autofs",
-        "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "ramfs" };
+    static const QSet<QByteArray> pseudo = { "proc", "sysfs", "cgroup", "cgroup2", "devpts", "devtmpfs",
+        "mqueue", "debugfs", "tracefs", "securityfs", "pstore", "bpf", "configfs", "fusectl", "hugetlbfs",
+        "autofs", "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "ramfs" };
     if (pseudo.contains(volume.fileSystemType()))
         return true;
     const QString root = volume.rootPath();

@@ -65,7 +65,8 @@ void DirListBox::open(const QString& folder)
 {
     const QFileInfo info(folder);
     if (!info.isDir())
-        throw RunError(ErrorNumber::PathNotFound, u"The folder %1 cannot be opened: it does not exist."_s.arg(folder));
+        throw RunError(
+            ErrorNumber::PathNotFound, u"The folder %1 cannot be opened: it does not exist."_s.arg(folder));
     const QString opened = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
     Drives::rememberFolder(opened);
     if (opened == m_path)
@@ -82,7 +83,7 @@ void DirListBox::fill()
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
     QStringList chain;
-    for (QDir up(m_path);; ) {
+    for (QDir up(m_path);;) {
         chain.prepend(QDir::toNativeSeparators(up.absolutePath()));
         if (up.isRoot() || !up.cdUp())
             break;

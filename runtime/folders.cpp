@@ -5,6 +5,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QRegularExpression>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -16,7 +23,8 @@ QString programFolder()
 void setCurrentFolder(const QString& folder)
 {
     if (!QDir::setCurrent(folder))
-        throw RunError(ErrorNumber::PathNotFound, u"The folder %1 cannot be made the current folder."_s.arg(folder));
+        throw RunError(
+            ErrorNumber::PathNotFound, u"The folder %1 cannot be made the current folder."_s.arg(folder));
 }
 
 QString withTrailingSeparator(const QString& folder)
@@ -59,16 +67,44 @@ QStringList plainFileNames(const QString& pattern)
 
     const QString reason = unreadableReason(folder);
     if (!reason.isEmpty())
-        throw RunError(ErrorNumber::PathNotFound, u"The folder %1 cannot be read: %2."_s.arg(pattern.left(cut), reason));
+        throw RunError(
+            ErrorNumber::PathNotFound, u"The folder %1 cannot be read: %2."_s.arg(pattern.left(cut), reason));
 
-    // QDir::Files without System and Hidden yields regular files and links to them only.
-    const QStringList filters = namePattern.isEmpty() ? QStringList() : QStringList { namePattern };
-    QDirIterator it(folder, filters, QDir::Files | QDir::NoDotAndDotDot);
+    const QRegularExpression match = namePattern.isEmpty()
+        ? QRegularExpression()
+        : QRegularExpression(QRegularExpression::wildcardToRegularExpression(namePattern),
+            QRegularExpression::CaseInsensitiveOption);
+    const auto wanted = [&](const QString& name) {
+        return namePattern.isEmpty() || match.match(name, 0, QRegularExpression::NormalMatch).hasMatch();
+    };
     QStringList names;
+#ifdef Q_OS_UNIX
+    // The folder is read by its bytes: a name that is not valid in the locale's encoding is still a
+    // file the player may need to find, so it is gathered (shown with replacement characters).
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        throw RunError(ErrorNumber::PathNotFound,
+            u"The folder %1 cannot be read: %2."_s.arg(pattern.left(cut), qt_error_string(errno)));
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue; // hidden, and the . and .. entries
+        struct stat info;
+        if (::fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
+            continue; // folders, devices, sockets, FIFOs and broken links are no plain files
+        const QString name = QFile::decodeName(entry->d_name);
+        if (wanted(name))
+            names.append(name);
+    }
+    ::closedir(dir);
+#else
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
-        names.append(it.fileName());
+        if (wanted(it.fileName()))
+            names.append(it.fileName());
     }
+#endif
     return names;
 }
 
@@ -83,7 +119,8 @@ QString findFileIgnoringCase(const QString& path)
         return {};
     const QString wanted = asSpelt.fileName();
     QString found;
-    QDirIterator it(folder.absolutePath(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QDirIterator it(
+        folder.absolutePath(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
         const QString name = it.fileName();

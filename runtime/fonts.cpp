@@ -7,7 +7,8 @@ using namespace Qt::StringLiterals;
 QFont designFont(double points, bool bold)
 {
     QFont font(u"MS Sans Serif"_s);
-    font.setFamilies({ u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Arial"_s, u"Liberation Sans"_s, u"Arimo"_s });
+    font.setFamilies(
+        { u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Arial"_s, u"Liberation Sans"_s, u"Arimo"_s });
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;

@@ -10,8 +10,7 @@
 
 // Runs an action that entered the program from the user. A failure it does not trap itself is shown
 // in an error box here, and the program keeps running: nothing is thrown through Qt's event loop.
-template <typename Action>
-void runGuarded(QWidget* window, Action&& action)
+template <typename Action> void runGuarded(QWidget* window, Action&& action)
 {
     try {
         action();
@@ -28,5 +27,6 @@ void runGuarded(QWidget* window, Action&& action)
 template <typename Sender, typename Signal, typename Window>
 void connectHandler(Sender* sender, Signal signal, Window* window, void (Window::*handler)())
 {
-    QObject::connect(sender, signal, window, [window, handler] { runGuarded(window, [window, handler] { (window->*handler)(); }); });
+    QObject::connect(sender, signal, window,
+        [window, handler] { runGuarded(window, [window, handler] { (window->*handler)(); }); });
 }

@@ -68,7 +68,8 @@ void Label::paintEvent(QPaintEvent* event)
     int flags = int(m_alignment) | Qt::TextShowMnemonic;
     if (m_wordWrap)
         flags |= Qt::TextWordWrap;
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     const QRect area = contentsRect().adjusted(1, 0, -1, 0);
     const int needed = fontMetrics().horizontalAdvance(shownText());
     if (!m_wordWrap && needed > area.width() && area.width() > 0) {

@@ -9,8 +9,7 @@ using namespace Qt::StringLiterals;
 
 ListModel::ListModel(QObject* parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 int ListModel::rowCount(const QModelIndex& parent) const
 {

@@ -33,7 +33,8 @@ QByteArray listFileBytes(const QString& text)
 
 namespace {
 
-[[noreturn]] void saveFailed(const QString& path, const QString& reason, int number = ErrorNumber::PathFileAccess)
+[[noreturn]] void saveFailed(
+    const QString& path, const QString& reason, int number = ErrorNumber::PathFileAccess)
 {
     throw RunError(number, u"The list could not be saved as %1: %2."_s.arg(path, reason));
 }
@@ -71,7 +72,8 @@ void saveListFile(const QString& path, const QString& text)
     if (target.isDir())
         saveFailed(path, u"a folder of that name exists"_s);
     if (!target.absoluteDir().exists())
-        saveFailed(path, u"the folder %1 does not exist"_s.arg(target.absolutePath()), ErrorNumber::PathNotFound);
+        saveFailed(
+            path, u"the folder %1 does not exist"_s.arg(target.absolutePath()), ErrorNumber::PathNotFound);
     const QFileInfo resolved(target.exists() ? target.canonicalFilePath() : path);
     if (resolved.exists() && !resolved.isFile()) {
         writeDevice(path, resolved.filePath(), bytes);
@@ -115,17 +117,21 @@ QStringList readListNames(const QString& path)
     QFile file(path);
     const QFileInfo info(path);
     if (info.isDir())
-        throw RunError(ErrorNumber::PathFileAccess, u"The file %1 could not be read: it is a folder."_s.arg(path));
+        throw RunError(
+            ErrorNumber::PathFileAccess, u"The file %1 could not be read: it is a folder."_s.arg(path));
     if (!file.open(QIODevice::ReadOnly)) {
-        const int number = file.error() == QFileDevice::OpenError && !info.exists() ? ErrorNumber::FileNotFound
-                                                                                     : ErrorNumber::PermissionDenied;
+        const int number = file.error() == QFileDevice::OpenError && !info.exists()
+            ? ErrorNumber::FileNotFound
+            : ErrorNumber::PermissionDenied;
         throw RunError(number, u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
     }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw RunError(ErrorNumber::PathFileAccess, u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
+        throw RunError(ErrorNumber::PathFileAccess,
+            u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
     // No file name holds a NUL byte, so a file that does is no folder list (an image, a program...).
     if (bytes.contains('\0'))
-        throw RunError(ErrorNumber::PathFileAccess, u"The file %1 is not a folder list: it holds binary data."_s.arg(path));
+        throw RunError(ErrorNumber::PathFileAccess,
+            u"The file %1 is not a folder list: it holds binary data."_s.arg(path));
     return parseListNames(bytes);
 }

@@ -28,7 +28,8 @@ void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& prompt, con
 
 void msgBox(QWidget* parent, const QString& prompt, int buttons, const QString& title)
 {
-    const QMessageBox::Icon icon = (buttons & MsgButtons::Information) ? QMessageBox::Information : QMessageBox::NoIcon;
+    const QMessageBox::Icon icon
+        = (buttons & MsgButtons::Information) ? QMessageBox::Information : QMessageBox::NoIcon;
     showBox(parent, icon, prompt, title);
 }
 

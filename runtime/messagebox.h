@@ -13,7 +13,8 @@ constexpr int Information = 64;
 
 // Shows a modal message box with an OK button. The prompt may hold CR LF line ends; the box keeps
 // the prompt exactly as given in its "prompt" property. An empty title gives the program's name.
-void msgBox(QWidget* parent, const QString& prompt, int buttons = MsgButtons::OkOnly, const QString& title = {});
+void msgBox(
+    QWidget* parent, const QString& prompt, int buttons = MsgButtons::OkOnly, const QString& title = {});
 
 // Shows a failure that no handler trapped: critical icon, the program's name as title.
 void showRunError(QWidget* parent, const RunError& error);

@@ -34,7 +34,5 @@ QString shownCaption(const QString& caption)
 
 qsizetype removeNamesWithLineBreaks(QStringList& names)
 {
-    return names.removeIf([](const QString& name) {
-        return name.contains(u'\n') || name.contains(u'\r');
-    });
+    return names.removeIf([](const QString& name) { return name.contains(u'\n') || name.contains(u'\r'); });
 }

@@ -19,7 +19,8 @@ namespace {
 
 [[noreturn]] void printFailed(const QString& printer, const QString& reason)
 {
-    throw RunError(ErrorNumber::PrinterError, printer.isEmpty() ? reason : u"Printing on %1 failed: %2"_s.arg(printer, reason));
+    throw RunError(ErrorNumber::PrinterError,
+        printer.isEmpty() ? reason : u"Printing on %1 failed: %2"_s.arg(printer, reason));
 }
 
 #ifdef BRENVALE_HAVE_CUPS
@@ -40,15 +41,18 @@ void checkQueue(const QString& printer)
     const QString why = cupsOption(dest, "printer-state-message");
     cupsFreeDests(1, dest);
     if (accepting == u"false"_s)
-        printFailed(printer, u"the printer is not accepting jobs%1."_s.arg(why.isEmpty() ? QString() : u" (%1)"_s.arg(why)));
+        printFailed(printer,
+            u"the printer is not accepting jobs%1."_s.arg(why.isEmpty() ? QString() : u" (%1)"_s.arg(why)));
     if (state == u"5"_s)
-        printFailed(printer, u"the printer is stopped (not ready)%1."_s.arg(why.isEmpty() ? QString() : u" (%1)"_s.arg(why)));
+        printFailed(printer,
+            u"the printer is stopped (not ready)%1."_s.arg(why.isEmpty() ? QString() : u" (%1)"_s.arg(why)));
 }
 
 void checkSubmitted(const QString& printer)
 {
     if (cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
-        printFailed(printer, u"the print queue refused the job (%1)."_s.arg(QString::fromUtf8(cupsLastErrorString())));
+        printFailed(printer,
+            u"the print queue refused the job (%1)."_s.arg(QString::fromUtf8(cupsLastErrorString())));
 }
 #else
 void checkQueue(const QString&) { }
@@ -67,7 +71,8 @@ void Printer::EndDoc()
     const QStringList lines = std::exchange(m_lines, {});
     const QPrinterInfo target = QPrinterInfo::defaultPrinter();
     if (target.isNull())
-        printFailed({}, u"No printer is installed. Install a printer and make it the default, then print again."_s);
+        printFailed(
+            {}, u"No printer is installed. Install a printer and make it the default, then print again."_s);
     const QString name = target.printerName();
     checkQueue(name);
 

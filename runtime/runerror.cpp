@@ -4,5 +4,4 @@ RunError::RunError(int number, QString description)
     : m_number(number)
     , m_description(std::move(description))
     , m_what(m_description.toLocal8Bit())
-{
-}
+{ }

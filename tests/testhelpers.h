@@ -18,7 +18,7 @@
 struct SeenBox
 {
     QString title;
-    QString text;   // as shown
+    QString text; // as shown
     QString prompt; // as the program gave it, line ends included
     QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
@@ -52,7 +52,8 @@ private:
         if (!modal)
             return;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            boxes.append({ box->windowTitle(), box->text(), box->property("prompt").toString(), box->icon() });
+            boxes.append(
+                { box->windowTitle(), box->text(), box->property("prompt").toString(), box->icon() });
             box->button(QMessageBox::Ok)->click();
             return;
         }
@@ -78,8 +79,7 @@ private:
     bool m_cancelSave;
 };
 
-template <typename T>
-T* child(QWidget* window, const char* name)
+template <typename T> T* child(QWidget* window, const char* name)
 {
     T* found = window->findChild<T*>(QString::fromLatin1(name));
     if (!found)

@@ -101,8 +101,10 @@ void tst_CheckFileFrm::controls_data()
     row("Label4", { 9120, 3000, 1455, 255 }, u"Total number of files"_s, {});
     row("Label3", { 9480, 4800, 855, 255 }, {}, {});
     row("lblNewDir", { 6000, 600, 1815, 255 }, u"Enter New Folder Name"_s, u"Name of folder created after"_s);
-    row("lblOldDir", { 2880, 600, 1815, 255 }, u"Enter Old Folder Name"_s, u"Name of folder created before"_s);
-    row("Label1", { 3960, 1800, 3135, 255 }, u"New Files  Found in the New Folder"_s, u"New files added to folder"_s);
+    row("lblOldDir", { 2880, 600, 1815, 255 }, u"Enter Old Folder Name"_s,
+        u"Name of folder created before"_s);
+    row("Label1", { 3960, 1800, 3135, 255 }, u"New Files  Found in the New Folder"_s,
+        u"New files added to folder"_s);
     row("LblInfo", { 240, 2760, 2175, 3015 }, {}, {});
 }
 
@@ -114,7 +116,8 @@ void tst_CheckFileFrm::controls()
     QFETCH(QString, tip);
     auto* control = m_window->findChild<QWidget*>(name);
     QVERIFY(control);
-    QCOMPARE(control->geometry(), twipRect(twipsRect.x(), twipsRect.y(), twipsRect.width(), twipsRect.height()));
+    QCOMPARE(
+        control->geometry(), twipRect(twipsRect.x(), twipsRect.y(), twipsRect.width(), twipsRect.height()));
     QCOMPARE(control->toolTip(), tip);
     if (auto* button = qobject_cast<QPushButton*>(control))
         QCOMPARE(button->text(), caption);
@@ -137,7 +140,8 @@ void tst_CheckFileFrm::windowProperties()
     QVERIFY(total->font().bold() && added->font().bold());
     QVERIFY(child<Label>(m_window.get(), "Label1")->font().bold());
     QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->lineWrapMode(), QPlainTextEdit::NoWrap);
-    QCOMPARE(child<QLineEdit>(m_window.get(), "tOldDir")->palette().color(QPalette::Base), QColor(255, 255, 255));
+    QCOMPARE(
+        child<QLineEdit>(m_window.get(), "tOldDir")->palette().color(QPalette::Base), QColor(255, 255, 255));
 }
 
 void tst_CheckFileFrm::tabOrderAndKeys()
@@ -148,7 +152,8 @@ void tst_CheckFileFrm::tabOrderAndKeys()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         seen.append(QApplication::focusWidget()->objectName());
     }
-    QCOMPARE(seen, (QStringList { u"tOldDir"_s, u"tNewDir"_s, u"Command1"_s, u"NewFiletxt"_s, u"tOldDir"_s }));
+    QCOMPARE(
+        seen, (QStringList { u"tOldDir"_s, u"tNewDir"_s, u"Command1"_s, u"NewFiletxt"_s, u"tOldDir"_s }));
 
     auto* startButton = child<QPushButton>(m_window.get(), "Command1");
     startButton->disconnect();
@@ -175,9 +180,11 @@ void tst_CheckFileFrm::menus()
     QCOMPARE(bar.at(1)->text(), u"&Help"_s);
     QStringList file;
     for (QAction* item : bar.at(0)->menu()->actions())
-        file << (item->isSeparator() ? item->objectName() + u"=-"_s : item->objectName() + u'=' + item->text());
-    QCOMPARE(file, (QStringList { u"mnuPrgInfo=P&rogram Information"_s, u"mnuSeparOne=-"_s, u"mnuPrntfldr=&Print"_s,
-                       u"mnuSeparTwo=-"_s, u"mnuExit=E&xit"_s }));
+        file << (item->isSeparator() ? item->objectName() + u"=-"_s
+                                     : item->objectName() + u'=' + item->text());
+    QCOMPARE(file,
+        (QStringList { u"mnuPrgInfo=P&rogram Information"_s, u"mnuSeparOne=-"_s, u"mnuPrntfldr=&Print"_s,
+            u"mnuSeparTwo=-"_s, u"mnuExit=E&xit"_s }));
     QCOMPARE(child<QAction>(m_window.get(), "mnuPrntfldr")->shortcut(), QKeySequence(u"Ctrl+P"_s));
     QStringList help;
     for (QAction* item : bar.at(1)->menu()->actions())
@@ -216,9 +223,10 @@ void tst_CheckFileFrm::start_data()
                                           << u"        new.iff\r\n"_s << u"3"_s << u"1"_s;
     QTest::newRow("same list") << saved << saved << QString() << u"2"_s << u"0"_s;
     QTest::newRow("empty new list: 0, never -2") << saved << QByteArray() << QString() << u"0"_s << u"0"_s;
-    QTest::newRow("empty old list") << QByteArray() << saved << u"        a.dat\r\n        b.dat\r\n"_s << u"2"_s << u"2"_s;
-    QTest::newRow("FOUND reported") << saved << QByteArray("a.dat\r\nFOUND\r\n\r\n\r\n") << u"        FOUND\r\n"_s
-                                    << u"2"_s << u"1"_s;
+    QTest::newRow("empty old list") << QByteArray() << saved << u"        a.dat\r\n        b.dat\r\n"_s
+                                    << u"2"_s << u"2"_s;
+    QTest::newRow("FOUND reported") << saved << QByteArray("a.dat\r\nFOUND\r\n\r\n\r\n")
+                                    << u"        FOUND\r\n"_s << u"2"_s << u"1"_s;
 }
 
 void tst_CheckFileFrm::start()
@@ -246,7 +254,10 @@ void tst_CheckFileFrm::bareNamesAreFoundInProgramFolder()
     const QString newPath = folder + u"/tst-quorrel-new.TXT"_s;
     writeBytes(oldPath, "a\r\n\r\n\r\n");
     writeBytes(newPath, "a\r\nb\r\n\r\n\r\n");
-    auto tidy = qScopeGuard([&] { QFile::remove(oldPath); QFile::remove(newPath); });
+    auto tidy = qScopeGuard([&] {
+        QFile::remove(oldPath);
+        QFile::remove(newPath);
+    });
     start(u"tst-quorrel-old"_s, u"tst-quorrel-new"_s);
     QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), u"        b\r\n"_s);
 }
@@ -383,14 +394,17 @@ void tst_CheckFileFrm::messages_data()
         << u"mnuPrgInfo"_s << u"Quorrel Version 2.0"_s
         << QStringList { u"Before running this program please read the enclosed readme file."_s,
                u"First you have to run the Brenvale.exe to make the folder lists"_s,
-               u"text files. This program will search these file lists for new files added "_s, u"to the Sims Folders."_s,
-               u"Please read the enclosed readme file for instructions."_s, u"No more crashes! Happy Siming!"_s, QString() };
+               u"text files. This program will search these file lists for new files added "_s,
+               u"to the Sims Folders."_s, u"Please read the enclosed readme file for instructions."_s,
+               u"No more crashes! Happy Siming!"_s, QString() };
     QTest::newRow("help") << u"mnuCntnts"_s << u"Help for Quorrel Version 2.0"_s
                           << QStringList { u"Are your Sims tired of crashing and exiting to Desktop?"_s,
                                  u"Or your computer locking up your Sims. Here is the solution"_s,
-                                 u"to get those Sims up and running."_s, u"Detailed help is provided in the enclosed readme file."_s,
+                                 u"to get those Sims up and running."_s,
+                                 u"Detailed help is provided in the enclosed readme file."_s,
                                  u"This program works with Brenvale."_s, u"*"_s, QString() };
-    QTest::newRow("about") << u"mnuAbtt"_s << u"Quorrel Version 2.0"_s << QStringList { u"*"_s, u"February 2005"_s, QString() };
+    QTest::newRow("about") << u"mnuAbtt"_s << u"Quorrel Version 2.0"_s
+                           << QStringList { u"*"_s, u"February 2005"_s, QString() };
 }
 
 void tst_CheckFileFrm::messages()

@@ -132,9 +132,11 @@ void tst_DirListFrm::controls_data()
     row("Dir1", { 360, 2160, 2895, 1890 }, {}, {});
     row("Drive1", { 360, 1320, 2175, 315 }, {}, {});
     row("printDirCmd", { 9120, 6840, 1215, 375 }, u"&Print  Folder"_s, u"Prints the listing of files"_s);
-    row("listDirCmd", { 5760, 6840, 1215, 375 }, u"&List Folder"_s, u"Lists files contained in this folder"_s);
+    row("listDirCmd", { 5760, 6840, 1215, 375 }, u"&List Folder"_s,
+        u"Lists files contained in this folder"_s);
     row("dirCntTxt", { 3720, 3120, 7095, 3495 }, {}, {});
-    row("GetDirCmd", { 4200, 6840, 1215, 375 }, u"&Get Folder"_s, u"Gets list of files to the all files box"_s);
+    row("GetDirCmd", { 4200, 6840, 1215, 375 }, u"&Get Folder"_s,
+        u"Gets list of files to the all files box"_s);
     row("cmdDown", { 10920, 2160, 435, 435 }, {}, u"Changes the order of the selected file down"_s);
     row("cmdUp", { 10920, 1560, 435, 435 }, {}, u"Changes the order of the selected file up"_s);
     row("cmdLeftAll", { 6960, 2400, 576, 336 }, u"<<"_s, u"Transfers all  files to all files box"_s);
@@ -143,7 +145,8 @@ void tst_DirListFrm::controls_data()
     row("cmdRightOne", { 6960, 1320, 576, 336 }, u">"_s, u"Transfers one  file to Selected files box"_s);
     row("lstSelected", { 7800, 1320, 2940, 1425 }, {}, {});
     row("lstAll", { 3720, 1320, 2940, 1425 }, {}, {});
-    row("Label5", { 6360, 2880, 1935, 255 }, u"Listing of files in this folder "_s, u"List of files that will be saved or print"_s);
+    row("Label5", { 6360, 2880, 1935, 255 }, u"Listing of files in this folder "_s,
+        u"List of files that will be saved or print"_s);
     row("Image1", { 360, 360, 480, 480 }, {}, {});
     row("Label4", { 360, 4200, 375, 255 }, u"Files"_s, u"No Action"_s);
     row("Label3", { 360, 1920, 735, 255 }, u"Folder"_s, u"Selects the folder"_s);
@@ -220,9 +223,9 @@ void tst_DirListFrm::labelsLieBeneathControls()
 
 void tst_DirListFrm::tabOrder()
 {
-    const QStringList expected { u"lstAll"_s, u"lstSelected"_s, u"cmdRightOne"_s, u"cmdRightAll"_s, u"cmdLeftOne"_s,
-        u"cmdLeftAll"_s, u"cmdUp"_s, u"cmdDown"_s, u"GetDirCmd"_s, u"dirCntTxt"_s, u"printDirCmd"_s, u"Drive1"_s,
-        u"Dir1"_s, u"File1"_s, u"SavDir"_s, u"lstAll"_s };
+    const QStringList expected { u"lstAll"_s, u"lstSelected"_s, u"cmdRightOne"_s, u"cmdRightAll"_s,
+        u"cmdLeftOne"_s, u"cmdLeftAll"_s, u"cmdUp"_s, u"cmdDown"_s, u"GetDirCmd"_s, u"dirCntTxt"_s,
+        u"printDirCmd"_s, u"Drive1"_s, u"Dir1"_s, u"File1"_s, u"SavDir"_s, u"lstAll"_s };
     child<QWidget>(m_window.get(), "lstAll")->setFocus();
     QStringList seen { QApplication::focusWidget()->objectName() };
     for (int i = 1; i < expected.size(); ++i) {
@@ -390,7 +393,8 @@ void tst_DirListFrm::getFolderGathersPlainFilesSorted()
 
     openFolder(folder);
     click("GetDirCmd");
-    QCOMPARE(items("lstAll"), (QStringList { u"A.dat"_s, u"a.dat"_s, u"b.dat"_s, u"C.iff"_s, u"link-to-b"_s }));
+    QCOMPARE(
+        items("lstAll"), (QStringList { u"A.dat"_s, u"a.dat"_s, u"b.dat"_s, u"C.iff"_s, u"link-to-b"_s }));
     QCOMPARE(child<ListBox>(m_window.get(), "lstAll")->ListIndex(), -1);
     QCOMPARE(m_window->folderPath(), folder + u'/');
     QVERIFY(!child<QPushButton>(m_window.get(), "GetDirCmd")->isEnabled());
@@ -635,11 +639,14 @@ void tst_DirListFrm::upDown_data()
     QTest::newRow("up on first") << u"cmdUp"_s << abc << 0 << abc << 0;
     QTest::newRow("up with none current") << u"cmdUp"_s << abc << -1 << abc << -1;
     QTest::newRow("down from 0") << u"cmdDown"_s << abc << 0 << QStringList { u"b"_s, u"a"_s, u"c"_s } << 1;
-    QTest::newRow("down to the end") << u"cmdDown"_s << abc << 1 << QStringList { u"a"_s, u"c"_s, u"b"_s } << 2;
+    QTest::newRow("down to the end") << u"cmdDown"_s << abc << 1 << QStringList { u"a"_s, u"c"_s, u"b"_s }
+                                     << 2;
     QTest::newRow("down on last") << u"cmdDown"_s << abc << 2 << abc << 2;
     QTest::newRow("down with none current") << u"cmdDown"_s << abc << -1 << abc << -1;
-    QTest::newRow("up on two") << u"cmdUp"_s << QStringList { u"a"_s, u"b"_s } << 1 << QStringList { u"b"_s, u"a"_s } << 0;
-    QTest::newRow("down on two") << u"cmdDown"_s << QStringList { u"a"_s, u"b"_s } << 0 << QStringList { u"b"_s, u"a"_s } << 1;
+    QTest::newRow("up on two") << u"cmdUp"_s << QStringList { u"a"_s, u"b"_s } << 1
+                               << QStringList { u"b"_s, u"a"_s } << 0;
+    QTest::newRow("down on two") << u"cmdDown"_s << QStringList { u"a"_s, u"b"_s } << 0
+                                 << QStringList { u"b"_s, u"a"_s } << 1;
 }
 
 void tst_DirListFrm::upDown()
@@ -683,8 +690,8 @@ void tst_DirListFrm::listFolder_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("count");
-    QTest::newRow("two") << QStringList { u"first.dat"_s, u"second.dat"_s } << u"first.dat\r\nsecond.dat\r\n\r\n"_s
-                         << u"2 files"_s;
+    QTest::newRow("two") << QStringList { u"first.dat"_s, u"second.dat"_s }
+                         << u"first.dat\r\nsecond.dat\r\n\r\n"_s << u"2 files"_s;
     QTest::newRow("one") << QStringList { u"only.dat"_s } << u"only.dat\r\n\r\n"_s << u"1 files"_s;
     QTest::newRow("none") << QStringList() << u"\r\n"_s << u"0 files"_s;
 }
@@ -713,8 +720,8 @@ void tst_DirListFrm::saveWritesBytes_data()
                                          << QByteArray("first.dat\r\nsecond.dat\r\n\r\n\r\n");
     QTest::newRow("no names: 4 bytes") << QStringList() << true << QByteArray("\r\n\r\n");
     QTest::newRow("empty text box: 2 bytes") << QStringList() << false << QByteArray("\r\n");
-    QTest::newRow("blanks and commas kept") << QStringList { u" my file, 1.iff"_s } << true
-                                            << QByteArray(" my file, 1.iff\r\n\r\n\r\n");
+    QTest::newRow("blanks and commas kept")
+        << QStringList { u" my file, 1.iff"_s } << true << QByteArray(" my file, 1.iff\r\n\r\n\r\n");
 }
 
 void tst_DirListFrm::saveWritesBytes()
@@ -736,7 +743,8 @@ void tst_DirListFrm::saveWritesBytes()
     QCOMPARE(answer.boxes.at(0).prompt, u"Directory "_s + target + u" Saved"_s);
     QCOMPARE(answer.boxes.at(0).title, u"Request Complete"_s);
     QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Information);
-    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size() == 1); // no temporary left behind
+    QVERIFY(
+        QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size() == 1); // no temporary left behind
 }
 
 void tst_DirListFrm::saveDialogSetUp()
@@ -814,10 +822,12 @@ void tst_DirListFrm::helpAndAbout_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<bool>("endsWithLineEnd");
     QTest::addColumn<int>("lines");
-    QTest::newRow("contents") << u"mnuCntnts"_s << u"Help for Brenvale 2.0"_s
-                              << u"When your Sims game crash, it's not fun.\r\nNow there's help to get the game back up and running.\r\n"
-                                 "Detailed help is provided in the enclosed readme file.\r\nFor futher help e-mail me at "_s
-                              << true << 4;
+    QTest::newRow("contents")
+        << u"mnuCntnts"_s << u"Help for Brenvale 2.0"_s
+        << u"When your Sims game crash, it's not fun.\r\nNow there's help to get the game back up and "
+           u"running.\r\n"
+           "Detailed help is provided in the enclosed readme file.\r\nFor futher help e-mail me at "_s
+        << true << 4;
     QTest::newRow("about") << u"mnuAbtt"_s << u"Brenvale 2.0"_s << QString() << true << 2;
 }
 

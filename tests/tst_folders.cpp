@@ -30,7 +30,9 @@ void tst_Folders::init()
     const QString folder = m_dir.path();
     if (QFileInfo::exists(folder + u"/plain.dat"_s))
         return;
-    touchFiles(folder, { u"plain.dat"_s, u"Upper.TXT"_s, u"lower.txt"_s, u".hidden"_s, u"a*b.txt"_s, u"Multi.txt"_s, u"MULTI.txt"_s });
+    touchFiles(folder,
+        { u"plain.dat"_s, u"Upper.TXT"_s, u"lower.txt"_s, u".hidden"_s, u"a*b.txt"_s, u"Multi.txt"_s,
+            u"MULTI.txt"_s });
     QDir(folder).mkdir(u"folder"_s);
     QFile::link(folder + u"/plain.dat"_s, folder + u"/link.dat"_s);
     QFile::link(folder + u"/folder"_s, folder + u"/linkdir"_s);
@@ -43,9 +45,11 @@ void tst_Folders::plainFiles_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("names");
     QTest::newRow("whole folder") << u"/"_s
-                                  << QStringList { u"MULTI.txt"_s, u"Multi.txt"_s, u"Upper.TXT"_s, u"a*b.txt"_s, u"link.dat"_s,
-                                         u"lower.txt"_s, u"plain.dat"_s };
-    QTest::newRow("pattern ignores case") << u"/*.txt"_s << QStringList { u"MULTI.txt"_s, u"Multi.txt"_s, u"Upper.TXT"_s, u"a*b.txt"_s, u"lower.txt"_s };
+                                  << QStringList { u"MULTI.txt"_s, u"Multi.txt"_s, u"Upper.TXT"_s,
+                                         u"a*b.txt"_s, u"link.dat"_s, u"lower.txt"_s, u"plain.dat"_s };
+    QTest::newRow("pattern ignores case")
+        << u"/*.txt"_s
+        << QStringList { u"MULTI.txt"_s, u"Multi.txt"_s, u"Upper.TXT"_s, u"a*b.txt"_s, u"lower.txt"_s };
     QTest::newRow("one name") << u"/PLAIN.DAT"_s << QStringList { u"plain.dat"_s };
     QTest::newRow("no match") << u"/*.iff"_s << QStringList();
 }

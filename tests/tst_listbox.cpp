@@ -46,8 +46,10 @@ void tst_ListBox::bulkAddMatchesOneByOne_data()
     QTest::addColumn<bool>("sorted");
     QTest::addColumn<QStringList>("existing");
     QTest::addColumn<QStringList>("added");
-    QTest::newRow("sorted merge") << true << QStringList { u"b"_s, u"d"_s } << QStringList { u"e"_s, u"a"_s, u"C"_s };
-    QTest::newRow("sorted with duplicates") << true << QStringList { u"a"_s } << QStringList { u"a"_s, u"A"_s };
+    QTest::newRow("sorted merge") << true << QStringList { u"b"_s, u"d"_s }
+                                  << QStringList { u"e"_s, u"a"_s, u"C"_s };
+    QTest::newRow("sorted with duplicates")
+        << true << QStringList { u"a"_s } << QStringList { u"a"_s, u"A"_s };
     QTest::newRow("unsorted append") << false << QStringList { u"z"_s } << QStringList { u"b"_s, u"a"_s };
 }
 

@@ -34,7 +34,8 @@ void tst_ListFile::compose_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("none") << QStringList() << u"\r\n"_s;
     QTest::newRow("one") << QStringList { u"a.dat"_s } << u"a.dat\r\n\r\n"_s;
-    QTest::newRow("kept as given") << QStringList { u" spaced ,comma\"q\""_s, u"b"_s } << u" spaced ,comma\"q\"\r\nb\r\n\r\n"_s;
+    QTest::newRow("kept as given") << QStringList { u" spaced ,comma\"q\""_s, u"b"_s }
+                                   << u" spaced ,comma\"q\"\r\nb\r\n\r\n"_s;
 }
 
 void tst_ListFile::compose()
@@ -48,11 +49,12 @@ void tst_ListFile::saveBytes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("27 bytes") << composeListing({ u"first.dat"_s, u"second.dat"_s })
-                              << QByteArray::fromHex("66697273742E6461740D0A7365636F6E642E6461740D0A0D0A0D0A");
+    QTest::newRow("27 bytes") << composeListing({ u"first.dat"_s,
+        u"second.dat"_s }) << QByteArray::fromHex("66697273742E6461740D0A7365636F6E642E6461740D0A0D0A0D0A");
     QTest::newRow("4 bytes") << composeListing({}) << QByteArray::fromHex("0D0A0D0A");
     QTest::newRow("empty text") << QString() << QByteArray("\r\n");
-    QTest::newRow("UTF-8 names") << composeListing({ u"caf\u00E9.iff"_s }) << QByteArray("caf\xC3\xA9.iff\r\n\r\n\r\n");
+    QTest::newRow("UTF-8 names") << composeListing({ u"caf\u00E9.iff"_s })
+                                 << QByteArray("caf\xC3\xA9.iff\r\n\r\n\r\n");
 }
 
 void tst_ListFile::saveBytes()
@@ -78,9 +80,11 @@ void tst_ListFile::saveFailures_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing folder") << u"<dir>/missing/list.TXT"_s << int(ErrorNumber::PathNotFound) << u"does not exist"_s;
+    QTest::newRow("missing folder") << u"<dir>/missing/list.TXT"_s << int(ErrorNumber::PathNotFound)
+                                    << u"does not exist"_s;
     QTest::newRow("a folder as the file") << u"<dir>"_s << int(ErrorNumber::PathFileAccess) << u"folder"_s;
-    QTest::newRow("disk full") << u"/dev/full"_s << int(ErrorNumber::DiskFull) << u"No space left on device"_s;
+    QTest::newRow("disk full") << u"/dev/full"_s << int(ErrorNumber::DiskFull)
+                               << u"No space left on device"_s;
     QTest::newRow("not writable") << u"/proc/version"_s << int(ErrorNumber::PermissionDenied) << QString();
 }
 
@@ -118,17 +122,21 @@ void tst_ListFile::parse_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("Brenvale's list") << QByteArray("a.dat\r\nb.dat\r\n\r\n\r\n") << QStringList { u"a.dat"_s, u"b.dat"_s };
+    QTest::newRow("Brenvale's list") << QByteArray("a.dat\r\nb.dat\r\n\r\n\r\n")
+                                     << QStringList { u"a.dat"_s, u"b.dat"_s };
     QTest::newRow("LF only") << QByteArray("a.dat\nb.dat\n\n") << QStringList { u"a.dat"_s, u"b.dat"_s };
-    QTest::newRow("no final line end") << QByteArray("a.dat\r\nb.dat") << QStringList { u"a.dat"_s, u"b.dat"_s };
+    QTest::newRow("no final line end")
+        << QByteArray("a.dat\r\nb.dat") << QStringList { u"a.dat"_s, u"b.dat"_s };
     QTest::newRow("empty") << QByteArray() << QStringList();
     QTest::newRow("empty lines only") << QByteArray("\r\n\r\n\n") << QStringList();
     QTest::newRow("comma is part of the name") << QByteArray("a,b.dat\r\n") << QStringList { u"a,b.dat"_s };
-    QTest::newRow("quotes and blanks kept") << QByteArray("  \"x\" .dat \r\n") << QStringList { u"  \"x\" .dat "_s };
+    QTest::newRow("quotes and blanks kept")
+        << QByteArray("  \"x\" .dat \r\n") << QStringList { u"  \"x\" .dat "_s };
     QTest::newRow("FOUND is a name") << QByteArray("FOUND\r\n") << QStringList { u"FOUND"_s };
     QTest::newRow("lone CR stays in the name") << QByteArray("a\rb\r\n") << QStringList { u"a\rb"_s };
-    QTest::newRow("invalid UTF-8 does not break the line") << QByteArray("bad\xFF\xFEname\r\nnext\r\n")
-                                                           << QStringList { QString::fromLocal8Bit("bad\xFF\xFEname"), u"next"_s };
+    QTest::newRow("invalid UTF-8 does not break the line")
+        << QByteArray("bad\xFF\xFEname\r\nnext\r\n")
+        << QStringList { QString::fromLocal8Bit("bad\xFF\xFEname"), u"next"_s };
 }
 
 void tst_ListFile::parse()

@@ -21,10 +21,10 @@ void tst_Names::sortOrder_data()
     QTest::addColumn<QStringList>("sorted");
     QTest::newRow("case ignored") << QStringList { u"b.dat"_s, u"C.dat"_s, u"a.dat"_s }
                                   << QStringList { u"a.dat"_s, u"b.dat"_s, u"C.dat"_s };
-    QTest::newRow("ties by code point, capital first") << QStringList { u"a.dat"_s, u"A.dat"_s }
-                                                       << QStringList { u"A.dat"_s, u"a.dat"_s };
-    QTest::newRow("ties the same whatever the input order") << QStringList { u"A.dat"_s, u"a.dat"_s }
-                                                            << QStringList { u"A.dat"_s, u"a.dat"_s };
+    QTest::newRow("ties by code point, capital first")
+        << QStringList { u"a.dat"_s, u"A.dat"_s } << QStringList { u"A.dat"_s, u"a.dat"_s };
+    QTest::newRow("ties the same whatever the input order")
+        << QStringList { u"A.dat"_s, u"a.dat"_s } << QStringList { u"A.dat"_s, u"a.dat"_s };
     QTest::newRow("digits and punctuation") << QStringList { u"b"_s, u"_x"_s, u"10"_s, u"9"_s }
                                             << QStringList { u"10"_s, u"9"_s, u"_x"_s, u"b"_s };
     QTest::newRow("prefix first") << QStringList { u"abc"_s, u"ab"_s } << QStringList { u"ab"_s, u"abc"_s };

@@ -139,9 +139,8 @@ void tst_Printing::quorrelResult()
     child<QLineEdit>(&window, "tNewDir")->setText(u"typed later"_s);
 
     QStringList lines;
-    print([&] {
-        QTest::keyClick(child<QLineEdit>(&window, "tOldDir"), Qt::Key_P, Qt::ControlModifier);
-    }, lines);
+    print([&] { QTest::keyClick(child<QLineEdit>(&window, "tOldDir"), Qt::Key_P, Qt::ControlModifier); },
+        lines);
     if (QTest::currentTestFailed())
         return;
     const qsizetype date = lines.indexOf(u"Date Created:- "_s + shortDateText(QDate::currentDate()));

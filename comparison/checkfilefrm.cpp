@@ -30,14 +30,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-template <typename Control>
-Control* place(Control* control, const QString& name, int left, int top, int width, int height)
-{
-    control->setObjectName(name);
-    control->setGeometry(twipRect(left, top, width, height));
-    return control;
-}
-
 QLineEdit* nameBox(QWidget* client, const QString& name, int left, int top)
 {
     auto* box = place(new QLineEdit(client), name, left, top, 2535, 285);

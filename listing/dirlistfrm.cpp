@@ -32,14 +32,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-template <typename Control>
-Control* place(Control* control, const QString& name, int left, int top, int width, int height)
-{
-    control->setObjectName(name);
-    control->setGeometry(twipRect(left, top, width, height));
-    return control;
-}
-
 QPushButton* button(
     QWidget* client, const QString& name, const QString& caption, const QRect& twipsRect, const QString& tip)
 {

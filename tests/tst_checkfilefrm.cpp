@@ -1,3 +1,4 @@
+#include "layouttables.h"
 #include "testhelpers.h"
 
 #include "checkfilefrm.h"
@@ -84,28 +85,7 @@ void tst_CheckFileFrm::start(const QString& oldName, const QString& newName)
 
 void tst_CheckFileFrm::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("twipsRect");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("tip");
-    auto row = [](const char* name, QRect rect, const QString& caption, const QString& tip) {
-        QTest::newRow(name) << QString::fromLatin1(name) << rect << caption << tip;
-    };
-    row("tNewDir", { 6000, 840, 2535, 285 }, {}, {});
-    row("tOldDir", { 2880, 840, 2535, 285 }, {}, {});
-    row("NewFiletxt", { 2880, 2040, 5655, 4335 }, {}, {});
-    row("Command1", { 5160, 7080, 1215, 495 }, u"&Start"_s, u"Starts the search, lists the files added"_s);
-    row("Image1", { 240, 600, 480, 480 }, {}, {});
-    row("Label2", { 9360, 3240, 855, 255 }, {}, {});
-    row("Label5", { 9240, 4560, 1455, 255 }, u"Number of new files"_s, {});
-    row("Label4", { 9120, 3000, 1455, 255 }, u"Total number of files"_s, {});
-    row("Label3", { 9480, 4800, 855, 255 }, {}, {});
-    row("lblNewDir", { 6000, 600, 1815, 255 }, u"Enter New Folder Name"_s, u"Name of folder created after"_s);
-    row("lblOldDir", { 2880, 600, 1815, 255 }, u"Enter Old Folder Name"_s,
-        u"Name of folder created before"_s);
-    row("Label1", { 3960, 1800, 3135, 255 }, u"New Files  Found in the New Folder"_s,
-        u"New files added to folder"_s);
-    row("LblInfo", { 240, 2760, 2175, 3015 }, {}, {});
+    addControlRows(comparisonControls());
 }
 
 void tst_CheckFileFrm::controls()

@@ -1,3 +1,4 @@
+#include "layouttables.h"
 #include "testhelpers.h"
 
 #include "dirlistfrm.h"
@@ -119,44 +120,7 @@ void tst_DirListFrm::click(const char* button)
 
 void tst_DirListFrm::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("twipsRect");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("tip");
-
-    auto row = [](const char* name, QRect rect, const QString& caption, const QString& tip) {
-        QTest::newRow(name) << QString::fromLatin1(name) << rect << caption << tip;
-    };
-    row("SavDir", { 7560, 6840, 1215, 375 }, u"&Save  Folder"_s, u"Saves the listing of files"_s);
-    row("File1", { 360, 4440, 2895, 1260 }, {}, {});
-    row("Dir1", { 360, 2160, 2895, 1890 }, {}, {});
-    row("Drive1", { 360, 1320, 2175, 315 }, {}, {});
-    row("printDirCmd", { 9120, 6840, 1215, 375 }, u"&Print  Folder"_s, u"Prints the listing of files"_s);
-    row("listDirCmd", { 5760, 6840, 1215, 375 }, u"&List Folder"_s,
-        u"Lists files contained in this folder"_s);
-    row("dirCntTxt", { 3720, 3120, 7095, 3495 }, {}, {});
-    row("GetDirCmd", { 4200, 6840, 1215, 375 }, u"&Get Folder"_s,
-        u"Gets list of files to the all files box"_s);
-    row("cmdDown", { 10920, 2160, 435, 435 }, {}, u"Changes the order of the selected file down"_s);
-    row("cmdUp", { 10920, 1560, 435, 435 }, {}, u"Changes the order of the selected file up"_s);
-    row("cmdLeftAll", { 6960, 2400, 576, 336 }, u"<<"_s, u"Transfers all  files to all files box"_s);
-    row("cmdLeftOne", { 6960, 2040, 576, 336 }, u"<"_s, u"Transfers one  file to All  files box"_s);
-    row("cmdRightAll", { 6960, 1680, 576, 336 }, u">>"_s, u"Transfers all  files to Selected files box"_s);
-    row("cmdRightOne", { 6960, 1320, 576, 336 }, u">"_s, u"Transfers one  file to Selected files box"_s);
-    row("lstSelected", { 7800, 1320, 2940, 1425 }, {}, {});
-    row("lstAll", { 3720, 1320, 2940, 1425 }, {}, {});
-    row("Label5", { 6360, 2880, 1935, 255 }, u"Listing of files in this folder "_s,
-        u"List of files that will be saved or print"_s);
-    row("Image1", { 360, 360, 480, 480 }, {}, {});
-    row("Label4", { 360, 4200, 375, 255 }, u"Files"_s, u"No Action"_s);
-    row("Label3", { 360, 1920, 735, 255 }, u"Folder"_s, u"Selects the folder"_s);
-    row("Label2", { 360, 1080, 615, 255 }, u"Drive"_s, u"Selects the drive"_s);
-    row("lblPath", { 2640, 240, 1095, 255 }, u"Directory Path"_s, u"Displays the directory path"_s);
-    row("Label1", { 2640, 600, 8535, 255 }, {}, {});
-    row("lblCount", { 1080, 6120, 1215, 255 }, {}, {});
-    // Sized to fit their captions: only the place is fixed.
-    row("lblSelected", { 8760, 1080, -1, 195 }, u"Selected Files"_s, u"List of selected files"_s);
-    row("lblAll", { 4800, 1080, -1, 195 }, u"All Files"_s, u"List of all files"_s);
+    addControlRows(listingControls());
 }
 
 void tst_DirListFrm::controls()

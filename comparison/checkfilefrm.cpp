@@ -3,6 +3,7 @@
 #include "newfiles.h"
 #include "pictures.h"
 
+#include "commandbutton.h"
 #include "dates.h"
 #include "folders.h"
 #include "fonts.h"
@@ -94,7 +95,7 @@ void CheckFileFrm::createControls()
     tNewDir = nameBox(client, u"tNewDir"_s, 6000, 840);
     tOldDir = nameBox(client, u"tOldDir"_s, 2880, 840);
     NewFiletxt = place(new TextArea(false, client), u"NewFiletxt"_s, 2880, 2040, 5655, 4335);
-    Command1 = place(new QPushButton(u"&Start"_s, client), u"Command1"_s, 5160, 7080, 1215, 495);
+    Command1 = place(new CommandButton(u"&Start"_s, client), u"Command1"_s, 5160, 7080, 1215, 495);
     Command1->setToolTip(u"Starts the search, lists the files added"_s);
     Command1->setAutoDefault(false);
     Image1 = place(new QLabel(client), u"Image1"_s, 240, 600, 480, 480);
@@ -190,6 +191,7 @@ void CheckFileFrm::Command1_Click()
         return;
     }
 
+    const BusyCursor busy;
     const QStringList oldNames = readListNames(oldPath);
     const QStringList newNames = readListNames(newPath);
     const QStringList added = newFileNames(oldNames, newNames);

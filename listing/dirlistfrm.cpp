@@ -2,6 +2,7 @@
 
 #include "pictures.h"
 
+#include "commandbutton.h"
 #include "commondialog.h"
 #include "dates.h"
 #include "filesystemboxes.h"
@@ -35,10 +36,9 @@ namespace {
 QPushButton* button(
     QWidget* client, const QString& name, const QString& caption, const QRect& twipsRect, const QString& tip)
 {
-    auto* control = place(new QPushButton(caption, client), name, twipsRect.x(), twipsRect.y(),
+    auto* control = place(new CommandButton(caption, client), name, twipsRect.x(), twipsRect.y(),
         twipsRect.width(), twipsRect.height());
     control->setToolTip(tip);
-    control->setAutoDefault(false);
     return control;
 }
 
@@ -232,14 +232,23 @@ void DirListFrm::File1_Click() { }
 void DirListFrm::GetDirCmd_Click()
 {
     const QString folder = Label1->Caption();
-    if (folder.isEmpty())
-        return; // no folder has been opened yet: there is nothing to gather
+    if (folder.isEmpty()) {
+        msgBox(this,
+            u"No folder is open yet. Double-click a folder in the Folder tree (or select it and press "
+            "Enter), then press Get Folder."_s,
+            MsgButtons::Information);
+        return;
+    }
 
-    QStringList names = plainFileNames(folder);
-    const qsizetype leftOut = removeNamesWithLineBreaks(names);
-    FolderPath = folder;
-    lstAll->AddItems(names);
-    GetDirCmd->setEnabled(false);
+    qsizetype leftOut = 0;
+    {
+        const BusyCursor busy;
+        QStringList names = plainFileNames(folder);
+        leftOut = removeNamesWithLineBreaks(names);
+        FolderPath = folder;
+        lstAll->AddItems(names);
+        GetDirCmd->setEnabled(false);
+    }
     if (leftOut > 0) {
         msgBox(this,
             u"%1 file name(s) in this folder hold a line break and cannot be recorded in a folder list; "
@@ -323,6 +332,7 @@ void DirListFrm::lstSelected_DblClick()
 
 void DirListFrm::listDirCmd_Click()
 {
+    const BusyCursor busy;
     const QStringList names = lstSelected->items();
     dirCntTxt->setText(composeListing(names));
     lblCount->setCaption(QString::number(names.size()) + u" files"_s);

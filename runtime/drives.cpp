@@ -16,6 +16,9 @@ struct DriveTable
 {
     std::optional<QStringList> testRoots;
     QHash<QString, QString> folders;
+    // Every root the drive list has shown: one that has since been unmounted is still a drive,
+    // only not a ready one.
+    QSet<QString> seen;
 };
 
 DriveTable& table()
@@ -32,6 +35,9 @@ bool isPseudoFileSystem(const QStorageInfo& volume)
     if (pseudo.contains(volume.fileSystemType()))
         return true;
     const QString root = volume.rootPath();
+    // Desktops mount USB sticks under /run/media/USER; the rest of /run is the system's.
+    if (root.startsWith(u"/run/media/"_s))
+        return false;
     for (const QString& system : { u"/proc"_s, u"/sys"_s, u"/dev"_s, u"/run"_s }) {
         if (root == system || root.startsWith(system + u'/'))
             return true;
@@ -73,9 +79,15 @@ bool isUnder(const QString& folder, const QString& root)
 
 QStringList Drives::roots()
 {
-    if (table().testRoots)
-        return *table().testRoots;
-    return systemRoots();
+    const QStringList found = table().testRoots ? *table().testRoots : systemRoots();
+    for (const QString& root : found)
+        table().seen.insert(root);
+    return found;
+}
+
+bool Drives::isDrive(const QString& path)
+{
+    return table().seen.contains(path) || roots().contains(path);
 }
 
 QString Drives::driveOf(const QString& folder)
@@ -116,8 +128,16 @@ void Drives::rememberFolder(const QString& folder)
         table().folders.insert(root, folder);
 }
 
+void Drives::useSystemRoots()
+{
+    table().testRoots.reset();
+    table().folders.clear();
+    table().seen.clear();
+}
+
 void Drives::setRootsForTesting(const QStringList& roots)
 {
     table().testRoots = roots;
     table().folders.clear();
+    table().seen.clear();
 }

@@ -8,7 +8,10 @@
 class Drives
 {
 public:
+    // Read again on every call: volumes come and go while the program runs.
     static QStringList roots();
+    // A root that is, or once was, in the drive list.
+    static bool isDrive(const QString& path);
     // The drive that holds a folder: the longest root that the folder lies under.
     static QString driveOf(const QString& folder);
     // A drive whose root cannot be listed now (unmounted, removed, unreadable) is not ready.
@@ -19,4 +22,6 @@ public:
 
     // Replaces the volumes found on the system, for tests: these roots count as mounted.
     static void setRootsForTesting(const QStringList& roots);
+    // Goes back to the volumes found on the system.
+    static void useSystemRoots();
 };

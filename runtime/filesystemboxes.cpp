@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalBlocker>
 #include <QStringListModel>
 #include <QStyle>
 
@@ -20,6 +21,31 @@ DriveListBox::DriveListBox(QWidget* parent)
     addItems(Drives::roots());
     setDrive(Drives::driveOf(QDir::toNativeSeparators(QDir::currentPath())));
     connect(this, &QComboBox::activated, this, &DriveListBox::picked);
+}
+
+void DriveListBox::showPopup()
+{
+    // Sticks are plugged in and pulled out while the program runs: list the drives as they are now.
+    // The drive shown stays in the list until another is picked, even when it has gone.
+    const QString shown = currentText();
+    QStringList roots = Drives::roots();
+    if (!shown.isEmpty() && !roots.contains(shown))
+        roots.append(shown);
+    if (roots != allItems()) {
+        const QSignalBlocker quiet(this);
+        clear();
+        addItems(roots);
+        setDrive(shown);
+    }
+    QComboBox::showPopup();
+}
+
+QStringList DriveListBox::allItems() const
+{
+    QStringList items;
+    for (int i = 0; i < count(); ++i)
+        items.append(itemText(i));
+    return items;
 }
 
 void DriveListBox::setDrive(const QString& root)
@@ -52,7 +78,7 @@ DirListBox::DirListBox(QWidget* parent)
 void DirListBox::setPath(const QString& path)
 {
     const QString native = QDir::toNativeSeparators(path);
-    if (Drives::roots().contains(native)) {
+    if (Drives::isDrive(native)) {
         if (!Drives::isReady(native))
             throw RunError(ErrorNumber::DeviceUnavailable, u"Device unavailable"_s);
         open(Drives::currentFolder(native));
@@ -63,20 +89,20 @@ void DirListBox::setPath(const QString& path)
 
 void DirListBox::open(const QString& folder)
 {
-    const QFileInfo info(folder);
-    if (!info.isDir())
-        throw RunError(
-            ErrorNumber::PathNotFound, u"The folder %1 cannot be opened: it does not exist."_s.arg(folder));
-    const QString opened = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath()));
-    Drives::rememberFolder(opened);
-    if (opened == m_path)
+    const QString opened = QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));
+    if (opened == m_path) {
+        Drives::rememberFolder(opened);
         return;
+    }
+    // Read the folder before anything shows it: one that cannot be read leaves the tree as it was.
+    const Subfolders subfolders = subfolderNames(opened);
+    Drives::rememberFolder(opened);
     m_path = opened;
-    fill();
+    fill(subfolders);
     emit Change();
 }
 
-void DirListBox::fill()
+void DirListBox::fill(Subfolders subfolders)
 {
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -97,11 +123,18 @@ void DirListBox::fill()
     }
     setCurrentRow(count() - 1);
 
-    QStringList subfolders = QDir(m_path).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    sortNames(subfolders);
-    for (const QString& name : subfolders) {
-        auto* entry = new QListWidgetItem(closedIcon, QString(depth * 2, u' ') + name, this);
-        entry->setData(Qt::UserRole, QDir::toNativeSeparators(QDir(m_path).filePath(name)));
+    // Hidden folders come last and dimmer: rarely wanted, but Wine and Proton keep games under them.
+    const QString indent(depth * 2, u' ');
+    const QBrush dim = palette().brush(QPalette::Disabled, QPalette::Text);
+    sortNames(subfolders.shown);
+    sortNames(subfolders.hidden);
+    for (const QStringList* names : { &subfolders.shown, &subfolders.hidden }) {
+        for (const QString& name : *names) {
+            auto* entry = new QListWidgetItem(closedIcon, indent + name, this);
+            entry->setData(Qt::UserRole, QDir::toNativeSeparators(QDir(m_path).filePath(name)));
+            if (names == &subfolders.hidden)
+                entry->setForeground(dim);
+        }
     }
 }
 
@@ -112,10 +145,19 @@ void DirListBox::entryActivated(QListWidgetItem* item)
         try {
             open(folder);
         } catch (const RunError&) {
-            fill(); // the entry has gone: show the folder as it is now
+            refresh(); // the entry may have gone: show the open folder as it is now
             throw;
         }
     });
+}
+
+void DirListBox::refresh()
+{
+    try {
+        fill(subfolderNames(m_path));
+    } catch (const RunError&) {
+        // The open folder itself cannot be read now; its entries stay as they were.
+    }
 }
 
 FileListBox::FileListBox(QWidget* parent)

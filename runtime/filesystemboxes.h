@@ -1,5 +1,7 @@
 #pragma once
 
+#include "folders.h"
+
 #include <QComboBox>
 #include <QListView>
 #include <QListWidget>
@@ -17,16 +19,19 @@ public:
 
     QString Drive() const { return currentText(); }
     void setDrive(const QString& root);
+    void showPopup() override;
 
 signals:
     void Change();
 
 private:
     void picked(int index);
+    QStringList allItems() const;
     int m_shown = -1;
 };
 
-// The folder tree: the open folder's ancestors from the root down, then its subfolders.
+// The folder tree: the open folder's ancestors from the root down, then its subfolders (hidden
+// ones last, dimmer). A folder that cannot be read is not opened: the tree stays as it was.
 // Double-click or Enter opens an entry (Path changes and Change is raised); a single click only
 // selects it (Click is raised).
 class DirListBox : public QListWidget
@@ -46,7 +51,8 @@ signals:
 
 private:
     void open(const QString& folder);
-    void fill();
+    void fill(Subfolders subfolders);
+    void refresh();
     void entryActivated(QListWidgetItem* item);
 
     QString m_path;

@@ -1,5 +1,6 @@
 #include "folders.h"
 
+#include "namecodec.h"
 #include "runerror.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,17 @@ namespace {
 // Why a folder cannot be listed, in words for the user; empty when it can be.
 QString unreadableReason(const QString& folder)
 {
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(encodeName(folder).constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return u"it does not exist (it may have been moved, deleted or unmounted)"_s;
+        return qt_error_string(errno);
+    }
+    if (!S_ISDIR(info.st_mode))
+        return u"it is not a folder"_s;
+    return {};
+#else
     const QFileInfo info(folder);
     if (!info.exists())
         return u"it does not exist (it may have been moved, deleted or unmounted)"_s;
@@ -53,6 +65,7 @@ QString unreadableReason(const QString& folder)
     if (!info.isReadable() || !info.isExecutable())
         return u"permission denied"_s;
     return {};
+#endif
 }
 
 }
@@ -80,8 +93,8 @@ QStringList plainFileNames(const QString& pattern)
     QStringList names;
 #ifdef Q_OS_UNIX
     // The folder is read by its bytes: a name that is not valid in the locale's encoding is still a
-    // file the player may need to find, so it is gathered (shown with replacement characters).
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    // file the player may need to find, so it is gathered with its bytes kept (see namecodec.h).
+    DIR* dir = ::opendir(encodeName(folder).constData());
     if (!dir)
         throw RunError(ErrorNumber::PathNotFound,
             u"The folder %1 cannot be read: %2."_s.arg(pattern.left(cut), qt_error_string(errno)));
@@ -92,7 +105,7 @@ QStringList plainFileNames(const QString& pattern)
         struct stat info;
         if (::fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
             continue; // folders, devices, sockets, FIFOs and broken links are no plain files
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = decodeName(entry->d_name);
         if (wanted(name))
             names.append(name);
     }
@@ -108,10 +121,52 @@ QStringList plainFileNames(const QString& pattern)
     return names;
 }
 
+Subfolders subfolderNames(const QString& folder)
+{
+    const QString reason = unreadableReason(folder);
+    if (!reason.isEmpty())
+        throw RunError(
+            ErrorNumber::PathNotFound, u"The folder %1 cannot be opened: %2."_s.arg(folder, reason));
+    Subfolders found;
+#ifdef Q_OS_UNIX
+    DIR* dir = ::opendir(encodeName(folder).constData());
+    if (!dir) {
+        const int error = errno;
+        throw RunError(
+            error == EACCES || error == EPERM ? ErrorNumber::PermissionDenied : ErrorNumber::PathNotFound,
+            u"The folder %1 cannot be opened: %2."_s.arg(folder, qt_error_string(error)));
+    }
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            isFolder = ::fstatat(fd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (isFolder)
+            (name[0] == '.' ? found.hidden : found.shown).append(decodeName(name));
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(folder);
+    found.shown = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList all = dir.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : all) {
+        if (!found.shown.contains(name))
+            found.hidden.append(name);
+    }
+#endif
+    return found;
+}
+
 QString findFileIgnoringCase(const QString& path)
 {
+    // Only a file can be a list: a folder or a broken link of a similar name must not hide one.
     const QFileInfo asSpelt(path);
-    if (asSpelt.exists())
+    if (asSpelt.isFile())
         return path;
 
     const QDir folder = asSpelt.absoluteDir();
@@ -124,11 +179,12 @@ QString findFileIgnoringCase(const QString& path)
     while (it.hasNext()) {
         it.next();
         const QString name = it.fileName();
-        if (name.compare(wanted, Qt::CaseInsensitive) == 0 && (found.isEmpty() || name < found))
+        if (name.compare(wanted, Qt::CaseInsensitive) == 0 && it.fileInfo().isFile()
+            && (found.isEmpty() || name < found))
             found = name;
     }
     if (found.isEmpty())
-        return {};
+        return asSpelt.exists() ? path : QString(); // a folder as spelt is named as such when read
     const qsizetype cut = QDir::fromNativeSeparators(path).lastIndexOf(u'/') + 1;
     return path.left(cut) + found;
 }

@@ -22,7 +22,17 @@ bool isPlainFile(const QFileInfo& info);
 // matches nothing. A folder that is missing or cannot be read fails with a RunError naming it.
 QStringList plainFileNames(const QString& pattern);
 
-// Finds a file as Windows would: the path as spelt when it exists, otherwise a file of the same
-// folder whose name differs only in letter case (the first in code-point order). The name is taken
+// The subfolders of a folder by name (links to folders included), the hidden ones apart. Fails with
+// a RunError naming the folder and the reason when it cannot be read.
+struct Subfolders
+{
+    QStringList shown;
+    QStringList hidden;
+};
+Subfolders subfolderNames(const QString& folder);
+
+// Finds a file as Windows would: the path as spelt when it is a file, otherwise a file of the same
+// folder whose name differs only in letter case (the first in code-point order); folders, broken
+// links and devices are never taken for it. A folder spelt exactly so, with no such file, is given. The name is taken
 // literally: wildcard characters match only themselves. Returns an empty string when none exists.
 QString findFileIgnoringCase(const QString& path);

@@ -3,6 +3,7 @@
 #include "messagebox.h"
 #include "runerror.h"
 
+#include <QGuiApplication>
 #include <QObject>
 #include <QWidget>
 
@@ -30,3 +31,13 @@ void connectHandler(Sender* sender, Signal signal, Window* window, void (Window:
     QObject::connect(sender, signal, window,
         [window, handler] { runGuarded(window, [window, handler] { (window->*handler)(); }); });
 }
+
+// The busy cursor, for as long as a long piece of work runs. End it before a message box opens.
+class BusyCursor
+{
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};

@@ -138,6 +138,12 @@ void ListBox::AddItems(const QStringList& added)
     }
     QStringList incoming = added;
     sortNames(incoming);
+    if (items().isEmpty()) {
+        const auto place = std::upper_bound(incoming.cbegin(), incoming.cend(), added.last(), nameLess);
+        m_newIndex = int(place - incoming.cbegin()) - 1;
+        m_model->replace(std::move(incoming));
+        return;
+    }
     QStringList merged;
     merged.reserve(items().size() + incoming.size());
     std::merge(items().begin(), items().end(), incoming.begin(), incoming.end(), std::back_inserter(merged),

@@ -1,11 +1,22 @@
 #include "listfile.h"
 
+#include "namecodec.h"
 #include "runerror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <utility>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -28,7 +39,7 @@ QByteArray listFileBytes(const QString& text)
 {
     QString line = text;
     line.append(QStringView(lineEnd));
-    return line.toLocal8Bit();
+    return encodeName(line);
 }
 
 namespace {
@@ -63,6 +74,129 @@ void writeDevice(const QString& path, const QString& devicePath, const QByteArra
     device.close();
 }
 
+#ifdef Q_OS_UNIX
+
+int numberForErrno(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return ErrorNumber::DiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ErrorNumber::PermissionDenied;
+    default:
+        return ErrorNumber::PathFileAccess;
+    }
+}
+
+// A temporary file beside the target, deleted again unless it has been renamed over the target.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(const QByteArray& target)
+        : m_name(target)
+    {
+        const qsizetype cut = m_name.lastIndexOf('/') + 1;
+        m_name.insert(cut, '.');
+        m_name.append(".XXXXXX");
+        m_fd = ::mkstemp(m_name.data());
+    }
+    ~TemporaryFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_renamed)
+            ::unlink(m_name.constData());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    // Closes the file, reporting what close() reports: some file systems only fail there.
+    bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return ::close(fd) == 0;
+    }
+    bool renameOver(const QByteArray& target)
+    {
+        m_renamed = ::rename(m_name.constData(), target.constData()) == 0;
+        return m_renamed;
+    }
+
+private:
+    QByteArray m_name;
+    int m_fd = -1;
+    bool m_renamed = false;
+};
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+// The new file keeps the old one's permissions and owner; a new list gets the usual ones.
+void takeOverAttributes(int fd, const QByteArray& target)
+{
+    struct stat old;
+    if (::stat(target.constData(), &old) == 0) {
+        (void)::fchmod(fd, old.st_mode & 07777);
+        (void)::fchown(fd, old.st_uid, old.st_gid);
+        return;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(fd, 0666 & ~mask);
+}
+
+// Confirms nothing until every byte is on the disk: written, synced, closed, and only then renamed
+// over the target. A full disk, a read-only volume or a refused rename leaves the old list whole.
+void replaceFile(const QString& path, const QString& target, const QByteArray& bytes)
+{
+    const QByteArray native = QFile::encodeName(target);
+    TemporaryFile file(native);
+    const auto fail = [&path](int error) { saveFailed(path, qt_error_string(error), numberForErrno(error)); };
+    if (!file.isOpen()) {
+        // The folder refuses a new file: as the classic runtime has it, permission is denied.
+        const int error = errno;
+        const int number
+            = error == ENOSPC || error == EDQUOT ? ErrorNumber::DiskFull : ErrorNumber::PermissionDenied;
+        saveFailed(path, qt_error_string(error), number);
+    }
+    takeOverAttributes(file.fd(), native);
+    if (!writeAll(file.fd(), bytes) || ::fsync(file.fd()) != 0)
+        fail(errno);
+    if (!file.close())
+        fail(errno);
+    if (!file.renameOver(native))
+        fail(errno);
+    // The rename itself is only durable once the folder is synced.
+    const QByteArray folder = native.left(std::max<qsizetype>(native.lastIndexOf('/'), 1));
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        (void)::fsync(folderFd);
+        ::close(folderFd);
+    }
+}
+
+#endif
+
 }
 
 void saveListFile(const QString& path, const QString& text)
@@ -80,6 +214,9 @@ void saveListFile(const QString& path, const QString& text)
         return;
     }
 
+#ifdef Q_OS_UNIX
+    replaceFile(path, resolved.absoluteFilePath(), bytes);
+#else
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         saveFailed(path, file.errorString(), numberFor(file.error()));
@@ -91,6 +228,7 @@ void saveListFile(const QString& path, const QString& text)
     }
     if (!file.commit())
         saveFailed(path, file.errorString(), numberFor(file.error()));
+#endif
 }
 
 QStringList parseListNames(const QByteArray& bytes)
@@ -106,7 +244,7 @@ QStringList parseListNames(const QByteArray& bytes)
         if (stop > start && bytes.at(stop - 1) == '\r')
             --stop;
         if (stop > start)
-            names.append(QString::fromLocal8Bit(bytes.constData() + start, stop - start));
+            names.append(decodeName(QByteArrayView(bytes.constData() + start, stop - start)));
         start = end + 1;
     }
     return names;

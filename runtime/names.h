@@ -3,8 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// Name order of sorted lists: letter case ignored, ties broken by exact code-point order,
-// so the order never depends on the order in which a folder yields its names.
+// Name order of sorted lists: the locale's dictionary order with letter case ignored (accented
+// letters beside their base letters), ties broken by exact code-point order, so the order never
+// depends on the order in which a folder yields its names.
 bool nameLess(const QString& a, const QString& b);
 void sortNames(QStringList& names);
 

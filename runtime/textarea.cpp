@@ -17,9 +17,10 @@ TextArea::TextArea(bool wrap, QWidget* parent)
 QString TextArea::Text() const
 {
     // The raw text keeps every character as typed (non-breaking spaces included); only the
-    // paragraph breaks become line ends.
+    // breaks become line ends: Enter makes a paragraph break, Shift+Enter a line separator.
     QString text = document()->toRawText();
     text.replace(QChar::ParagraphSeparator, u"\r\n"_s);
+    text.replace(QChar::LineSeparator, u"\r\n"_s);
     return text;
 }
 

@@ -41,6 +41,11 @@ private slots:
     void badLists_data();
     void badLists();
     void hugeList();
+    void namesDifferingInOneByte();
+    void enterOnStartButton_data();
+    void enterOnStartButton();
+    void caseVariantsThatAreNoFiles_data();
+    void caseVariantsThatAreNoFiles();
 
     void messages_data();
     void messages();
@@ -323,8 +328,9 @@ void tst_CheckFileFrm::badLists_data()
     for (int i = 0; i < 4096; ++i)
         garbage.append(char((i * 131 + 7) % 256));
     QTest::newRow("binary garbage") << garbage << u"kept"_s << u"binary data"_s;
-    QTest::newRow("invalid UTF-8 names") << QByteArray("a.dat\r\nbad\xFF\xFE.iff\r\n\r\n\r\n")
-                                         << u"        bad\uFFFD\uFFFD.iff\r\n"_s << QString();
+    QTest::newRow("invalid UTF-8 names")
+        << QByteArray("a.dat\r\nbad\xFF\xFE.iff\r\n\r\n\r\n")
+        << u"        bad"_s + QChar(0xDCFF) + QChar(0xDCFE) + u".iff\r\n"_s << QString();
 }
 
 void tst_CheckFileFrm::badLists()
@@ -363,6 +369,70 @@ void tst_CheckFileFrm::hugeList()
     QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), u"        latest.iff\r\n"_s);
     QCOMPARE(child<Label>(m_window.get(), "Label2")->Caption(), u"1000001"_s);
     QCOMPARE(child<Label>(m_window.get(), "Label3")->Caption(), u"1"_s);
+}
+
+void tst_CheckFileFrm::namesDifferingInOneByte()
+{
+    // Names from Windows zips: é and è in an 8-bit code page, neither valid UTF-8.
+    list(u"old.txt"_s, "Caf\xE9.dat\r\nsame.dat\r\n\r\n\r\n");
+    list(u"new.txt"_s, "Caf\xE9.dat\r\nCaf\xE8.dat\r\nsame.dat\r\n\r\n\r\n");
+    start(m_dir->filePath(u"old"_s), m_dir->filePath(u"new"_s));
+    const QString result = child<TextArea>(m_window.get(), "NewFiletxt")->Text();
+    QCOMPARE(result, u"        Caf"_s + QChar(0xDCE8) + u".dat\r\n"_s);
+    QCOMPARE(child<Label>(m_window.get(), "Label3")->Caption(), u"1"_s);
+}
+
+void tst_CheckFileFrm::enterOnStartButton_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("Enter on Start") << u"Command1"_s << int(Qt::Key_Return) << true;
+    QTest::newRow("keypad Enter on Start") << u"Command1"_s << int(Qt::Key_Enter) << true;
+    QTest::newRow("Space on Start") << u"Command1"_s << int(Qt::Key_Space) << true;
+    QTest::newRow("Esc on Start") << u"Command1"_s << int(Qt::Key_Escape) << false;
+    QTest::newRow("Enter in the old name") << u"tOldDir"_s << int(Qt::Key_Return) << false;
+    QTest::newRow("Enter in the new name") << u"tNewDir"_s << int(Qt::Key_Return) << false;
+}
+
+void tst_CheckFileFrm::enterOnStartButton()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(bool, starts);
+    list(u"old.txt"_s, "a\r\n\r\n\r\n");
+    list(u"new.txt"_s, "a\r\nb\r\n\r\n\r\n");
+    child<QLineEdit>(m_window.get(), "tOldDir")->setText(m_dir->filePath(u"old"_s));
+    child<QLineEdit>(m_window.get(), "tNewDir")->setText(m_dir->filePath(u"new"_s));
+    auto* target = m_window->findChild<QWidget*>(focus);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyClick(target, Qt::Key(key), modifiers);
+    QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), starts ? u"        b\r\n"_s : QString());
+}
+
+void tst_CheckFileFrm::caseVariantsThatAreNoFiles_data()
+{
+    QTest::addColumn<QString>("impostor");
+    QTest::newRow("a folder") << u"folder"_s;
+    QTest::newRow("a broken link") << u"broken link"_s;
+}
+
+void tst_CheckFileFrm::caseVariantsThatAreNoFiles()
+{
+    // Typed as Q1, the list is q1.txt; Q1.TXT comes first in code-point order but is no file.
+    QFETCH(QString, impostor);
+    list(u"q0.txt"_s, "a\r\n\r\n\r\n");
+    list(u"q1.txt"_s, "a\r\nnew.package\r\n\r\n\r\n");
+    if (impostor == u"folder"_s)
+        QVERIFY(QDir(m_dir->path()).mkdir(u"Q1.TXT"_s));
+    else
+        QVERIFY(QFile::link(m_dir->filePath(u"nowhere"_s), m_dir->filePath(u"Q1.TXT"_s)));
+    ModalAnswerer answer;
+    start(m_dir->filePath(u"Q0"_s), m_dir->filePath(u"Q1"_s));
+    QCOMPARE(child<TextArea>(m_window.get(), "NewFiletxt")->Text(), u"        new.package\r\n"_s);
+    QVERIFY(answer.boxes.isEmpty());
 }
 
 void tst_CheckFileFrm::messages_data()

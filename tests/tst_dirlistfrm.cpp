@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <cstdio>
@@ -72,6 +73,17 @@ private slots:
     void saveFailures_data();
     void saveFailures();
     void saveTypedText();
+    void lineSeparatorIsALineEnd();
+    void saveOnFullDiskIsNotConfirmed();
+    void namesKeepTheirBytesThroughTheWindow();
+
+    void keysOnButtons_data();
+    void keysOnButtons();
+    void unmountedDrive_data();
+    void unmountedDrive();
+    void hiddenFoldersLastAndDimmer();
+    void busyCursorWhileGathering();
+    void unreadableFolderLeavesWindowAsItWas();
 
     void helpAndAbout_data();
     void helpAndAbout();
@@ -377,7 +389,11 @@ void tst_DirListFrm::getFolderBeforeAnyFolderGathersNothing()
     click("GetDirCmd");
     QVERIFY(items("lstAll").isEmpty());
     QCOMPARE(m_window->folderPath(), QString());
-    QVERIFY(answer.boxes.isEmpty());
+    // The player is told how to open a folder.
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Information);
+    QVERIFY2(answer.boxes.at(0).prompt.contains(u"Double-click a folder in the Folder tree"_s),
+        qPrintable(answer.boxes.at(0).prompt));
     QVERIFY(child<QPushButton>(m_window.get(), "GetDirCmd")->isEnabled());
 }
 
@@ -777,6 +793,234 @@ void tst_DirListFrm::saveTypedText()
     click("SavDir");
     QTRY_COMPARE(answer.boxes.size(), 1);
     QCOMPARE(fileBytes(target), QByteArray("typed\r\nmore\r\n"));
+}
+
+void tst_DirListFrm::lineSeparatorIsALineEnd()
+{
+    // Shift+Enter makes a line separator in the text box; on disk it is a line end like Enter.
+    auto* text = child<TextArea>(m_window.get(), "dirCntTxt");
+    text->setFocus();
+    QTest::keyClicks(text, u"first.dat"_s);
+    QTest::keyClick(text, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(text, u"second.dat"_s);
+    QTest::keyClick(text, Qt::Key_Return);
+    const QString target = m_dir->filePath(u"typed.TXT"_s);
+    ModalAnswerer answer(target);
+    click("SavDir");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(fileBytes(target), QByteArray("first.dat\r\nsecond.dat\r\n\r\n"));
+}
+
+void tst_DirListFrm::saveOnFullDiskIsNotConfirmed()
+{
+    TmpfsMount volume;
+    SKIP_UNLESS_MOUNTED(volume);
+    const QString target = volume.filePath(u"old.TXT"_s);
+    const QByteArray old = "old.dat\r\n\r\n\r\n";
+    writeBytes(target, old);
+    volume.fill();
+    touchFiles(m_dir->path(), { u"a.package"_s, u"b.package"_s });
+    openFolder(m_dir->path());
+    click("GetDirCmd");
+    click("cmdRightAll");
+    click("listDirCmd");
+    ModalAnswerer answer(target);
+    click("SavDir");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY2(answer.boxes.at(0).prompt.contains(target), qPrintable(answer.boxes.at(0).prompt));
+    QVERIFY2(answer.boxes.at(0).prompt.contains(u"No space left on device"_s),
+        qPrintable(answer.boxes.at(0).prompt));
+    QCOMPARE(fileBytes(target), old);
+}
+
+void tst_DirListFrm::namesKeepTheirBytesThroughTheWindow()
+{
+    // Two names made on Windows in an 8-bit code page differ only in a byte that is not UTF-8.
+    const QByteArray folder = QFile::encodeName(m_dir->path());
+    for (const char* name : { "/Caf\xE9.dat", "/Caf\xE8.dat", "/plain.dat" }) {
+        FILE* raw = std::fopen((folder + name).constData(), "w");
+        QVERIFY(raw);
+        std::fclose(raw);
+    }
+    openFolder(m_dir->path());
+    click("GetDirCmd");
+    QCOMPARE(items("lstAll").size(), 3);
+    QCOMPARE(QSet<QString>(items("lstAll").cbegin(), items("lstAll").cend()).size(), 3);
+    click("cmdRightAll");
+    click("listDirCmd");
+    QCOMPARE(child<Label>(m_window.get(), "lblCount")->Caption(), u"3 files"_s);
+    const QString target = m_dir->filePath(u"list.TXT"_s);
+    ModalAnswerer answer(target);
+    click("SavDir");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).title, u"Request Complete"_s);
+    const QByteArray saved = fileBytes(target);
+    QVERIFY2(saved.contains("\r\nCaf\xE9.dat\r\n") || saved.startsWith("Caf\xE9.dat\r\n"), saved.constData());
+    QVERIFY2(saved.contains("\r\nCaf\xE8.dat\r\n") || saved.startsWith("Caf\xE8.dat\r\n"), saved.constData());
+    QCOMPARE(saved.size(), qsizetype(sizeof("Caf\xE9.dat\r\nCaf\xE8.dat\r\nplain.dat\r\n\r\n\r\n") - 1));
+}
+
+void tst_DirListFrm::keysOnButtons_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("clicks");
+    QTest::newRow("Enter") << int(Qt::Key_Return) << true;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << true;
+    QTest::newRow("Space") << int(Qt::Key_Space) << true;
+    QTest::newRow("Esc") << int(Qt::Key_Escape) << false;
+}
+
+void tst_DirListFrm::keysOnButtons()
+{
+    QFETCH(int, key);
+    QFETCH(bool, clicks);
+    touchFiles(m_dir->path(), { u"a.dat"_s });
+    openFolder(m_dir->path());
+    auto* getFolder = child<QPushButton>(m_window.get(), "GetDirCmd");
+    getFolder->setFocus();
+    QCOMPARE(QApplication::focusWidget(), getFolder);
+    const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyClick(getFolder, Qt::Key(key), modifiers);
+    QCOMPARE(items("lstAll"), clicks ? QStringList { u"a.dat"_s } : QStringList());
+    QCOMPARE(getFolder->isEnabled(), !clicks);
+}
+
+void tst_DirListFrm::unmountedDrive_data()
+{
+    QTest::addColumn<bool>("mountPointLeft");
+    QTest::newRow("mount point left behind") << true;
+    QTest::newRow("mount point gone") << false;
+}
+
+void tst_DirListFrm::unmountedDrive()
+{
+    QFETCH(bool, mountPointLeft);
+    // The real volumes: the drive list reads the mount table, not a list made up for the test.
+    Drives::useSystemRoots();
+    m_window = std::make_unique<DirListFrm>();
+    m_window->show();
+    openFolder(m_dir->path());
+
+    // Plugged in after the window opened.
+    TmpfsMount stick;
+    SKIP_UNLESS_MOUNTED(stick);
+    touchFiles(stick.path(), { u"on the stick.dat"_s });
+    auto* drives = child<DriveListBox>(m_window.get(), "Drive1");
+    auto* tree = child<DirListBox>(m_window.get(), "Dir1");
+    const auto pick = [drives](const QString& root) {
+        drives->showPopup();
+        const int row = drives->findText(root);
+        QVERIFY2(row >= 0, qPrintable(root + u" is not in the drive list"_s));
+        drives->view()->setCurrentIndex(drives->model()->index(row, 0));
+        QTest::keyClick(drives->view(), Qt::Key_Return);
+    };
+    pick(stick.path());
+    QCOMPARE(tree->Path(), stick.path());
+    click("GetDirCmd");
+    QCOMPARE(items("lstAll"), QStringList { u"on the stick.dat"_s });
+
+    // Pulled out while the window shows it.
+    stick.unmount();
+    if (!mountPointLeft)
+        QVERIFY(QDir(stick.path()).removeRecursively());
+    pick(u"/"_s);
+    QCOMPARE(tree->Path(), m_dir->path()); // the folder last opened on "/"
+    ModalAnswerer answer;
+    // The drive list still offers the stick until it is read again; picking it says it is not ready.
+    drives->setCurrentIndex(drives->findText(stick.path()));
+    emit drives->activated(drives->currentIndex());
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).prompt, u"Drive not ready"_s);
+    QCOMPARE(tree->Path(), m_dir->path());
+    // Read again, the list no longer offers it, but keeps showing the pick.
+    drives->showPopup();
+    drives->hidePopup();
+    QCOMPARE(drives->Drive(), stick.path());
+    QCOMPARE(drives->findText(stick.path()), drives->count() - 1);
+}
+
+void tst_DirListFrm::hiddenFoldersLastAndDimmer()
+{
+    for (const QString& name : { u"Zeta"_s, u".wine"_s, u"alpha"_s, u".local"_s })
+        QDir().mkpath(m_dir->filePath(name));
+    touchFiles(m_dir->path(), { u".hidden.package"_s, u"shown.package"_s });
+    openFolder(m_dir->path());
+    auto* tree = child<DirListBox>(m_window.get(), "Dir1");
+    QStringList entries;
+    for (int row = tree->count() - 4; row < tree->count(); ++row)
+        entries.append(tree->item(row)->text().trimmed());
+    QCOMPARE(entries, (QStringList { u"alpha"_s, u"Zeta"_s, u".local"_s, u".wine"_s }));
+    const QColor normal = tree->item(tree->count() - 3)->foreground().color();
+    const QColor hidden = tree->item(tree->count() - 1)->foreground().color();
+    QVERIFY2(hidden.lightness() > normal.lightness(), qPrintable(hidden.name() + u" vs "_s + normal.name()));
+
+    // A hidden folder opens like any other; Get Folder still gathers no hidden file.
+    tree->setCurrentRow(tree->count() - 1);
+    QTest::keyClick(tree, Qt::Key_Return);
+    QCOMPARE(tree->Path(), m_dir->filePath(u".wine"_s));
+    openFolder(m_dir->path());
+    click("GetDirCmd");
+    QCOMPARE(items("lstAll"), QStringList { u"shown.package"_s });
+}
+
+void tst_DirListFrm::busyCursorWhileGathering()
+{
+    touchFiles(m_dir->path(), { u"a.dat"_s, u"with\nbreak.dat"_s });
+    openFolder(m_dir->path());
+    QList<int> shapes;
+    auto* all = child<ListBox>(m_window.get(), "lstAll");
+    const auto seen = [&shapes] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        shapes.append(cursor ? int(cursor->shape()) : -1);
+    };
+    connect(all->model(), &QAbstractItemModel::modelReset, all, seen);
+    ModalAnswerer answer;
+    int shapeUnderBox = -2;
+    QTimer::singleShot(0, all, [&shapeUnderBox] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        shapeUnderBox = cursor ? int(cursor->shape()) : -1;
+    });
+    click("GetDirCmd");
+    QCOMPARE(shapes, QList<int> { int(Qt::WaitCursor) });
+    // The box about the left-out name came after the work: no busy cursor over it.
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(shapeUnderBox, -1);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+}
+
+void tst_DirListFrm::unreadableFolderLeavesWindowAsItWas()
+{
+    const QString locked = m_dir->filePath(u"locked"_s);
+    QDir().mkpath(locked);
+    touchFiles(m_dir->path(), { u"kept.dat"_s });
+    QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0) == 0);
+    auto unlock = qScopeGuard([&] { ::chmod(QFile::encodeName(locked).constData(), 0700); });
+    if (QDir(locked).entryList().size() > 0 || QDir(locked).isReadable())
+        QSKIP("this user reads every folder (root): the case runs again as an unprivileged user");
+
+    openFolder(m_dir->path());
+    click("GetDirCmd");
+    auto* tree = child<DirListBox>(m_window.get(), "Dir1");
+    QStringList before;
+    for (int row = 0; row < tree->count(); ++row)
+        before.append(tree->item(row)->text());
+    const auto found = tree->findItems(u"locked"_s, Qt::MatchEndsWith);
+    QCOMPARE(found.size(), 1);
+    ModalAnswerer answer;
+    tree->setCurrentItem(found.at(0));
+    QTest::keyClick(tree, Qt::Key_Return);
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY2(answer.boxes.at(0).prompt.contains(locked), qPrintable(answer.boxes.at(0).prompt));
+    QCOMPARE(tree->Path(), m_dir->path());
+    QStringList after;
+    for (int row = 0; row < tree->count(); ++row)
+        after.append(tree->item(row)->text());
+    QCOMPARE(after, before);
+    QCOMPARE(child<Label>(m_window.get(), "Label1")->Caption(), m_dir->path() + u'/');
+    QCOMPARE(child<FileListBox>(m_window.get(), "File1")->files(), QStringList { u"kept.dat"_s });
+    QCOMPARE(items("lstAll"), QStringList { u"kept.dat"_s });
 }
 
 void tst_DirListFrm::helpAndAbout_data()

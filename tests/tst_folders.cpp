@@ -38,6 +38,12 @@ void tst_Folders::init()
     QFile::link(folder + u"/folder"_s, folder + u"/linkdir"_s);
     QFile::link(folder + u"/missing"_s, folder + u"/broken"_s);
     QVERIFY(mkfifo(QFile::encodeName(folder + u"/fifo"_s).constData(), 0600) == 0);
+
+    // Lists beside entries that differ only in letter case and are no files.
+    QDir(folder).mkpath(u"cases/Q1.TXT"_s);
+    touchFiles(folder + u"/cases"_s, { u"q1.txt"_s, u"q2.txt"_s, u"q3.txt"_s });
+    QFile::link(folder + u"/cases/missing"_s, folder + u"/cases/Q2.TXT"_s);
+    QFile::link(folder + u"/cases/Q1.TXT"_s, folder + u"/cases/Q3.TXT"_s);
 }
 
 void tst_Folders::plainFiles_data()
@@ -91,6 +97,11 @@ void tst_Folders::findIgnoringCase_data()
     QTest::newRow("first of several in code-point order") << u"multi.TXT"_s << u"MULTI.txt"_s;
     QTest::newRow("missing") << u"nothing.txt"_s << QString();
     QTest::newRow("missing folder") << u"nofolder/lower.txt"_s << QString();
+    QTest::newRow("a folder does not hide a list") << u"cases/Q1.txt"_s << u"cases/q1.txt"_s;
+    QTest::newRow("a folder as spelt does not hide a list") << u"cases/Q1.TXT"_s << u"cases/q1.txt"_s;
+    QTest::newRow("a broken link does not hide a list") << u"cases/Q2.txt"_s << u"cases/q2.txt"_s;
+    QTest::newRow("a link to a folder does not hide a list") << u"cases/Q3.txt"_s << u"cases/q3.txt"_s;
+    QTest::newRow("a folder alone is named as spelt") << u"folder"_s << u"folder"_s;
 }
 
 void tst_Folders::findIgnoringCase()

@@ -1,9 +1,12 @@
 #include "testhelpers.h"
 
 #include "listfile.h"
+#include "namecodec.h"
 #include "runerror.h"
 
 #include <QProcess>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,6 +22,11 @@ private slots:
     void saveFailures_data();
     void saveFailures();
     void failedSaveKeepsOldList();
+    void saveOnRealVolume_data();
+    void saveOnRealVolume();
+    void savedModeAndOwnerKept();
+    void namesKeepTheirBytes_data();
+    void namesKeepTheirBytes();
     void parse_data();
     void parse();
     void readFailures();
@@ -118,6 +126,100 @@ void tst_ListFile::failedSaveKeepsOldList()
     QCOMPARE(QDir(locked.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
+void tst_ListFile::saveOnRealVolume_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("names");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("full disk, short listing")
+        << u"full"_s << 3 << int(ErrorNumber::DiskFull) << u"No space left on device"_s;
+    QTest::newRow("full disk, long listing")
+        << u"full"_s << 20000 << int(ErrorNumber::DiskFull) << u"No space left on device"_s;
+    QTest::newRow("read-only volume")
+        << u"read-only"_s << 3 << int(ErrorNumber::PermissionDenied) << u"Read-only file system"_s;
+}
+
+void tst_ListFile::saveOnRealVolume()
+{
+    // A buffered write seems to succeed on a full volume; the failure comes only when the bytes
+    // reach it. The old list must keep every byte, and no confirmation may come.
+    QFETCH(QString, fault);
+    QFETCH(int, names);
+    QFETCH(int, number);
+    QFETCH(QString, reason);
+    TmpfsMount volume;
+    SKIP_UNLESS_MOUNTED(volume);
+    const QString path = volume.filePath(u"old.TXT"_s);
+    const QByteArray old = "kept.dat\r\nmore.dat\r\n\r\n\r\n";
+    writeBytes(path, old);
+    if (fault == u"full"_s)
+        volume.fill();
+    else
+        QVERIFY(volume.makeReadOnly());
+
+    QStringList listing;
+    for (int i = 0; i < names; ++i)
+        listing.append(u"new file %1.package"_s.arg(i));
+    try {
+        saveListFile(path, composeListing(listing));
+        QFAIL("the save was confirmed");
+    } catch (const RunError& error) {
+        QCOMPARE(error.number(), number);
+        QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+    }
+    QCOMPARE(fileBytes(path), old);
+    // Nothing left behind but the list and the filler.
+    QCOMPARE(QDir(volume.path()).entryList(QDir::Files | QDir::Hidden).size(), fault == u"full"_s ? 2 : 1);
+}
+
+void tst_ListFile::savedModeAndOwnerKept()
+{
+    const QString path = m_dir.filePath(u"shared.TXT"_s);
+    writeBytes(path, "old\r\n");
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0604) == 0);
+    saveListFile(path, u"a.dat\r\n"_s);
+    QCOMPARE(fileBytes(path), QByteArray("a.dat\r\n\r\n"));
+    struct stat info;
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0604));
+}
+
+void tst_ListFile::namesKeepTheirBytes_data()
+{
+    // Each name's bytes go through a list file and come back the same; distinct bytes stay distinct.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("ASCII") << QByteArray("plain.package");
+    QTest::newRow("UTF-8 of every length") << QByteArray("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80.iff");
+    QTest::newRow("Latin-1 e acute") << QByteArray("Caf\xE9.dat");
+    QTest::newRow("Latin-1 e grave") << QByteArray("Caf\xE8.dat");
+    QTest::newRow("lone continuation bytes") << QByteArray("a\x80\xBF.dat");
+    QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF.dat");
+    QTest::newRow("encoded surrogate") << QByteArray("a\xED\xA0\x80.dat");
+    QTest::newRow("above U+10FFFF") << QByteArray("a\xF4\x90\x80\x80.dat");
+    QTest::newRow("cut-off sequence at the end") << QByteArray("a.dat\xE2\x82");
+    QTest::newRow("cut-off sequence before ASCII") << QByteArray("\xF0\x9F\x98.dat");
+    QTest::newRow("character whose low half looks escaped") << QByteArray("\xF0\x90\x82\x80.dat");
+    QTest::newRow("valid beside invalid") << QByteArray("\xC3\xA9\xE9\xC3\xA9");
+    QTest::newRow("bytes F5 to FF") << QByteArray("\xF5\xF8\xFC\xFE\xFF");
+}
+
+void tst_ListFile::namesKeepTheirBytes()
+{
+    QFETCH(QByteArray, bytes);
+    const QString name = decodeName(bytes);
+    QCOMPARE(encodeName(name), bytes);
+    const QString path = m_dir.filePath(u"bytes.TXT"_s);
+    saveListFile(path, composeListing({ name, u"next.dat"_s }));
+    QCOMPARE(fileBytes(path), bytes + "\r\nnext.dat\r\n\r\n\r\n");
+    QCOMPARE(readListNames(path), QStringList({ name, u"next.dat"_s }));
+    // A name that differs in its last byte is another name.
+    QByteArray other = bytes;
+    other.back() = char(other.back() ^ 0x01);
+    QVERIFY(decodeName(other) != name);
+}
+
 void tst_ListFile::parse_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -136,7 +238,7 @@ void tst_ListFile::parse_data()
     QTest::newRow("lone CR stays in the name") << QByteArray("a\rb\r\n") << QStringList { u"a\rb"_s };
     QTest::newRow("invalid UTF-8 does not break the line")
         << QByteArray("bad\xFF\xFEname\r\nnext\r\n")
-        << QStringList { QString::fromLocal8Bit("bad\xFF\xFEname"), u"next"_s };
+        << QStringList { u"bad"_s + QChar(0xDCFF) + QChar(0xDCFE) + u"name"_s, u"next"_s };
 }
 
 void tst_ListFile::parse()

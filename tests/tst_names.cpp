@@ -25,8 +25,13 @@ void tst_Names::sortOrder_data()
         << QStringList { u"a.dat"_s, u"A.dat"_s } << QStringList { u"A.dat"_s, u"a.dat"_s };
     QTest::newRow("ties the same whatever the input order")
         << QStringList { u"A.dat"_s, u"a.dat"_s } << QStringList { u"A.dat"_s, u"a.dat"_s };
-    QTest::newRow("digits and punctuation") << QStringList { u"b"_s, u"_x"_s, u"10"_s, u"9"_s }
-                                            << QStringList { u"10"_s, u"9"_s, u"_x"_s, u"b"_s };
+    QTest::newRow("punctuation, then digits, then letters") << QStringList { u"b"_s, u"_x"_s, u"10"_s,
+        u"9"_s } << QStringList { u"_x"_s, u"10"_s, u"9"_s, u"b"_s };
+    QTest::newRow("dictionary order, not code points")
+        << QStringList { u"ümlaut"_s, u"Zeta"_s, u"Été"_s, u"apple"_s, u"Ypsilon"_s }
+        << QStringList { u"apple"_s, u"Été"_s, u"ümlaut"_s, u"Ypsilon"_s, u"Zeta"_s };
+    QTest::newRow("accent after plain letter, case ignored") << QStringList { u"cote"_s, u"Côte"_s, u"Cote"_s,
+        u"côte"_s } << QStringList { u"Cote"_s, u"cote"_s, u"Côte"_s, u"côte"_s };
     QTest::newRow("prefix first") << QStringList { u"abc"_s, u"ab"_s } << QStringList { u"ab"_s, u"abc"_s };
     QTest::newRow("accented letters fold") << QStringList { u"\u00E9t\u00E9"_s, u"\u00C9T\u00C9"_s }
                                            << QStringList { u"\u00C9T\u00C9"_s, u"\u00E9t\u00E9"_s };

@@ -227,6 +227,12 @@ void tst_Printing::longLineWraps_data()
         spaced += u"Sim  family %1 "_s.arg(i);
     spaced.truncate(299);
     spaced += u'x';
+    // Mostly spaces, so that the breaks fall inside runs of spaces.
+    QString gaps;
+    while (gaps.size() < 300)
+        gaps += u"ab"_s + QString(18, u' ');
+    gaps.truncate(299);
+    gaps += u'z';
     QCOMPARE(letters.size(), 300);
     QCOMPARE(spaced.size(), 300);
 
@@ -234,6 +240,10 @@ void tst_Printing::longLineWraps_data()
         << true << QString(8, u' ') + letters << QString(12, u' ');
     QTest::newRow("300 characters and spaces in Quorrel's result")
         << true << QString(8, u' ') + spaced << QString(12, u' ');
+    QTest::newRow("300 characters, breaks among spaces, in Quorrel's result")
+        << true << QString(8, u' ') + gaps << QString(12, u' ');
+    QTest::newRow("300 characters, breaks among spaces, typed in Brenvale's listing")
+        << false << gaps << QString(4, u' ');
     QTest::newRow("300 letters typed in Brenvale's listing") << false << letters << QString(4, u' ');
     QTest::newRow("300 characters and spaces typed in Brenvale's listing")
         << false << spaced << QString(4, u' ');

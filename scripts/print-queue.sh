@@ -13,6 +13,7 @@ set -euo pipefail
 usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage
 action=$1
+[ "$action" = stop ] && [ ! -d "$2" ] && exit 0
 mkdir -p "$2"
 dir=$(cd "$2" && pwd)
 

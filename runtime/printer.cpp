@@ -122,10 +122,10 @@ QStringList wrapLine(const QString& line, const QFontMetricsF& metrics, qreal wi
 
     QStringList printed;
     QString prefix;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, line);
     qsizetype start = 0;
     while (start < line.size()) {
         const qreal room = width - metrics.horizontalAdvance(prefix);
-        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, line);
         graphemes.setPosition(start);
         qsizetype end = graphemes.toNextBoundary(); // at least one character, whatever its width
         qreal used = metrics.horizontalAdvance(line.mid(start, end - start));

@@ -38,6 +38,10 @@ stop() {
 
 start() {
     stop
+    if [ ${#dir} -gt 95 ]; then
+        echo "the path $dir/cups.sock is too long for a socket; use a build folder with a shorter path" >&2
+        exit 1
+    fi
     rm -rf "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd" "$dir/printers.conf"*
     mkdir -p "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd"
     chmod 755 "$dir" "$dir/spool"

@@ -141,7 +141,7 @@ inline bool measureRuler(const QList<Page>& pages, Ruler& ruler, QString& error)
     ruler.top = words[0].yMin;
     ruler.space = (words[1].xMin - words[0].xMax) / rulerSpaces;
     ruler.pitch = (words[2].yMin - words[0].yMin) / rulerLastLine;
-    if (ruler.space <= 0 || ruler.pitch <= 0 || words[2].xMin != words[0].xMin) {
+    if (ruler.space <= 0 || ruler.pitch <= 0 || std::abs(words[2].xMin - words[0].xMin) > 0.5) {
         error = u"the ruler page is not laid out as printed"_s;
         return false;
     }

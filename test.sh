@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the normal build with warnings as
 # errors, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run. Printing tests use a real CUPS queue that this script sets up.
+# fuzzing run. Printing tests print on a private CUPS server that CTest starts in each build tree
+# (scripts/print-queue.sh); the machine's own print set-up is left alone.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/install-deps.sh
-bash scripts/print-queue.sh
+
+# CTest stops each private print server after its tests; this also stops it when a run is broken off.
+stop_print_servers() {
+    for tree in build build-asan; do
+        bash scripts/print-queue.sh stop "$tree/print-server" || true
+    done
+}
+trap stop_print_servers EXIT
+trap 'exit 130' INT TERM
 
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1

@@ -5,8 +5,11 @@
 
 // The printer as the classic runtime presents it: set the font, print lines, end the document.
 // Lines are kept until EndDoc, which lays them out on the system's default printer (no dialog)
-// at the font's line spacing, starting a new page when one is full and cutting long lines at the
-// right margin. A missing, stopped or refusing printer fails with error 482 and prints nothing.
+// at the font's line spacing, inside margins of at least 10 mm, starting a new page when one is
+// full. A line wider than the page goes on over the next printed lines, each indented a little
+// more than the line it continues, so no character is lost; letters are never joined into
+// ligatures, so the paper shows exactly the characters of the names. A missing, stopped or
+// refusing printer fails with error 482 and prints nothing.
 class Printer
 {
 public:
@@ -15,8 +18,6 @@ public:
     // Prints a text and ends the line; each CR LF inside the text starts a new line.
     void Print(const QString& text = {});
     void EndDoc();
-
-    const QStringList& lines() const { return m_lines; }
 
 private:
     QString m_fontName;

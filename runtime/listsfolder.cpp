@@ -34,11 +34,6 @@ bool isSystemProgramFolder(const QString& folder)
 
 }
 
-QString listsFolderName()
-{
-    return u"Sims Folder Lists"_s;
-}
-
 bool listsBesidePrograms(const QString& programFolder)
 {
     if (programFolder.isEmpty() || isSystemProgramFolder(programFolder))
@@ -56,7 +51,7 @@ QString listsFolder(const QString& programFolder, const QString& documentsFolder
 {
     if (listsBesidePrograms(programFolder))
         return QDir::toNativeSeparators(programFolder);
-    const QString folder = QDir(documentsFolder).filePath(listsFolderName());
+    const QString folder = QDir(documentsFolder).filePath(u"Sims Folder Lists"_s);
     // When it cannot be made, the path is still returned: whoever uses it then reports why it fails.
     QDir().mkpath(folder);
     return QDir::toNativeSeparators(folder);

@@ -15,6 +15,3 @@ QString listsFolder(const QString& programFolder, const QString& documentsFolder
 // Whether lists may be written beside programs in this folder: the user can write it, and it is not
 // one of the system's own program folders (root could write those, but a package owns them).
 bool listsBesidePrograms(const QString& programFolder);
-
-// The name of the per-user folder inside the documents folder.
-QString listsFolderName();

@@ -10,7 +10,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 export HOME="$work/home"
 mkdir -p "$HOME"
-unset XDG_DATA_HOME BRENVALE_DESKTOP_DATA_DIR
+unset XDG_DATA_HOME
 
 # Checks an install whose files are found under ROOT and whose programs run from PREFIX.
 check_layout() {

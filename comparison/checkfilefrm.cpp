@@ -10,6 +10,7 @@
 #include "handler.h"
 #include "label.h"
 #include "listfile.h"
+#include "listsfolder.h"
 #include "messagebox.h"
 #include "printer.h"
 #include "runerror.h"
@@ -167,7 +168,7 @@ void CheckFileFrm::setTabOrder()
 
 void CheckFileFrm::Form_Load()
 {
-    setCurrentFolder(programFolder());
+    setCurrentFolder(listsFolder());
     LblInfo->setCaption(u"Welcome to the Quorrel Version 2.0\r\n"
                         "For Sims all around the World.\r\n"
                         "If your game crashes after downloading families houses && other stuff.\r\n"

@@ -12,6 +12,7 @@
 #include "label.h"
 #include "listbox.h"
 #include "listfile.h"
+#include "listsfolder.h"
 #include "messagebox.h"
 #include "names.h"
 #include "printer.h"
@@ -346,6 +347,7 @@ void DirListFrm::SavDir_Click()
     Dlog1->setDefaultExt(u".TXT"_s);
     Dlog1->setFileName(u".TXT"_s);
     Dlog1->setFilter(u"Text Files (*.TXT)|*.TXT|All files (*.*)|*.*"_s);
+    Dlog1->setInitDir(listsFolder());
     try {
         Dlog1->ShowSave();
     } catch (const RunError& error) {

@@ -1,22 +1,45 @@
 #!/usr/bin/env bash
-# Installs into a fresh prefix and desktop data folder, as a player would, and checks that both
-# programs stand side by side and the menu entries and icons point at them.
+# Installs as a packager does (a prefix below DESTDIR) and as a player without root does (everything
+# under ~/.local), with a fresh home folder, and checks that every file lands below the prefix:
+# the programs, the menu entries that start them, the icons, the manual pages and the guide.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-BRENVALE_DESKTOP_DATA_DIR="$work/share" cmake --install "$build" --prefix "$work/Sims Tools" >/dev/null
-for program in brenvale quorrel; do
-    [ -x "$work/Sims Tools/$program" ] || fail "$program is not installed in the prefix"
-    entry="$work/share/applications/$program.desktop"
-    [ -f "$entry" ] || fail "no menu entry for $program"
-    grep -qx "Exec=\"$work/Sims Tools/$program\"" "$entry" || fail "$program's entry does not start the installed program"
-    grep -qx "Icon=$program" "$entry" || fail "$program's entry names no icon"
-    for size in 16 32 48 256; do
-        png="$work/share/icons/hicolor/${size}x${size}/apps/$program.png"
-        [ "$(identify -format '%wx%h' "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
+export HOME="$work/home"
+mkdir -p "$HOME"
+unset XDG_DATA_HOME
+
+# Checks an install whose files are found under ROOT and whose programs run from PREFIX.
+check_layout() {
+    local root=$1 prefix=$2
+    for program in brenvale quorrel; do
+        [ -x "$root/bin/$program" ] || fail "$program is not installed in $root/bin"
+        entry=$(grep -l "^Exec=\"$prefix/bin/$program\"$" "$root"/share/applications/*.desktop) \
+            || fail "no menu entry in $root starts $prefix/bin/$program"
+        grep -qx "Icon=$program" "$entry" || fail "$program's entry names no icon"
+        for size in 16 32 48 256; do
+            png="$root/share/icons/hicolor/${size}x${size}/apps/$program.png"
+            [ "$(identify -format '%wx%h' "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
+        done
+        zcat "$root/share/man/man1/$program.1.gz" | grep -q "^\.TH ${program^^} 1" || fail "$program has no manual page"
     done
-done
+    [ -s "$root/share/doc/brenvale/readme.txt" ] || fail "the player's guide is not installed"
+}
+
+echo "== below DESTDIR"
+DESTDIR="$work/stage" cmake --install "$build" --prefix "$work/Sims Tools" >/dev/null
+check_layout "$work/stage$work/Sims Tools" "$work/Sims Tools"
+[ ! -e "$work/Sims Tools" ] || fail "files were written to the prefix itself, outside DESTDIR"
+[ -z "$(ls -A "$HOME")" ] || fail "the install wrote into the home folder: $(cd "$HOME" && find . | head)"
+outside=$(cd "$work/stage" && find . -type f ! -path ".$work/Sims Tools/*")
+[ -z "$outside" ] || fail "files outside the prefix: $outside"
+
+echo "== per user, under ~/.local"
+cmake --install "$build" --prefix "$HOME/.local" >/dev/null
+check_layout "$HOME/.local" "$HOME/.local"
+outside=$(cd "$HOME" && find . -type f ! -path "./.local/*")
+[ -z "$outside" ] || fail "files outside ~/.local: $outside"
 echo "install: 1 passed, 0 failed"

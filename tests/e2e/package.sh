@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The Debian package as a player gets it: built with cpack from the build folder, checked by
+# lintian, desktop-file-validate and appstreamcli, installed with apt-get, and then used by a player
+# with a fresh home folder: Brenvale saves an old and a new list under their bare names (they land in
+# the lists folder of the documents folder, since /usr/bin is not the player's to write), Quorrel
+# finds them by those names, compares them and prints, and Mendwell reads the same folder. The
+# package is removed again however the test ends.
+here=$(dirname "$0")
+source "$here/lib.sh"
+build=$(cd "$1" && pwd)
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: installing a package needs root"
+    exit 77
+fi
+
+apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -y -qq "$@"; }
+installed() { dpkg-query -W -f='${Status}' brenvale 2>/dev/null | grep -q 'install ok installed'; }
+remove_package() { installed && apt_get purge brenvale >/dev/null 2>&1; return 0; }
+stop_print_server() { [ -n "${cups:-}" ] && bash "$(dirname "$0")/../../scripts/print-queue.sh" stop "$cups"; return 0; }
+trap 'remove_package; stop_print_server; cleanup' EXIT
+
+echo "== package"
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log") \
+    || { cat "$work/cpack.log"; fail "cpack could not make the package"; }
+deb=$(ls "$work"/package/brenvale_*.deb)
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian found errors"; }
+dpkg-deb -x "$deb" "$work/unpacked"
+for entry in "$work"/unpacked/usr/share/applications/*.desktop; do
+    desktop-file-validate "$entry" || fail "$(basename "$entry") is not a valid menu entry"
+    categories=$(sed -n 's/^Categories=//p' "$entry")
+    main=$(tr ';' '\n' <<<"$categories" \
+        | grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
+    [ "$main" = 1 ] || fail "$(basename "$entry") has $main main categories: $categories"
+done
+for metainfo in "$work"/unpacked/usr/share/metainfo/*.metainfo.xml; do
+    appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 \
+        || { cat "$work/appstream.log"; fail "$(basename "$metainfo") is not valid AppStream metadata"; }
+done
+with_mendwell=no
+[ -x "$work/unpacked/usr/bin/mendwell" ] && with_mendwell=yes
+programs=(brenvale quorrel)
+[ $with_mendwell = yes ] && programs+=(mendwell)
+
+echo "== install"
+remove_package
+(cd "$(dirname "$deb")" && apt_get install "./$(basename "$deb")" >"$work/apt.log" 2>&1) \
+    || { cat "$work/apt.log"; fail "apt-get could not install the package"; }
+for program in "${programs[@]}"; do
+    [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not in /usr/bin"
+    entry=$(grep -l "^Exec=\"/usr/bin/$program\"$" /usr/share/applications/*.desktop) \
+        || fail "no menu entry starts $program"
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    for size in 16 32 48 256; do
+        png=/usr/share/icons/hicolor/${size}x${size}/apps/$icon.png
+        [ "$(identify -format '%wx%h' "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
+    done
+done
+grep -q "^THE CHECK FROM START TO END" /usr/share/doc/brenvale/readme.txt || fail "the player's guide is missing"
+if [ $with_mendwell = yes ]; then
+    zcat /usr/share/man/man1/mendwell.1.gz | grep -q '^\.TH MENDWELL 1' || fail "mendwell has no manual page"
+fi
+
+echo "== a player's check with the installed programs"
+# A fresh player: no documents folder yet, and a print server of the test's own, whose job files stay
+# behind to be read.
+export HOME="$work/home"
+mkdir -p "$HOME"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOCUMENTS_DIR
+lists="$HOME/Documents/Sims Folder Lists"
+cups="$work/cups"
+top=$(cd "$here/../.." && pwd)
+bash "$top/scripts/print-queue.sh" start "$cups" >/dev/null || fail "no print server could be started"
+export CUPS_SERVER="$cups/cups.sock"
+
+start_x
+# Brenvale reopens the folder it started in as the only subfolder of its parent.
+game="$work/root/game"
+mkdir -p "$game"
+for name in Family1.iff house01.iff "Object, with comma.iff"; do printf x >"$game/$name"; done
+
+(cd "$game" && exec brenvale) & pids+=($!)
+window Brenvale >/dev/null
+reopen_start_folder
+save_whole_list old
+[ -f "$lists/old.TXT" ] || fail "Save As did not open in $lists"
+expected=$(printf 'Family1.iff\r\nhouse01.iff\r\nObject, with comma.iff\r\n\r\n\r\n' | od -An -tx1)
+[ "$(od -An -tx1 "$lists/old.TXT")" = "$expected" ] || fail "old.TXT differs: $(od -c "$lists/old.TXT")"
+
+for name in "New Sim.iff" house02.iff FOUND; do printf x >"$game/$name"; done
+reopen_start_folder
+save_whole_list new
+[ -f "$lists/new.TXT" ] || fail "the new list is not in $lists"
+kill "${pids[-1]}"
+
+(cd / && exec quorrel) & pids+=($!)
+window Quorrel >/dev/null
+[ "$(readlink "/proc/${pids[-1]}/cwd")" = "$lists" ] || fail "Quorrel did not start in $lists"
+type_text old
+key Tab
+type_text new
+key alt+s
+key ctrl+p
+for _ in $(seq 1 100); do
+    job=$(ls "$cups"/spool/d*-001 2>/dev/null | head -n 1 || true)
+    [ -n "$job" ] && break
+    sleep 0.2
+done
+[ -n "$job" ] || fail "nothing reached the print queue"
+pdftotext -layout "$job" "$work/printed.txt"
+printed=$(sed -n '/Folder Name:-/,$p' "$work/printed.txt" | tail -n +2 | tr -d '\f' \
+    | sed 's/ﬀ/ff/g; s/ﬁ/fi/g; s/ﬂ/fl/g; s/^ *//; s/ *$//' | grep -v '^$' | LC_ALL=C sort)
+[ "$printed" = "$(printf '%s\n' FOUND "New Sim.iff" house02.iff | LC_ALL=C sort)" ] \
+    || fail "Quorrel printed other names: [$printed]"
+grep -q "Folder Name:-  *new$" "$work/printed.txt" || fail "the heading does not name the new list"
+kill "${pids[-1]}"
+
+if [ $with_mendwell = yes ]; then
+    mendwell --help >/dev/null || fail "mendwell --help failed"
+    status=0
+    mendwell diff "$lists/old.TXT" "$game" --format tsv >"$work/diff.tsv" 2>"$work/diff.err" || status=$?
+    [ $status = 1 ] || { cat "$work/diff.err"; fail "mendwell diff ended with $status, not 1 (differences)"; }
+    for name in FOUND "New Sim.iff" house02.iff; do
+        grep -qxF "added	$name" "$work/diff.tsv" || fail "mendwell diff does not report $name as added"
+    done
+    (cd / && exec mendwell) & pids+=($!)
+    window Mendwell >/dev/null
+    kill "${pids[-1]}"
+fi
+
+echo "== remove"
+apt_get purge brenvale >/dev/null 2>&1 || fail "the package could not be removed"
+for program in "${programs[@]}"; do
+    [ ! -e "/usr/bin/$program" ] || fail "$program is still installed after removal"
+done
+[ -f "$lists/new.TXT" ] || fail "removing the package took the player's lists"
+echo "package: 1 passed, 0 failed (programs: ${programs[*]})"

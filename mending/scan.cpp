@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
+#include <iterator>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -61,6 +63,11 @@ QByteArray canonicalFolder(const QByteArray& path)
 
 namespace {
 
+bool pathLess(const FileEntry& a, const FileEntry& b)
+{
+    return a.path < b.path;
+}
+
 void fillEntry(FileEntry& entry, const struct stat& st)
 {
     entry.size = st.st_size;
@@ -90,7 +97,7 @@ public:
                 std::unique_lock lock(m_mutex);
                 m_wake.wait(lock, [this] { return !m_queue.empty() || m_busy == 0; });
                 if (m_queue.empty())
-                    return;
+                    break;
                 folder = std::move(m_queue.back());
                 m_queue.pop_back();
                 ++m_busy;
@@ -105,6 +112,8 @@ public:
             }
             m_wake.notify_all();
         }
+        // Each worker orders its own share, so the ordering runs on every core too.
+        std::sort(files.begin(), files.end(), pathLess);
     }
 
 private:
@@ -160,7 +169,10 @@ private:
             if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
                 continue;
             FileEntry entry;
-            entry.path = prefix + name;
+            const qsizetype nameLength = qsizetype(std::strlen(name));
+            entry.path = QByteArray(prefix.size() + nameLength, Qt::Uninitialized);
+            std::memcpy(entry.path.data(), prefix.constData(), size_t(prefix.size()));
+            std::memcpy(entry.path.data() + prefix.size(), name, size_t(nameLength));
             fillEntry(entry, st);
             files.push_back(std::move(entry));
         }
@@ -187,6 +199,8 @@ ScanResult scanFolder(const QByteArray& root, int threads)
     Walk walk(rootFd);
     std::vector<std::vector<FileEntry>> files(static_cast<size_t>(threads));
     std::vector<std::vector<ScanProblem>> problems(static_cast<size_t>(threads));
+    for (auto& part : files)
+        part.reserve(1 << 15);
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)
         helpers.emplace_back(
@@ -197,16 +211,25 @@ ScanResult scanFolder(const QByteArray& root, int threads)
     ::close(rootFd);
 
     ScanResult result;
-    size_t total = 0;
-    for (const auto& part : files)
-        total += part.size();
-    result.files.reserve(qsizetype(total));
-    for (auto& part : files) {
-        for (FileEntry& entry : part)
-            result.files.append(std::move(entry));
+    if (files.size() == 1) {
+        result.files.reserve(qsizetype(files[0].size()));
+        std::move(files[0].begin(), files[0].end(), std::back_inserter(result.files));
+    } else {
+        while (files.size() > 2) {
+            std::vector<FileEntry> merged;
+            merged.reserve(files[0].size() + files[1].size());
+            std::merge(std::make_move_iterator(files[0].begin()), std::make_move_iterator(files[0].end()),
+                std::make_move_iterator(files[1].begin()), std::make_move_iterator(files[1].end()),
+                std::back_inserter(merged), pathLess);
+            files.erase(files.begin());
+            files[0] = std::move(merged);
+        }
+        result.files.reserve(qsizetype(files[0].size() + files[1].size()));
+        std::merge(std::make_move_iterator(files[0].begin()), std::make_move_iterator(files[0].end()),
+            std::make_move_iterator(files[1].begin()), std::make_move_iterator(files[1].end()),
+            std::back_inserter(result.files), pathLess);
     }
-    std::sort(result.files.begin(), result.files.end(),
-        [](const FileEntry& a, const FileEntry& b) { return a.path < b.path; });
+    files.clear();
     for (auto& part : problems) {
         for (ScanProblem& problem : part)
             result.problems.append(std::move(problem));

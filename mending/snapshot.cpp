@@ -286,7 +286,10 @@ bool looksLikeSnapshot(QByteArrayView bytes)
     return compared > 0 && QByteArrayView(magic, compared) == bytes.first(compared);
 }
 
-Snapshot decodeSnapshot(QByteArrayView bytes)
+namespace {
+
+// The end of the records, once the start and the checksum are found sound.
+qsizetype checkedBodyEnd(QByteArrayView bytes)
 {
     checkStart(bytes);
     if (bytes.size() < headStart + checksumSize)
@@ -295,7 +298,23 @@ Snapshot decodeSnapshot(QByteArrayView bytes)
     if (XXH3_64bits(bytes.data(), size_t(bodyEnd)) != getLittle(bytes.data() + bodyEnd, 8))
         throw Failure(
             QStringLiteral("the snapshot file is truncated or damaged (its checksum does not match)"));
+    return bodyEnd;
+}
 
+}
+
+SnapshotInfo decodeSnapshotInfo(QByteArrayView bytes)
+{
+    const qsizetype bodyEnd = checkedBodyEnd(bytes);
+    FieldReader in(bytes.data() + headStart, bytes.data() + bodyEnd);
+    SnapshotInfo info;
+    readHead(in, info);
+    return info;
+}
+
+Snapshot decodeSnapshot(QByteArrayView bytes)
+{
+    const qsizetype bodyEnd = checkedBodyEnd(bytes);
     FieldReader in(bytes.data() + headStart, bytes.data() + bodyEnd);
     SnapshotInfo info;
     readHead(in, info);

@@ -36,6 +36,10 @@ QByteArray encodeSnapshot(const Snapshot& snapshot);
 // version, throws Failure with a sentence saying which; it never yields a partial snapshot.
 Snapshot decodeSnapshot(QByteArrayView bytes);
 
+// The head of a whole snapshot file (its checksum verified, its records not decoded), so the work
+// that needs the folder can start while the records are decoded. Throws Failure as decodeSnapshot does.
+SnapshotInfo decodeSnapshotInfo(QByteArrayView bytes);
+
 // Whether bytes begin like a snapshot file (or are a cut-off start of one).
 bool looksLikeSnapshot(QByteArrayView bytes);
 

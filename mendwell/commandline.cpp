@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QHash>
 
+#include <future>
+
 #include <sys/stat.h>
 
 using namespace mending;
@@ -314,6 +316,8 @@ struct Side
 {
     enum { SnapshotFile, FolderList, Folder } kind = Folder;
     QByteArray name; // as the player gave it
+    QByteArray path; // the file read
+    QByteArray bytes; // a snapshot's, until decoded
     Snapshot snapshot; // for a folder: its scan, taken now
     QList<QByteArray> listed; // for a folder list
 };
@@ -343,10 +347,9 @@ Side scanSide(const QByteArray& folder)
     return side;
 }
 
-Side loadSide(const QByteArray& given, bool folderAllowed)
+// Reads a snapshot or folder list; a snapshot's records are decoded later by decodeSide.
+Side readSide(const QByteArray& given)
 {
-    if (folderAllowed && isFolder(given))
-        return scanSide(given);
     QByteArray path = given;
     struct stat st;
     if (::stat(given.constData(), &st) != 0 && isAllDigits(given)) {
@@ -358,19 +361,34 @@ Side loadSide(const QByteArray& given, bool folderAllowed)
     }
     Side side;
     side.name = given;
-    const QByteArray bytes = readWholeFile(path);
+    side.path = path;
+    side.bytes = readWholeFile(path);
     try {
-        if (looksLikeSnapshot(bytes)) {
+        if (looksLikeSnapshot(side.bytes)) {
             side.kind = Side::SnapshotFile;
-            side.snapshot = decodeSnapshot(bytes);
+            const SnapshotInfo info = decodeSnapshotInfo(side.bytes);
+            side.snapshot.root = info.root;
         } else {
             side.kind = Side::FolderList;
-            side.listed = parseFolderList(bytes);
+            side.listed = parseFolderList(side.bytes);
+            side.bytes.clear();
         }
     } catch (const Failure& failure) {
         throw Failure(displayPath(path) + QStringLiteral(": ") + failure.message());
     }
     return side;
+}
+
+void decodeSide(Side& side)
+{
+    if (side.kind != Side::SnapshotFile)
+        return;
+    try {
+        side.snapshot = decodeSnapshot(side.bytes);
+        side.bytes.clear();
+    } catch (const Failure& failure) {
+        throw Failure(displayPath(side.path) + QStringLiteral(": ") + failure.message());
+    }
 }
 
 QByteArray groupKindName(GroupKind kind)
@@ -561,20 +579,35 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, 2, "diff");
     const Format format = formatOf(arguments, true);
-    const Side before = loadSide(arguments.positional.at(0), false);
+    Side before = readSide(arguments.positional.at(0));
+    QByteArray folder;
+    if (arguments.positional.size() == 2 && isFolder(arguments.positional.at(1)))
+        folder = arguments.positional.at(1);
+    else if (arguments.positional.size() == 1 && before.kind == Side::SnapshotFile)
+        folder = before.snapshot.root;
+    else if (arguments.positional.size() == 1)
+        throw Stop { QStringLiteral(
+            "%1: a folder list does not say which folder it was taken of; give the folder as NEW")
+                         .arg(displayPath(before.name)) };
     Side after;
-    if (arguments.positional.size() == 2) {
-        after = loadSide(arguments.positional.at(1), true);
+    if (!folder.isEmpty()) {
+        // The old records are decoded while the folder is scanned.
+        auto decoding = std::async(std::launch::async, [&before] { decodeSide(before); });
+        try {
+            after = scanSide(folder);
+        } catch (...) {
+            decoding.wait();
+            throw;
+        }
+        decoding.get();
+    } else {
+        decodeSide(before);
+        after = readSide(arguments.positional.at(1));
         if (after.kind == Side::FolderList)
             throw Stop { QStringLiteral(
                 "%1: a folder list can only be the old side; give a snapshot or a folder as NEW")
                              .arg(displayPath(after.name)) };
-    } else if (before.kind == Side::SnapshotFile) {
-        after = scanSide(before.snapshot.root);
-    } else {
-        throw Stop { QStringLiteral(
-            "%1: a folder list does not say which folder it was taken of; give the folder as NEW")
-                         .arg(displayPath(before.name)) };
+        decodeSide(after);
     }
     if (after.kind == Side::Folder)
         reportProblems(after.snapshot.problems, after.snapshot.root, err);

@@ -284,8 +284,19 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
             for (qsizetype index : std::as_const(chosen))
                 consider(index);
         }
-        std::sort(candidates.begin(), candidates.end(), [&files](qsizetype a, qsizetype b) {
-            return files.at(a).size != files.at(b).size ? files.at(a).size < files.at(b).size : a < b;
+        // Within one size, a browser's second download comes after the file it copies, so it is the one
+        // flagged.
+        QSet<qsizetype> copies;
+        for (qsizetype index : std::as_const(candidates)) {
+            if (!browserOriginal(files.at(index).path).isEmpty())
+                copies.insert(index);
+        }
+        std::sort(candidates.begin(), candidates.end(), [&files, &copies](qsizetype a, qsizetype b) {
+            if (files.at(a).size != files.at(b).size)
+                return files.at(a).size < files.at(b).size;
+            if (copies.contains(a) != copies.contains(b))
+                return copies.contains(b);
+            return a < b;
         });
         const QSet<qsizetype> checked(chosen.begin(), chosen.end());
         for (qsizetype start = 0; start < candidates.size();) {

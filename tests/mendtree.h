@@ -52,6 +52,12 @@ private:
     QTemporaryDir m_dir;
 };
 
+inline QByteArray readAll(const QByteArray& path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Steps a test table gives as text: "file PATH BYTES", "dir PATH", "link PATH TARGET", "fifo PATH",
 // "rm PATH", "mv FROM TO", "time PATH NS", "copy FROM TO" (a new file with the same bytes and times).
 // Fields are separated by "|", so names may hold spaces.

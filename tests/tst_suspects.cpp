@@ -82,9 +82,12 @@ void tst_Suspects::flags_data()
     QTest::newRow("browser copy alone")
         << QList<QByteArray> { "file|Mods/Hair (12).package|DBPFb" } << QByteArray("Mods/Hair (12).package")
         << QList<QByteArray> { "browser-copy" };
-    QTest::newRow("browser copy, byte-identical")
+    QTest::newRow("browser copy, byte-identical: the copy is flagged")
         << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
-        << QByteArray("Mods/Hair.package") << QList<QByteArray> { "duplicate" };
+        << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "duplicate", "browser-copy" };
+    QTest::newRow("browser copy, byte-identical: its original is clean")
+        << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
+        << QByteArray("Mods/Hair.package") << QList<QByteArray> {};
     QTest::newRow("brackets that are no copy: clean")
         << QList<QByteArray> { "file|Mods/Hair (long).package|DBPFb", "file|Mods/Hair(1).package|DBPFc",
                "file|Mods/Hair () .package|DBPFd" }
@@ -166,7 +169,7 @@ void tst_Suspects::reasonsArePlainLines()
         QStringLiteral("an archive: the game does not load .zip, .rar or .7z files, so its "
                        "mods are not used until it is unpacked"));
     QCOMPARE(reasons.value("duplicate"),
-        QStringLiteral("the same bytes as \"Mods/f (1).package\": one copy is enough"));
+        QStringLiteral("the same bytes as \"Mods/f.package\": one copy is enough"));
     QCOMPARE(reasons.value("browser-copy"),
         QStringLiteral(
             "looks like a second download of \"Mods/f.package\" (a browser adds \" (1)\" to a name it "

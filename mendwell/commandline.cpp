@@ -212,6 +212,15 @@ QString sizeText(qint64 bytes)
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
+// "1 file", "2 files", right-aligned in width characters when asked.
+QString fileCount(qint64 count, int width = 0)
+{
+    return QStringLiteral("%1 %2")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        .rightJustified(width);
+}
+
 qint64 nowNs()
 {
     struct timespec now;
@@ -271,16 +280,14 @@ int snapshotCommand(const Arguments& arguments, Output& out, std::FILE* err)
     if (arguments.options.contains("-o")) {
         const QByteArray file = arguments.options.value("-o");
         writeSnapshotFile(file, snapshot);
-        out << QStringLiteral("Snapshot of %1 written to %2: %3 files.\n")
-                   .arg(displayPath(snapshot.root), displayPath(file))
-                   .arg(snapshot.files.size());
+        out << QStringLiteral("Snapshot of %1 written to %2: %3.\n")
+                   .arg(displayPath(snapshot.root), displayPath(file), fileCount(snapshot.files.size()));
     } else {
         SnapshotStore store(SnapshotStore::defaultFolder());
         const int id = store.add(snapshot);
-        out << QStringLiteral("Snapshot %1 of %2: %3 files.\n")
+        out << QStringLiteral("Snapshot %1 of %2: %3.\n")
                    .arg(id)
-                   .arg(displayPath(snapshot.root))
-                   .arg(snapshot.files.size());
+                   .arg(displayPath(snapshot.root), fileCount(snapshot.files.size()));
     }
     return snapshot.problems.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
 }
@@ -298,10 +305,10 @@ int snapshotsCommand(const Arguments& arguments, Output& out)
         return ExitStatus::Done;
     }
     for (const StoredSnapshot& snapshot : stored) {
-        QString line = QStringLiteral("%1  %2  %3 files")
-                           .arg(snapshot.id, 4)
-                           .arg(timeText(snapshot.info.takenNs))
-                           .arg(snapshot.info.fileCount, 8);
+        QString line
+            = QStringLiteral("%1  %2  %3")
+                  .arg(snapshot.id, 4)
+                  .arg(timeText(snapshot.info.takenNs), fileCount(qint64(snapshot.info.fileCount), 14));
         if (root.isEmpty())
             line += QStringLiteral("  %1").arg(displayPath(snapshot.info.root));
         if (!snapshot.info.label.isEmpty())
@@ -666,9 +673,8 @@ int checkCommand(const Arguments& arguments, Output& out, std::FILE* err)
             out << (i ? ", " : "") << jsonString(scan.files.at(report.noise.at(i)).path);
         out << "]\n}\n";
     } else {
-        out << QStringLiteral("Checked %1 files in %2: %3.\n")
-                   .arg(scan.files.size())
-                   .arg(displayPath(root),
+        out << QStringLiteral("Checked %1 in %2: %3.\n")
+                   .arg(fileCount(scan.files.size()), displayPath(root),
                        report.suspects.isEmpty()
                            ? QStringLiteral("nothing suspect")
                            : QStringLiteral("%1 may be trouble").arg(report.suspects.size()));

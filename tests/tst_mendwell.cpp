@@ -307,7 +307,7 @@ void tst_Mendwell::keptSnapshotsByNumber()
     QCOMPARE(result.out, "No snapshots of " + m_game + " kept yet.\n");
     result = run({ "snapshot", m_game, "--label", "game works" });
     QCOMPARE(result.status, 0);
-    QCOMPARE(result.out, "Snapshot 1 of " + m_game + ": 1 files.\n");
+    QCOMPARE(result.out, "Snapshot 1 of " + m_game + ": 1 file.\n");
     tree::apply(m_game, { "file|b.package|DBPF" });
     QCOMPARE(run({ "snapshot", m_game }).out, "Snapshot 2 of " + m_game + ": 2 files.\n");
     QVERIFY(QFile::exists(QString::fromUtf8(m_home + "/data/mendwell/snapshots/2.mwsnap")));
@@ -318,7 +318,7 @@ void tst_Mendwell::keptSnapshotsByNumber()
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines.at(0).startsWith("   2  20") && lines.at(0).endsWith("         2 files"),
         lines.at(0).constData());
-    QVERIFY2(lines.at(1).startsWith("   1  20") && lines.at(1).endsWith("         1 files  \"game works\""),
+    QVERIFY2(lines.at(1).startsWith("   1  20") && lines.at(1).endsWith("          1 file  \"game works\""),
         lines.at(1).constData());
 
     result = run({ "diff", "1", "--format", "tsv" });
@@ -406,7 +406,7 @@ void tst_Mendwell::unreadableFolder()
     ::chmod((m_game + "/locked").constData(), 0755);
     QCOMPARE(result.status, 2);
     QCOMPARE(result.err, "mendwell: cannot read " + m_game + "/locked: Permission denied\n");
-    QCOMPARE(result.out, "Snapshot of " + m_game + " written to " + snapshot + ": 1 files.\n");
+    QCOMPARE(result.out, "Snapshot of " + m_game + " written to " + snapshot + ": 1 file.\n");
     // The snapshot remembers the folder it could not read: its files are not taken for removed later.
     const Run later = run({ "diff", snapshot, m_game, "--format", "tsv" });
     QCOMPARE(later.status, 2);

@@ -92,8 +92,9 @@ void tst_Suspects::flags_data()
         << QList<QByteArray> { "file|Mods/Hair (long).package|DBPFb", "file|Mods/Hair(1).package|DBPFc",
                "file|Mods/Hair () .package|DBPFd" }
         << QByteArray("Mods/Hair (long).package") << QList<QByteArray> {};
-    QTest::newRow("empty brackets are no copy: clean") << QList<QByteArray> { "file|Mods/Hair ().package|DBPFe" }
-                                                       << QByteArray("Mods/Hair ().package") << QList<QByteArray> {};
+    QTest::newRow("empty brackets are no copy: clean")
+        << QList<QByteArray> { "file|Mods/Hair ().package|DBPFe" } << QByteArray("Mods/Hair ().package")
+        << QList<QByteArray> {};
     QTest::newRow("a link is never read, not even for duplicates")
         << QList<QByteArray> { "file|Elsewhere/x.bin|not dbpf", "link|Mods/l.package|../Elsewhere/x.bin",
                "file|Mods/same.package|../Elsewhere/x.bin" }

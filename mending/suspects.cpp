@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -88,6 +89,12 @@ public:
     // read.
     qsizetype head(const QByteArray& path, char* buffer, qsizetype wanted, QList<ScanProblem>& problems)
     {
+        const auto known = m_heads.constFind(path);
+        if (known != m_heads.constEnd() && (known->size() >= wanted || known->size() < headSize)) {
+            const qsizetype got = std::min(wanted, known->size());
+            std::memcpy(buffer, known->constData(), size_t(got));
+            return got;
+        }
         const int fd = openBelow(m_rootFd, path, O_RDONLY | O_NOFOLLOW);
         if (fd < 0) {
             problems.append({ path, errorText(errno).toUtf8() });
@@ -116,6 +123,7 @@ public:
         XXH3_state_t* state = XXH3_createState();
         XXH3_64bits_reset(state);
         bool ok = true;
+        QByteArray head;
         for (;;) {
             const ssize_t n = ::read(fd, m_buffer, sizeof m_buffer);
             if (n < 0 && errno == EINTR)
@@ -127,16 +135,24 @@ public:
             }
             if (n == 0)
                 break;
+            if (head.size() < headSize)
+                head.append(m_buffer, std::min<qsizetype>(n, headSize - head.size()));
             XXH3_64bits_update(state, m_buffer, size_t(n));
         }
+        // A hashed file need not be opened again for its header.
+        if (ok)
+            m_heads.insert(path, head);
         value = XXH3_64bits_digest(state);
         XXH3_freeState(state);
         ::close(fd);
         return ok;
     }
 
+    static constexpr qsizetype headSize = 4;
+
 private:
     int m_rootFd;
+    QHash<QByteArray, QByteArray> m_heads;
     char m_buffer[1 << 17];
 };
 
@@ -198,6 +214,62 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
 
     ContentReader reader(root);
     QHash<qsizetype, QList<SuspectFlag>> flags;
+    // Duplicates: only files of one size can be equal, so only those are read and hashed.
+    if (reader.canRead()) {
+        QList<qsizetype> candidates;
+        auto consider = [&](qsizetype index) {
+            const FileEntry& file = files.at(index);
+            if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path))
+                candidates.append(index);
+        };
+        if (scope == DuplicateScope::AllFiles) {
+            for (qsizetype i = 0; i < files.size(); ++i)
+                consider(i);
+        } else {
+            for (qsizetype index : std::as_const(chosen))
+                consider(index);
+        }
+        // Within one size, a browser's second download comes after the file it copies, so it is the one
+        // flagged.
+        QSet<qsizetype> copies;
+        for (qsizetype index : std::as_const(candidates)) {
+            if (!browserOriginal(files.at(index).path).isEmpty())
+                copies.insert(index);
+        }
+        std::sort(candidates.begin(), candidates.end(), [&files, &copies](qsizetype a, qsizetype b) {
+            if (files.at(a).size != files.at(b).size)
+                return files.at(a).size < files.at(b).size;
+            if (copies.contains(a) != copies.contains(b))
+                return copies.contains(b);
+            return a < b;
+        });
+        const QSet<qsizetype> checked(chosen.begin(), chosen.end());
+        for (qsizetype start = 0; start < candidates.size();) {
+            qsizetype end = start + 1;
+            while (end < candidates.size()
+                && files.at(candidates.at(end)).size == files.at(candidates.at(start)).size)
+                ++end;
+            if (end - start > 1) {
+                QHash<quint64, qsizetype> firstWithHash;
+                for (qsizetype k = start; k < end; ++k) {
+                    const qsizetype index = candidates.at(k);
+                    quint64 hash = 0;
+                    if (!reader.hash(files.at(index).path, hash, report.unreadable))
+                        continue;
+                    const auto it = firstWithHash.constFind(hash);
+                    if (it == firstWithHash.constEnd()) {
+                        firstWithHash.insert(hash, index);
+                    } else if (checked.contains(index)) {
+                        flags[index].append({ Suspect::Duplicate,
+                            QStringLiteral("the same bytes as %1: one copy is enough")
+                                .arg(quoted(files.at(it.value()).path)) });
+                    }
+                }
+            }
+            start = end;
+        }
+    }
+
     for (qsizetype index : std::as_const(chosen)) {
         const FileEntry& file = files.at(index);
         if (isNoise(file.path)) {
@@ -266,63 +338,7 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
                 QStringLiteral("a household or lot file: it belongs in the Tray folder, not in Mods") });
         }
         if (!found.isEmpty())
-            flags.insert(index, found);
-    }
-
-    // Duplicates: only files of one size can be equal, so only those are read and hashed.
-    if (reader.canRead()) {
-        QList<qsizetype> candidates;
-        auto consider = [&](qsizetype index) {
-            const FileEntry& file = files.at(index);
-            if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path))
-                candidates.append(index);
-        };
-        if (scope == DuplicateScope::AllFiles) {
-            for (qsizetype i = 0; i < files.size(); ++i)
-                consider(i);
-        } else {
-            for (qsizetype index : std::as_const(chosen))
-                consider(index);
-        }
-        // Within one size, a browser's second download comes after the file it copies, so it is the one
-        // flagged.
-        QSet<qsizetype> copies;
-        for (qsizetype index : std::as_const(candidates)) {
-            if (!browserOriginal(files.at(index).path).isEmpty())
-                copies.insert(index);
-        }
-        std::sort(candidates.begin(), candidates.end(), [&files, &copies](qsizetype a, qsizetype b) {
-            if (files.at(a).size != files.at(b).size)
-                return files.at(a).size < files.at(b).size;
-            if (copies.contains(a) != copies.contains(b))
-                return copies.contains(b);
-            return a < b;
-        });
-        const QSet<qsizetype> checked(chosen.begin(), chosen.end());
-        for (qsizetype start = 0; start < candidates.size();) {
-            qsizetype end = start + 1;
-            while (end < candidates.size()
-                && files.at(candidates.at(end)).size == files.at(candidates.at(start)).size)
-                ++end;
-            if (end - start > 1) {
-                QHash<quint64, qsizetype> firstWithHash;
-                for (qsizetype k = start; k < end; ++k) {
-                    const qsizetype index = candidates.at(k);
-                    quint64 hash = 0;
-                    if (!reader.hash(files.at(index).path, hash, report.unreadable))
-                        continue;
-                    const auto it = firstWithHash.constFind(hash);
-                    if (it == firstWithHash.constEnd()) {
-                        firstWithHash.insert(hash, index);
-                    } else if (checked.contains(index)) {
-                        flags[index].append({ Suspect::Duplicate,
-                            QStringLiteral("the same bytes as %1: one copy is enough")
-                                .arg(quoted(files.at(it.value()).path)) });
-                    }
-                }
-            }
-            start = end;
-        }
+            flags[index] += found;
     }
 
     for (qsizetype index : std::as_const(chosen)) {

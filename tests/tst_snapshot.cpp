@@ -288,7 +288,11 @@ void tst_Snapshot::failedWriteKeepsTheOldFile()
     }
     QDir remaining(QString::fromUtf8(mountPoint));
     const QStringList names = remaining.entryList(QDir::Files | QDir::Hidden);
-    const Snapshot kept = readSnapshotFile(path);
+    Snapshot kept;
+    try {
+        kept = readSnapshotFile(path);
+    } catch (const Failure&) {
+    }
     ::umount(mountPoint.constData());
     QCOMPARE(message, QString::fromUtf8(path + ": No space left on device"));
     QCOMPARE(kept, small());

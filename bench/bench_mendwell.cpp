@@ -87,12 +87,13 @@ void measure(int files)
     // The old listing is sorted once, as a player keeping it for comm would have it.
     shellMs(QStringLiteral("%1 | LC_ALL=C sort > '%2/then.txt'").arg(findLine, dir), 1);
 
-    // 1,000 changes: 400 added, 300 changed in place, 200 removed, 100 moved to another folder.
+    // 1,000 changes: 400 added, 300 changed in place, 200 removed, 100 moved to another folder. Sizes
+    // vary as downloads do (files of one size are read for the duplicate check).
     for (int i = 0; i < 400; ++i)
-        writeFile(
-            folders[size_t(i * 7) % folders.size()] + "/New_" + QByteArray::number(i) + ".package", 100);
+        writeFile(folders[size_t(i * 7) % folders.size()] + "/New_" + QByteArray::number(i) + ".package",
+            1000 + i * 37);
     for (int i = 0; i < 300; ++i)
-        writeFile(fileName(folders, i * 13 % files), 400);
+        writeFile(fileName(folders, i * 13 % files), 500 + i * 41);
     for (int i = 0; i < 200; ++i)
         ::unlink(fileName(folders, (i * 17 + 5) % files).constData());
     for (int i = 0; i < 100; ++i) {

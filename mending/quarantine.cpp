@@ -221,7 +221,7 @@ bool sameBytes(const QByteArray& a, const QByteArray& b)
     return same;
 }
 
-// A copy that keeps bytes, permissions, owner and times, synced before it is given its name.
+// A copy that keeps bytes, permissions, owner and times. The step syncs the volume before the source goes.
 QString copyTo(const QByteArray& source, const struct stat& st, const QByteArray& temporary)
 {
     struct timespec times[2] = { st.st_atim, st.st_mtim };
@@ -274,7 +274,7 @@ QString copyTo(const QByteArray& source, const struct stat& st, const QByteArray
     }
     if (error.isEmpty()) {
         if (::fchown(out, st.st_uid, st.st_gid) != 0 && errno != EPERM) { }
-        if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0 || ::fsync(out) != 0)
+        if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0)
             error = systemError(errno);
     }
     ::close(in);
@@ -435,20 +435,74 @@ public:
     {
         MoveReport report;
         report.batch = QFile::decodeName(m_step.batch);
-        for (const StepEntry& entry : m_step.entries) {
-            const QString problem = apply(entry);
-            if (problem.isEmpty())
-                report.moved.append(entry.path);
+        QList<QString> problems;
+        for (m_index = 0; m_index < m_step.entries.size(); ++m_index)
+            problems.append(apply(m_step.entries.at(m_index)));
+        // One sync of each volume instead of one per file and folder: copies have their bytes on disk, and
+        // every rename is kept, before any source is removed or the step is marked done.
+        syncVolumes();
+        for (const Copied& copied : std::as_const(m_copied))
+            problems[copied.index] = finishCopy(copied.source, copied.target);
+        for (qsizetype i = 0; i < m_step.entries.size(); ++i) {
+            if (problems.at(i).isEmpty())
+                report.moved.append(m_step.entries.at(i).path);
             else
-                report.skipped.append({ entry.path, problem });
+                report.skipped.append({ m_step.entries.at(i).path, problems.at(i) });
         }
-        for (const QByteArray& folder : std::as_const(m_touched))
-            syncFolder(folder);
         removeEmptiedFolders();
         return report;
     }
 
 private:
+    struct Copied
+    {
+        qsizetype index;
+        QByteArray source;
+        QByteArray target;
+    };
+
+    void syncVolumes()
+    {
+#ifdef __linux__
+        QSet<dev_t> done;
+        for (const QByteArray& root : { m_folder, m_parent, m_batch }) {
+            struct stat st;
+            if (::stat(root.constData(), &st) != 0 || done.contains(st.st_dev))
+                continue;
+            done.insert(st.st_dev);
+            const int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) {
+                ::syncfs(fd);
+                ::close(fd);
+            }
+        }
+#else
+        for (const QByteArray& folder : std::as_const(m_touched))
+            syncFolder(folder);
+        for (const Copied& copied : std::as_const(m_copied)) {
+            const int fd = ::open(copied.target.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd >= 0) {
+                ::fsync(fd);
+                ::close(fd);
+            }
+        }
+#endif
+    }
+
+    // The source of a copy goes only once its copy is on disk and reads back the same.
+    QString finishCopy(const QByteArray& source, const QByteArray& target)
+    {
+        if (!sameBytes(source, target)) {
+            // The copy is ours and the original is untouched: give the copy up, keep the original.
+            ::unlink(target.constData());
+            return u"the copy at %1 did not read back the same"_s.arg(QFile::decodeName(target));
+        }
+        if (::unlink(source.constData()) != 0)
+            return systemError(errno);
+        m_emptied.insert(parentOf(source));
+        return {};
+    }
+
     QByteArray originalPath(const StepEntry& entry) const
     {
         return (entry.beside ? m_parent : m_folder) + '/' + entry.path;
@@ -554,15 +608,7 @@ private:
             return error == EEXIST ? u"a file of that name is already at %1"_s.arg(QFile::decodeName(target))
                                    : systemError(error);
         }
-        syncFolder(parentOf(target));
-        if (!sameBytes(source, target)) {
-            // The copy is ours and the original is untouched: give the copy up, keep the original.
-            ::unlink(target.constData());
-            return u"the copy at %1 did not read back the same"_s.arg(QFile::decodeName(target));
-        }
-        if (::unlink(source.constData()) != 0)
-            return systemError(errno);
-        m_emptied.insert(parentOf(source));
+        m_copied.append({ m_index, source, target });
         return {};
     }
 
@@ -598,6 +644,8 @@ private:
     QSet<QByteArray> m_touched;
     QSet<QByteArray> m_emptied;
     QSet<QByteArray> m_cleaned;
+    QList<Copied> m_copied;
+    qsizetype m_index = 0;
 };
 
 // A batch that no longer holds any file is removed with its manifest: nothing of the player's is in it.

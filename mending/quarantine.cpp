@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +27,8 @@ using namespace Qt::StringLiterals;
 //   mendwell step 1
 //   direction<TAB>out|back
 //   batch<TAB><batch folder name>
-//   <r|c><f|b><TAB><path>        one line per file: rename or copy; inside the folder or beside it
+//   <r|c><f|b|d><TAB><path>      one line per file: rename or copy; a file inside the folder, a file
+//                                beside it, or a whole folder inside it
 //   end
 // It is written to a temporary name, synced and renamed into place, so it is either whole or absent. Recovery
 // reads it and takes every listed file the rest of the way: a file is done when it is at its target and no
@@ -290,7 +293,113 @@ struct StepEntry
     QByteArray path;
     bool beside = false;
     bool copy = false;
+    bool folder = false; // a whole folder, moved by one rename
 };
+
+QByteArray parentOfRelative(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : path.left(slash);
+}
+
+// Folders below root (relative paths) that hold nothing but the given files and such folders, and that
+// may go (movable): one rename moves each of them, files and folders with their times and permissions, and
+// nothing is left to remove or remake. A mod added as a folder moves that way.
+QSet<QByteArray> wholeFolders(const QByteArray& root, const QList<QByteArray>& files,
+    const std::function<bool(const QByteArray&)>& movable)
+{
+    const QSet<QByteArray> chosen(files.cbegin(), files.cend());
+    QSet<QByteArray> ancestors;
+    for (const QByteArray& file : files) {
+        for (QByteArray folder = parentOfRelative(file); !folder.isEmpty() && !ancestors.contains(folder);
+             folder = parentOfRelative(folder))
+            ancestors.insert(folder);
+    }
+    QList<QByteArray> deepestFirst(ancestors.cbegin(), ancestors.cend());
+    std::sort(deepestFirst.begin(), deepestFirst.end(),
+        [](const QByteArray& a, const QByteArray& b) { return a.count('/') > b.count('/'); });
+    QSet<QByteArray> whole;
+    for (const QByteArray& folder : std::as_const(deepestFirst)) {
+        if (!movable(folder))
+            continue;
+        DIR* dir = ::opendir((root + '/' + folder).constData());
+        if (!dir)
+            continue;
+        bool all = true;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            const QByteArray child = folder + '/' + name;
+            if (!chosen.contains(child) && !whole.contains(child)) {
+                all = false;
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (all)
+            whole.insert(folder);
+    }
+    return whole;
+}
+
+// The files as step entries, each file inside a whole folder replaced by the outermost such folder.
+QList<StepEntry> withWholeFolders(const QList<StepEntry>& files, const QSet<QByteArray>& whole)
+{
+    QList<StepEntry> entries;
+    QSet<QByteArray> added;
+    for (const StepEntry& file : files) {
+        QByteArray outermost;
+        if (!file.beside && !file.copy) {
+            for (qsizetype slash = file.path.indexOf('/'); slash > 0;
+                 slash = file.path.indexOf('/', slash + 1)) {
+                if (whole.contains(file.path.left(slash))) {
+                    outermost = file.path.left(slash);
+                    break;
+                }
+            }
+        }
+        if (outermost.isEmpty()) {
+            entries.append(file);
+        } else if (!added.contains(outermost)) {
+            added.insert(outermost);
+            entries.append({ outermost, false, false, true });
+        }
+    }
+    return entries;
+}
+
+QList<QByteArray> renamableInside(const QList<StepEntry>& entries)
+{
+    QList<QByteArray> files;
+    for (const StepEntry& entry : entries) {
+        if (!entry.beside && !entry.copy)
+            files.append(entry.path);
+    }
+    return files;
+}
+
+void filesBelow(const QByteArray& root, const QByteArray& relative, QList<QByteArray>& files)
+{
+    DIR* dir = ::opendir((relative.isEmpty() ? root : root + '/' + relative).constData());
+    if (!dir)
+        return;
+    QList<QByteArray> folders;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
+        struct stat st;
+        if (::lstat((root + '/' + path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            folders.append(path);
+        else
+            files.append(path);
+    }
+    ::closedir(dir);
+    for (const QByteArray& folder : std::as_const(folders))
+        filesBelow(root, folder, files);
+}
 
 struct Step
 {
@@ -306,7 +415,7 @@ QByteArray stepText(const Step& step)
     text += "batch\t" + escaped(step.batch) + '\n';
     for (const StepEntry& entry : step.entries) {
         text += entry.copy ? 'c' : 'r';
-        text += entry.beside ? 'b' : 'f';
+        text += entry.folder ? 'd' : entry.beside ? 'b' : 'f';
         text += '\t' + escaped(entry.path) + '\n';
     }
     text += "end\n";
@@ -330,7 +439,8 @@ bool parseStep(const QByteArray& text, Step* step)
         const QByteArray& line = lines.at(i);
         if (line.size() < 4 || line.at(2) != '\t')
             return false;
-        step->entries.append({ unescaped(line.mid(3)), line.at(1) == 'b', line.at(0) == 'c' });
+        step->entries.append(
+            { unescaped(line.mid(3)), line.at(1) == 'b', line.at(0) == 'c', line.at(1) == 'd' });
     }
     return true;
 }
@@ -441,14 +551,50 @@ public:
         // One sync of each volume instead of one per file and folder: copies have their bytes on disk, and
         // every rename is kept, before any source is removed or the step is marked done.
         syncVolumes();
-        for (const Copied& copied : std::as_const(m_copied))
-            problems[copied.index] = finishCopy(copied.source, copied.target);
-        for (qsizetype i = 0; i < m_step.entries.size(); ++i) {
-            if (problems.at(i).isEmpty())
-                report.moved.append(m_step.entries.at(i).path);
-            else
-                report.skipped.append({ m_step.entries.at(i).path, problems.at(i) });
+        for (const Copied& copied : std::as_const(m_copied)) {
+            const QString problem = finishCopy(copied.source, copied.target);
+            if (m_step.entries.at(copied.index).folder) {
+                if (!problem.isEmpty())
+                    m_folderProblems.insert(copied.path, problem);
+            } else {
+                problems[copied.index] = problem;
+            }
         }
+        // A folder is reported as the files of it that arrived.
+        QSet<QByteArray> folders;
+        for (const StepEntry& entry : std::as_const(m_step.entries)) {
+            if (entry.folder)
+                folders.insert(entry.path);
+        }
+        QSet<QByteArray> inFolders;
+        if (!folders.isEmpty()) {
+            for (const QuarantinedFile& file : std::as_const(m_manifest.files)) {
+                if (file.beside || m_folderProblems.contains(file.path))
+                    continue;
+                for (QByteArray above = parentOfRelative(file.path); !above.isEmpty();
+                     above = parentOfRelative(above)) {
+                    if (folders.contains(above)) {
+                        const StepEntry one { file.path, false, false, false };
+                        if (exists(m_step.out ? storedPath(one) : originalPath(one)))
+                            inFolders.insert(file.path);
+                        break;
+                    }
+                }
+            }
+        }
+        for (qsizetype i = 0; i < m_step.entries.size(); ++i) {
+            const StepEntry& entry = m_step.entries.at(i);
+            if (!entry.folder) {
+                if (problems.at(i).isEmpty())
+                    report.moved.append(entry.path);
+                else
+                    report.skipped.append({ entry.path, problems.at(i) });
+            }
+        }
+        for (const QByteArray& path : std::as_const(inFolders))
+            report.moved.append(path);
+        for (auto it = m_folderProblems.cbegin(); it != m_folderProblems.cend(); ++it)
+            report.skipped.append({ it.key(), it.value() });
         removeEmptiedFolders();
         return report;
     }
@@ -457,6 +603,7 @@ private:
     struct Copied
     {
         qsizetype index;
+        QByteArray path;
         QByteArray source;
         QByteArray target;
     };
@@ -550,8 +697,60 @@ private:
         return {};
     }
 
+    // A whole folder goes by one rename; where its target folder exists already (a kill came in the middle
+    // of the files below, or the player made it again), or the volume cannot rename it, its files go one by
+    // one.
+    QString applyFolder(const StepEntry& entry)
+    {
+        const QByteArray source = m_step.out ? originalPath(entry) : storedPath(entry);
+        const QByteArray target = m_step.out ? storedPath(entry) : originalPath(entry);
+        struct stat sourceStat, targetStat;
+        const bool hasSource = exists(source, &sourceStat) && S_ISDIR(sourceStat.st_mode);
+        const bool hasTarget = exists(target, &targetStat);
+        if (!hasSource)
+            return hasTarget ? QString() : u"it is no longer there"_s;
+        if (!hasTarget) {
+            const QByteArray targetRoot = m_step.out ? m_insideStore : m_folder;
+            if (const QString problem = makeParents(targetRoot, entry.path, !m_step.out); !problem.isEmpty())
+                return problem;
+            m_touched.insert(parentOf(source));
+            m_touched.insert(parentOf(target));
+#ifdef RENAME_NOREPLACE
+            if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+                == 0) {
+                m_emptied.insert(parentOf(source));
+                if (!m_step.out)
+                    remakeFoldersAlike(entry.path);
+                return {};
+            }
+#endif
+        }
+        QList<QByteArray> files;
+        filesBelow(source, {}, files);
+        for (const QByteArray& file : std::as_const(files)) {
+            const StepEntry one { entry.path + '/' + file, false, false, false };
+            const QString problem = apply(one);
+            if (!problem.isEmpty())
+                m_folderProblems.insert(one.path, problem);
+        }
+        return {};
+    }
+
+    // Folders made in the quarantine to hold single files have the default permissions; once such a folder
+    // goes back whole, it and the folders below it get the permissions they had in the game folder.
+    void remakeFoldersAlike(const QByteArray& relative)
+    {
+        const QByteArray below = relative + '/';
+        for (auto it = m_manifest.folders.cbegin(); it != m_manifest.folders.cend(); ++it) {
+            if (it.key() == relative || it.key().startsWith(below))
+                ::chmod((m_folder + '/' + it.key()).constData(), it->first & 07777);
+        }
+    }
+
     QString apply(const StepEntry& entry)
     {
+        if (entry.folder)
+            return applyFolder(entry);
         const QByteArray source = m_step.out ? originalPath(entry) : storedPath(entry);
         const QByteArray target = m_step.out ? storedPath(entry) : originalPath(entry);
         const QByteArray temporary = parentOf(target) + '/' + copyTemporaryName;
@@ -608,7 +807,7 @@ private:
             return error == EEXIST ? u"a file of that name is already at %1"_s.arg(QFile::decodeName(target))
                                    : systemError(error);
         }
-        m_copied.append({ m_index, source, target });
+        m_copied.append({ m_index, entry.path, source, target });
         return {};
     }
 
@@ -645,10 +844,27 @@ private:
     QSet<QByteArray> m_emptied;
     QSet<QByteArray> m_cleaned;
     QList<Copied> m_copied;
+    QMap<QByteArray, QString> m_folderProblems;
     qsizetype m_index = 0;
 };
 
 // A batch that no longer holds any file is removed with its manifest: nothing of the player's is in it.
+bool isEmptyOrAbsent(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return errno == ENOENT;
+    bool empty = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
 void removeBatchIfEmpty(const QByteArray& batchPath, const QByteArray& folderName)
 {
     Manifest manifest;
@@ -835,6 +1051,8 @@ MoveReport Quarantine::recoverLocked()
         // The step was begun with the game closed; finishing it brings the folder back to a state the
         // player chose, which is safer than leaving it half done.
         report = StepRunner(QFile::encodeName(m_folder), quarantine, step).run();
+        // Going back, the batch is removed before the step is marked done, so that a kill in the middle of
+        // removing it is finished here next time; going out, the batch has just been filled.
         if (!step.out)
             removeBatchIfEmpty(
                 quarantine + '/' + step.batch, QFile::encodeName(QFileInfo(m_folder).fileName()));
@@ -843,11 +1061,15 @@ MoveReport Quarantine::recoverLocked()
                 QFile::decodeName(quarantine + '/' + stepName), systemError(errno));
         syncFolder(quarantine);
     }
-    // A batch made by a move that stopped before its step was recorded holds a manifest and nothing else.
+    // A batch made by a move that stopped before its step was recorded, or whose files all stayed, holds a
+    // manifest and nothing else.
     const QByteArray folderName = QFile::encodeName(QFileInfo(m_folder).fileName());
     const QStringList names = QDir(m_quarantine).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : names)
-        removeBatchIfEmpty(quarantine + '/' + QFile::encodeName(name), folderName);
+    for (const QString& name : names) {
+        const QByteArray batch = quarantine + '/' + QFile::encodeName(name);
+        if (isEmptyOrAbsent(batch + '/' + folderName) && isEmptyOrAbsent(batch + "/beside " + folderName))
+            removeBatchIfEmpty(batch, folderName);
+    }
     ::rmdir(quarantine.constData());
     return report;
 }
@@ -934,6 +1156,8 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         plan(path, true);
     if (entries.isEmpty())
         return report;
+    entries = withWholeFolders(
+        entries, wholeFolders(folder, renamableInside(entries), [](const QByteArray&) { return true; }));
 
     if (::mkdir(quarantine.constData(), 0755) != 0 && errno != EEXIST) {
         report.error = u"cannot make the folder %1: %2"_s.arg(m_quarantine, systemError(errno));
@@ -1043,6 +1267,11 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
         }
         if (step.entries.isEmpty())
             continue;
+        // A folder whose name is taken again in the game folder cannot go back whole.
+        const QByteArray store = QFile::encodeName(batch.path) + '/' + folderName;
+        step.entries = withWholeFolders(step.entries,
+            wholeFolders(store, renamableInside(step.entries),
+                [&](const QByteArray& relative) { return !exists(folder + '/' + relative); }));
         if (const QString error = writeDurably(quarantine, stepTemporaryName, stepName, stepText(step));
             !error.isEmpty()) {
             report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, error);
@@ -1052,9 +1281,9 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
         report.batch = done.batch;
         report.moved += done.moved;
         report.skipped += done.skipped;
+        removeBatchIfEmpty(quarantine + '/' + step.batch, folderName);
         ::unlink((quarantine + '/' + stepName).constData());
         syncFolder(quarantine);
-        removeBatchIfEmpty(quarantine + '/' + step.batch, folderName);
     }
     for (const QByteArray& path : paths) {
         if (!matched.contains(path))

@@ -404,7 +404,8 @@ void TestQuarantine::survivesKills()
         QProcess mover;
         mover.start(worker, { folder, QString::number(round), u"move"_s });
         QVERIFY(mover.waitForStarted());
-        QVERIFY2(!mover.waitForFinished(random.bounded(20, 400)),
+        QVERIFY(mover.waitForReadyRead(10000));
+        QVERIFY2(!mover.waitForFinished(random.bounded(1, 300)),
             qPrintable(u"the mover stopped by itself: "_s + QString::fromUtf8(mover.readAllStandardError())));
         ::kill(pid_t(mover.processId()), SIGKILL);
         QVERIFY(mover.waitForFinished());
@@ -446,7 +447,7 @@ void TestQuarantine::survivesKills()
     qInfo("%d kills in %.1f s: %d in the middle of a move, %d in the middle of a recovery", killed,
         clock.elapsed() / 1000.0, midMove, midRecovery);
     // Kills that only ever landed between moves would prove nothing.
-    QVERIFY(midMove >= kills / 4);
+    QVERIFY(midMove >= kills / 5);
 
     const MoveReport back = Quarantine(folder).restore();
     QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));

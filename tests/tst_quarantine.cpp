@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <csignal>
 
@@ -239,51 +240,59 @@ void TestQuarantine::batchDescribesItself()
 void TestQuarantine::neverOverwrites_data()
 {
     QTest::addColumn<bool>("mountPoint");
-    QTest::newRow("same volume") << false;
-    QTest::newRow("folder is a mount point") << true;
+    QTest::addColumn<QByteArray>("under"); // the mod's folder, which moves whole when it can
+    QTest::newRow("same volume") << false << QByteArray();
+    QTest::newRow("same volume, in a mod folder made again") << false << QByteArray("Author/");
+    QTest::newRow("folder is a mount point") << true << QByteArray();
+    QTest::newRow("folder is a mount point, in a mod folder made again") << true << QByteArray("Author/");
 }
 
 void TestQuarantine::neverOverwrites()
 {
     QFETCH(bool, mountPoint);
+    QFETCH(QByteArray, under);
     QTemporaryDir dir;
     const RemovedAtEnd removed(dir.path());
     const QString folder = dir.path() + u"/Mods"_s;
-    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(folder + u'/' + QString::fromUtf8(under)));
     std::unique_ptr<TmpfsMount> mount;
     if (mountPoint) {
         mount = std::make_unique<TmpfsMount>(folder);
         if (!mount->mounted())
             QSKIP("cannot mount a tmpfs here (needs root)");
+        QVERIFY(QDir().mkpath(folder + u'/' + QString::fromUtf8(under)));
     }
     const QByteArray root = encoded(folder);
-    QVERIFY(writeFile(root + "/Hair.package", "old hair", 0644, 1700000000000000000LL));
-    QVERIFY(writeFile(root + "/Shoes.package", "old shoes", 0644, 1700000000000000000LL));
+    const QByteArray hair = under + "Hair.package";
+    const QByteArray shoes = under + "Shoes.package";
+    QVERIFY(writeFile(root + '/' + hair, "old hair", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(root + '/' + shoes, "old shoes", 0644, 1700000000000000000LL));
 
     Quarantine quarantine(folder);
-    MoveReport report
-        = quarantine.moveOut({ "Hair.package", "Shoes.package", "Missing.package", "../escape" });
+    MoveReport report = quarantine.moveOut({ hair, shoes, "Missing.package", "../escape" });
     QCOMPARE(report.moved.size(), 2);
     QCOMPARE(report.skipped.size(), 2);
+    QVERIFY(!QFileInfo::exists(folder + u'/' + QString::fromUtf8(under)) || under.isEmpty());
 
     // The player downloads the hair again before putting the batch back.
-    QVERIFY(writeFile(root + "/Hair.package", "new hair", 0644, 1700000009000000000LL));
+    QVERIFY(QDir().mkpath(folder + u'/' + QString::fromUtf8(under)));
+    QVERIFY(writeFile(root + '/' + hair, "new hair", 0644, 1700000009000000000LL));
     report = quarantine.restore();
     QVERIFY(report.ok());
-    QCOMPARE(report.moved, QList<QByteArray> { "Shoes.package" });
+    QCOMPARE(report.moved, QList<QByteArray> { shoes });
     QCOMPARE(report.skipped.size(), 1);
-    QCOMPARE(report.skipped.first().first, QByteArray("Hair.package"));
+    QCOMPARE(report.skipped.first().first, hair);
     QVERIFY2(report.skipped.first().second.contains(u"already"_s), qPrintable(report.skipped.first().second));
 
     const Whereabouts now = whereabouts(folder);
-    QCOMPARE(now.copies.value("Hair.package").size(), 2);
-    QCOMPARE(treeOf(root).value("Hair.package").content, QByteArray("new hair"));
-    QCOMPARE(treeOf(root).value("Shoes.package").content, QByteArray("old shoes"));
+    QCOMPARE(now.copies.value(hair).size(), 2);
+    QCOMPARE(treeOf(root).value(hair).content, QByteArray("new hair"));
+    QCOMPARE(treeOf(root).value(shoes).content, QByteArray("old shoes"));
     const QList<mending::QuarantineBatch> batches = quarantine.batches();
     QCOMPARE(batches.size(), 1);
     QCOMPARE(batches.first().filesOut(), 1);
     QByteArray kept;
-    for (const FileState& state : now.copies.value("Hair.package"))
+    for (const FileState& state : now.copies.value(hair))
         kept += state.content + ';';
     QVERIFY2(kept.contains("old hair;"), kept.constData());
 }
@@ -405,7 +414,19 @@ void TestQuarantine::survivesKills()
         mover.start(worker, { folder, QString::number(round), u"move"_s });
         QVERIFY(mover.waitForStarted());
         QVERIFY(mover.waitForReadyRead(10000));
-        QVERIFY2(!mover.waitForFinished(random.bounded(1, 300)),
+        int wait = random.bounded(1, 300);
+        if (round % 2 == 0) {
+            // Every other kill comes while a move is on: its step is on record from before the first file
+            // moves until after the last.
+            QElapsedTimer waiting;
+            waiting.start();
+            while (!QFileInfo::exists(step) && waiting.elapsed() < 5000)
+                QThread::usleep(100);
+            // A move of whole folders is over within milliseconds.
+            QThread::usleep(random.bounded(0, 3000));
+            wait = 0;
+        }
+        QVERIFY2(!mover.waitForFinished(wait),
             qPrintable(u"the mover stopped by itself: "_s + QString::fromUtf8(mover.readAllStandardError())));
         ::kill(pid_t(mover.processId()), SIGKILL);
         QVERIFY(mover.waitForFinished());
@@ -447,7 +468,7 @@ void TestQuarantine::survivesKills()
     qInfo("%d kills in %.1f s: %d in the middle of a move, %d in the middle of a recovery", killed,
         clock.elapsed() / 1000.0, midMove, midRecovery);
     // Kills that only ever landed between moves would prove nothing.
-    QVERIFY(midMove >= kills / 5);
+    QVERIFY(midMove >= kills / 3);
 
     const MoveReport back = Quarantine(folder).restore();
     QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));

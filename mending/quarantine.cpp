@@ -869,7 +869,7 @@ bool isEmptyOrAbsent(const QByteArray& folder)
 void removeBatchIfEmpty(const QByteArray& batchPath, const QByteArray& folderName)
 {
     Manifest manifest;
-    const bool hasManifest = readManifest(batchPath, &manifest);
+    readManifest(batchPath, &manifest);
     const QByteArray inside = batchPath + '/' + folderName;
     const QByteArray beside = batchPath + "/beside " + folderName;
     for (const QuarantinedFile& file : std::as_const(manifest.files)) {
@@ -885,8 +885,14 @@ void removeBatchIfEmpty(const QByteArray& batchPath, const QByteArray& folderNam
         QList<QByteArray> children;
         while (const dirent* entry = ::readdir(dir)) {
             const QByteArray name(entry->d_name);
-            if (name != "." && name != ".." && entry->d_type == DT_DIR)
-                children.append(root + '/' + name);
+            if (name == "." || name == "..")
+                continue;
+            struct stat st;
+            const QByteArray child = root + '/' + name;
+            if (entry->d_type == DT_DIR
+                || (entry->d_type == DT_UNKNOWN && ::lstat(child.constData(), &st) == 0
+                    && S_ISDIR(st.st_mode)))
+                children.append(child);
         }
         ::closedir(dir);
         for (const QByteArray& child : children)
@@ -896,12 +902,9 @@ void removeBatchIfEmpty(const QByteArray& batchPath, const QByteArray& folderNam
     removeEmptyTree(inside, removeEmptyTree);
     removeEmptyTree(beside, removeEmptyTree);
     ::unlink((batchPath + '/' + manifestTemporaryName).constData());
-    if (hasManifest || exists(batchPath + '/' + manifestName)) {
-        // Gone with the last file: an empty batch would only tell the player something is still out.
-        struct stat st;
-        if (::stat(inside.constData(), &st) != 0 && ::stat(beside.constData(), &st) != 0)
-            ::unlink((batchPath + '/' + manifestName).constData());
-    }
+    // The manifest goes with the last file: an empty batch would only tell the player something is still out.
+    if (!exists(inside) && !exists(beside))
+        ::unlink((batchPath + '/' + manifestName).constData());
     ::rmdir(batchPath.constData());
 }
 

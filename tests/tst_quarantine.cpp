@@ -100,6 +100,8 @@ private slots:
     void batchDescribesItself();
     void neverOverwrites_data();
     void neverOverwrites();
+    void unreadableRecordStopsMoves_data();
+    void unreadableRecordStopsMoves();
     void runningGameBlocksMove_data();
     void runningGameBlocksMove();
     void survivesKills_data();
@@ -295,6 +297,43 @@ void TestQuarantine::neverOverwrites()
     for (const FileState& state : now.copies.value(hair))
         kept += state.content + ';';
     QVERIFY2(kept.contains("old hair;"), kept.constData());
+}
+
+void TestQuarantine::unreadableRecordStopsMoves_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::newRow("cut short") << QByteArray(
+        "mendwell step 1\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\tHa");
+    QTest::newRow("unknown version") << QByteArray("mendwell step 9\ndirection\tout\nbatch\tx\nend\n");
+    QTest::newRow("unknown direction") << QByteArray("mendwell step 1\ndirection\tsideways\nbatch\tx\nend\n");
+    QTest::newRow("batch outside the quarantine") << QByteArray(
+        "mendwell step 1\ndirection\tback\nbatch\t2026-01-01 10.00.00/../../../etc\nrf\tpasswd\nend\n");
+    QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    QTest::newRow("empty") << QByteArray();
+}
+
+// A record of a move that cannot be read is never guessed at: nothing moves until a person looks at it.
+void TestQuarantine::unreadableRecordStopsMoves()
+{
+    QFETCH(QByteArray, record);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + u"/Mods"_s;
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(encoded(folder) + "/Hair.package", "DBPF", 0644, 1700000000000000000LL));
+    const QString quarantine = mending::quarantineFolderFor(folder);
+    QVERIFY(QDir().mkpath(quarantine));
+    QFile step(quarantine + u"/.mendwell-step"_s);
+    QVERIFY(step.open(QIODevice::WriteOnly));
+    step.write(record);
+    step.close();
+    const QMap<QByteArray, FileState> before = treeOf(encoded(dir.path()));
+
+    const MoveReport recovered = Quarantine(folder).recover();
+    QVERIFY2(recovered.error.contains(step.fileName()) && recovered.error.contains(u"cannot be read"_s),
+        qPrintable(recovered.error));
+    const MoveReport moved = Quarantine(folder).moveOut({ "Hair.package" });
+    QCOMPARE(moved.error, recovered.error);
+    QCOMPARE(differences(before, treeOf(encoded(dir.path()))), QString());
 }
 
 void TestQuarantine::runningGameBlocksMove_data()

@@ -308,6 +308,8 @@ void TestQuarantine::unreadableRecordStopsMoves_data()
     QTest::newRow("unknown direction") << QByteArray("mendwell step 1\ndirection\tsideways\nbatch\tx\nend\n");
     QTest::newRow("batch outside the quarantine") << QByteArray(
         "mendwell step 1\ndirection\tback\nbatch\t2026-01-01 10.00.00/../../../etc\nrf\tpasswd\nend\n");
+    QTest::newRow("file outside the folder") << QByteArray(
+        "mendwell step 1\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\t../../etc/passwd\nend\n");
     QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
     QTest::newRow("empty") << QByteArray();
 }

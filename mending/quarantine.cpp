@@ -423,6 +423,18 @@ QByteArray stepText(const Step& step)
     return text;
 }
 
+// A path a caller may name: relative, below the folder, without "." or ".." steps.
+bool acceptablePath(const QByteArray& path)
+{
+    if (path.isEmpty() || path.startsWith('/') || path.endsWith('/') || path.contains('\0'))
+        return false;
+    for (const QByteArray& part : path.split('/')) {
+        if (part.isEmpty() || part == "." || part == "..")
+            return false;
+    }
+    return true;
+}
+
 bool parseStep(const QByteArray& text, Step* step)
 {
     const QList<QByteArray> lines = text.split('\n');
@@ -440,6 +452,8 @@ bool parseStep(const QByteArray& text, Step* step)
         const QByteArray& line = lines.at(i);
         if (line.size() < 4 || line.at(2) != '\t')
             return false;
+        if (!acceptablePath(unescaped(line.mid(3))))
+            return false;
         step->entries.append(
             { unescaped(line.mid(3)), line.at(1) == 'b', line.at(0) == 'c', line.at(1) == 'd' });
     }
@@ -449,18 +463,6 @@ bool parseStep(const QByteArray& text, Step* step)
 QByteArray modeText(quint32 mode)
 {
     return QByteArray::number(mode, 8);
-}
-
-// A path a caller may name: relative, below the folder, without "." or ".." steps.
-bool acceptablePath(const QByteArray& path)
-{
-    if (path.isEmpty() || path.startsWith('/') || path.endsWith('/') || path.contains('\0'))
-        return false;
-    for (const QByteArray& part : path.split('/')) {
-        if (part.isEmpty() || part == "." || part == "..")
-            return false;
-    }
-    return true;
 }
 
 struct Manifest

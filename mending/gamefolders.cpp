@@ -1,5 +1,15 @@
-// Placeholder until the game-folder detection lands: finds nothing, so the commands build and run.
 #include "gamefolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace mending {
 
@@ -7,34 +17,466 @@ QString runnerName(Runner runner)
 {
     switch (runner) {
     case Runner::Native:
-        return QStringLiteral("native");
+        return u"native"_s;
     case Runner::SteamProton:
-        return QStringLiteral("Steam Proton");
+        return u"Steam Proton"_s;
     case Runner::FlatpakSteam:
-        return QStringLiteral("Flatpak Steam");
+        return u"Flatpak Steam"_s;
     case Runner::Wine:
-        return QStringLiteral("Wine");
+        return u"Wine"_s;
     case Runner::Lutris:
-        return QStringLiteral("Lutris");
+        return u"Lutris"_s;
     case Runner::Bottles:
-        return QStringLiteral("Bottles");
+        return u"Bottles"_s;
     }
     return {};
 }
 
-QList<GameFolder> findGameFolders(const QProcessEnvironment&)
+namespace {
+
+// The game names its own folder in the language it was installed in: "Die Sims 4", "Les Sims 4",
+// "I Sims 4"... Only the article changes, so a known article (or none) before "Sims" is accepted and
+// anything else ("Backup Sims 4", "The Sims 4 old") is not the game's folder.
+const QString articles = u"(?:(?:the|die|der|les|le|la|los|las|el|de|het|i|il|gli|os|as|o|a|den|det)\\s+)?"_s;
+
+// 2..4 from a Documents folder name, 0 when it is no game folder.
+int documentsGeneration(const QString& name)
 {
+    static const QRegularExpression pattern(u"^"_s + articles
+            + u"sims(?:\u2122|\\(tm\\))?\\s*([2-4])"
+              u"(?:\\s+(?:ultimate collection|legacy collection|legacy edition|legacy|collection))?$"_s,
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = pattern.match(name.trimmed());
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+// The first game had no number: "The Sims", "Die Sims", "The Sims Complete Collection".
+bool isFirstGameName(const QString& name)
+{
+    static const QRegularExpression pattern(
+        u"^"_s + articles + u"sims(?:\u2122|\\(tm\\))?(?:\\s+[\\p{L}\\s]+)?$"_s,
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    return pattern.match(name.trimmed()).hasMatch();
+}
+
+QStringList subfolders(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+// Windows programs under Wine spell names in any letter case, so "mods" and "MODS" are the Mods
+// folder too. The exact spelling wins when several exist.
+QString childNamed(const QString& dir, const QString& name, QDir::Filters filter = QDir::Dirs)
+{
+    const QString exact = dir + u'/' + name;
+    const QFileInfo info(exact);
+    if (info.exists() && ((filter & QDir::Dirs) ? info.isDir() : info.isFile()))
+        return exact;
+    const QStringList entries = QDir(dir).entryList(filter | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString& entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir + u'/' + entry;
+    }
     return {};
 }
 
-QStringList gameExecutableNames(int)
+QString childPath(const QString& dir, const QStringList& names)
 {
+    QString path = dir;
+    for (const QString& name : names) {
+        path = childNamed(path, name);
+        if (path.isEmpty())
+            return {};
+    }
+    return path;
+}
+
+QString expandHome(QString value, const QString& home)
+{
+    value.replace(u"${HOME}"_s, home);
+    value.replace(u"$HOME"_s, home);
+    return value;
+}
+
+// XDG_DOCUMENTS_DIR from user-dirs.dirs, a shell fragment such as XDG_DOCUMENTS_DIR="$HOME/Dokumente".
+QString documentsFromUserDirs(const QString& configHome, const QString& home)
+{
+    QFile file(configHome + u"/user-dirs.dirs"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression line(u"^\\s*XDG_DOCUMENTS_DIR\\s*=\\s*\"(.*)\"\\s*$"_s);
+    while (!file.atEnd()) {
+        const QString text = QString::fromUtf8(file.readLine()).trimmed();
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            return expandHome(match.captured(1).replace(u"\\\""_s, u"\""_s), home);
+    }
     return {};
 }
 
-QStringList gameCacheFiles(const GameFolder&)
+// Tokens of Valve's KeyValues text: quoted strings (with backslash escapes) and braces.
+QStringList vdfTokens(const QByteArray& text)
 {
-    return {};
+    QStringList tokens;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const char c = text.at(i);
+        if (c == '"') {
+            QByteArray value;
+            ++i;
+            while (i < text.size() && text.at(i) != '"') {
+                if (text.at(i) == '\\' && i + 1 < text.size()) {
+                    ++i;
+                    const char e = text.at(i);
+                    value.append(e == 'n' ? '\n' : e == 't' ? '\t' : e);
+                } else {
+                    value.append(text.at(i));
+                }
+                ++i;
+            }
+            ++i;
+            tokens.append(QString::fromUtf8(value));
+        } else if (c == '{' || c == '}') {
+            tokens.append(QString(QLatin1Char(c)));
+            ++i;
+        } else if (c == '/' && i + 1 < text.size() && text.at(i + 1) == '/') {
+            while (i < text.size() && text.at(i) != '\n')
+                ++i;
+        } else {
+            ++i;
+        }
+    }
+    return tokens;
+}
+
+// The Steam libraries a libraryfolders.vdf lists. Current Steam writes "N" { "path" "..." } blocks;
+// older versions wrote "N" "..." pairs directly under "libraryfolders".
+QStringList steamLibraries(const QString& vdfPath)
+{
+    QFile file(vdfPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList tokens = vdfTokens(file.readAll());
+    QStringList libraries;
+    int depth = 0;
+    static const QRegularExpression number(u"^\\d+$"_s);
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString& token = tokens.at(i);
+        if (token == u"{"_s) {
+            ++depth;
+            continue;
+        }
+        if (token == u"}"_s) {
+            --depth;
+            continue;
+        }
+        if (i + 1 >= tokens.size() || tokens.at(i + 1) == u"{"_s || tokens.at(i + 1) == u"}"_s)
+            continue;
+        const QString& value = tokens.at(i + 1);
+        const bool pathEntry = token.compare(u"path"_s, Qt::CaseInsensitive) == 0;
+        const bool oldEntry = depth == 1 && number.match(token).hasMatch() && value.startsWith(u'/');
+        if ((pathEntry || oldEntry) && !value.isEmpty())
+            libraries.append(value);
+        ++i;
+    }
+    return libraries;
+}
+
+class Finder
+{
+public:
+    explicit Finder(const QProcessEnvironment& env)
+    {
+        m_home = env.value(u"HOME"_s, QDir::homePath());
+        m_dataHome = env.value(u"XDG_DATA_HOME"_s);
+        if (m_dataHome.isEmpty() || !QDir::isAbsolutePath(m_dataHome))
+            m_dataHome = m_home + u"/.local/share"_s;
+        m_configHome = env.value(u"XDG_CONFIG_HOME"_s);
+        if (m_configHome.isEmpty() || !QDir::isAbsolutePath(m_configHome))
+            m_configHome = m_home + u"/.config"_s;
+        m_env = env;
+    }
+
+    QList<GameFolder> find()
+    {
+        scanNative();
+        scanWine();
+        scanLutris();
+        scanBottles();
+        scanSteam();
+        std::stable_sort(m_found.begin(), m_found.end(), [](const GameFolder& a, const GameFolder& b) {
+            if (a.generation != b.generation)
+                return a.generation > b.generation;
+            return a.path < b.path;
+        });
+        return m_found;
+    }
+
+private:
+    void add(int generation, const QString& kind, Runner runner, const QString& path)
+    {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty())
+            return;
+        const auto seen = m_index.constFind(canonical);
+        if (seen != m_index.constEnd()) {
+            // Wine links the prefix's Documents to the home's by default: the same folder is then
+            // reached both ways, and the game really runs in the prefix.
+            GameFolder& earlier = m_found[*seen];
+            if (earlier.runner == Runner::Native && runner != Runner::Native)
+                earlier.runner = runner;
+            return;
+        }
+        m_index.insert(canonical, int(m_found.size()));
+        m_found.append({ generation, kind, runner, canonical });
+    }
+
+    void scanDocuments(const QString& documents, Runner runner)
+    {
+        if (documents.isEmpty() || !QFileInfo(documents).isDir())
+            return;
+        for (const QString& publisher : { u"Electronic Arts"_s, u"EA Games"_s }) {
+            const QString parent = childNamed(documents, publisher);
+            if (parent.isEmpty())
+                continue;
+            for (const QString& name : subfolders(parent)) {
+                const QString game = parent + u'/' + name;
+                switch (documentsGeneration(name)) {
+                case 4:
+                    addIfDir(4, u"Mods"_s, runner, childPath(game, { u"Mods"_s }));
+                    addIfDir(4, u"Tray"_s, runner, childPath(game, { u"Tray"_s }));
+                    break;
+                case 3:
+                    addIfDir(3, u"Mods/Packages"_s, runner, childPath(game, { u"Mods"_s, u"Packages"_s }));
+                    break;
+                case 2:
+                    addIfDir(2, u"Downloads"_s, runner, childPath(game, { u"Downloads"_s }));
+                    break;
+                default:
+                    break;
+                }
+            }
+        }
+    }
+
+    void addIfDir(int generation, const QString& kind, Runner runner, const QString& path)
+    {
+        if (!path.isEmpty())
+            add(generation, kind, runner, path);
+    }
+
+    // The first game keeps its downloads in its install folder, recognised by its GameData folder.
+    void scanInstallParent(const QString& parent, Runner runner)
+    {
+        if (parent.isEmpty())
+            return;
+        for (const QString& name : subfolders(parent)) {
+            if (!isFirstGameName(name))
+                continue;
+            const QString install = parent + u'/' + name;
+            const QString gameData = childNamed(install, u"GameData"_s);
+            if (gameData.isEmpty())
+                continue;
+            addIfDir(1, u"Downloads"_s, runner, childNamed(install, u"Downloads"_s));
+            addIfDir(1, u"Skins"_s, runner, childNamed(gameData, u"Skins"_s));
+            addIfDir(1, u"Walls"_s, runner, childNamed(gameData, u"Walls"_s));
+            addIfDir(1, u"Floors"_s, runner, childNamed(gameData, u"Floors"_s));
+        }
+    }
+
+    void scanPrefix(const QString& prefix, Runner runner)
+    {
+        const QString driveC = childNamed(prefix, u"drive_c"_s);
+        if (driveC.isEmpty())
+            return;
+        const QString users = childNamed(driveC, u"users"_s);
+        if (!users.isEmpty()) {
+            for (const QString& user : subfolders(users)) {
+                // Older Wine versions called it "My Documents".
+                for (const QString& documents : { u"Documents"_s, u"My Documents"_s })
+                    scanDocuments(childNamed(users + u'/' + user, documents), runner);
+            }
+        }
+        QStringList programFolders;
+        for (const QString& name : subfolders(driveC)) {
+            if (name.startsWith(u"Program Files"_s, Qt::CaseInsensitive))
+                programFolders.append(driveC + u'/' + name);
+        }
+        programFolders.append(driveC);
+        for (const QString& programs : std::as_const(programFolders)) {
+            scanInstallParent(programs, runner);
+            for (const QString& vendor :
+                { u"Maxis"_s, u"EA Games"_s, u"Electronic Arts"_s, u"Origin Games"_s, u"GOG Games"_s }) {
+                scanInstallParent(childNamed(programs, vendor), runner);
+            }
+            scanInstallParent(childPath(programs, { u"GOG Galaxy"_s, u"Games"_s }), runner);
+        }
+    }
+
+    void scanNative()
+    {
+        scanDocuments(m_home + u"/Documents"_s, Runner::Native);
+        QString documents = expandHome(m_env.value(u"XDG_DOCUMENTS_DIR"_s), m_home);
+        if (documents.isEmpty())
+            documents = documentsFromUserDirs(m_configHome, m_home);
+        if (QDir::isAbsolutePath(documents))
+            scanDocuments(documents, Runner::Native);
+    }
+
+    void scanWine()
+    {
+        const QString prefix = m_env.value(u"WINEPREFIX"_s);
+        if (QDir::isAbsolutePath(prefix))
+            scanPrefix(prefix, Runner::Wine);
+        scanPrefix(m_home + u"/.wine"_s, Runner::Wine);
+    }
+
+    void scanLutris()
+    {
+        const QString games = m_home + u"/Games"_s;
+        for (const QString& name : subfolders(games))
+            scanPrefix(games + u'/' + name, Runner::Lutris);
+    }
+
+    void scanBottles()
+    {
+        for (const QString& root : { m_dataHome + u"/bottles/bottles"_s,
+                 m_home + u"/.var/app/com.usebottles.bottles/data/bottles/bottles"_s }) {
+            for (const QString& name : subfolders(root))
+                scanPrefix(root + u'/' + name, Runner::Bottles);
+        }
+    }
+
+    void scanSteam()
+    {
+        const QList<std::pair<QString, Runner>> roots = {
+            { m_dataHome + u"/Steam"_s, Runner::SteamProton },
+            { m_home + u"/.local/share/Steam"_s, Runner::SteamProton },
+            { m_home + u"/.steam/steam"_s, Runner::SteamProton },
+            { m_home + u"/.steam/root"_s, Runner::SteamProton },
+            { m_home + u"/.steam/debian-installation"_s, Runner::SteamProton },
+            { m_home + u"/snap/steam/common/.local/share/Steam"_s, Runner::SteamProton },
+            { m_home + u"/.var/app/com.valvesoftware.Steam/.local/share/Steam"_s, Runner::FlatpakSteam },
+            { m_home + u"/.var/app/com.valvesoftware.Steam/data/Steam"_s, Runner::FlatpakSteam },
+        };
+        QSet<QString> seenLibraries;
+        for (const auto& [root, runner] : roots) {
+            if (!QFileInfo(root).isDir())
+                continue;
+            QStringList libraries { root };
+            libraries += steamLibraries(root + u"/steamapps/libraryfolders.vdf"_s);
+            libraries += steamLibraries(root + u"/config/libraryfolders.vdf"_s);
+            for (const QString& library : std::as_const(libraries)) {
+                const QString canonical = QFileInfo(library).canonicalFilePath();
+                if (canonical.isEmpty() || seenLibraries.contains(canonical))
+                    continue;
+                seenLibraries.insert(canonical);
+                scanSteamLibrary(canonical, runner);
+            }
+        }
+    }
+
+    void scanSteamLibrary(const QString& library, Runner runner)
+    {
+        const QString steamapps = childNamed(library, u"steamapps"_s);
+        if (steamapps.isEmpty())
+            return;
+        // 1222670 is The Sims 4, but any game's prefix may hold the Documents of another (players
+        // add the EA app or a non-Steam shortcut), so every prefix is looked at.
+        const QString compatdata = childNamed(steamapps, u"compatdata"_s);
+        if (!compatdata.isEmpty()) {
+            for (const QString& app : subfolders(compatdata))
+                scanPrefix(compatdata + u'/' + app + u"/pfx"_s, runner);
+        }
+        scanInstallParent(childNamed(steamapps, u"common"_s), runner);
+    }
+
+    QProcessEnvironment m_env;
+    QString m_home;
+    QString m_dataHome;
+    QString m_configHome;
+    QList<GameFolder> m_found;
+    QHash<QString, int> m_index;
+};
+
+QString existingFile(const QString& dir, const QString& name)
+{
+    return dir.isEmpty() ? QString() : childNamed(dir, name, QDir::Files);
+}
+
+void appendFilesIn(QStringList& files, const QString& dir, const QString& suffix)
+{
+    if (dir.isEmpty())
+        return;
+    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& name : names) {
+        if (name.endsWith(suffix, Qt::CaseInsensitive))
+            files.append(dir + u'/' + name);
+    }
+}
+
+}
+
+QList<GameFolder> findGameFolders(const QProcessEnvironment& env)
+{
+    return Finder(env).find();
+}
+
+QStringList gameExecutableNames(int generation)
+{
+    switch (generation) {
+    case 4:
+        return { u"TS4_x64.exe"_s, u"TS4_DX9_x64.exe"_s, u"TS4.exe"_s };
+    case 3:
+        return { u"TS3W.exe"_s, u"TS3.exe"_s };
+    case 2: {
+        QStringList names { u"Sims2.exe"_s, u"Sims2RPC.exe"_s };
+        for (int pack = 1; pack <= 9; ++pack)
+            names.append(u"Sims2EP%1.exe"_s.arg(pack));
+        for (int pack = 1; pack <= 9; ++pack)
+            names.append(u"Sims2SP%1.exe"_s.arg(pack));
+        return names;
+    }
+    case 1:
+        return { u"Sims.exe"_s };
+    default:
+        return {};
+    }
+}
+
+QStringList gameCacheFiles(const GameFolder& folder)
+{
+    QStringList files;
+    const auto add = [&files](const QString& path) {
+        if (!path.isEmpty())
+            files.append(path);
+    };
+    switch (folder.generation) {
+    case 4: {
+        // The thumbnail cache beside Mods holds pictures of the CC that was loaded last time.
+        const QString game = QFileInfo(folder.path).absolutePath();
+        add(existingFile(game, u"localthumbcache.package"_s));
+        break;
+    }
+    case 3: {
+        const QString game = QFileInfo(QFileInfo(folder.path).absolutePath()).absolutePath();
+        for (const QString& name : { u"CASPartCache.package"_s, u"compositorCache.package"_s,
+                 u"scriptCache.package"_s, u"simCompositorCache.package"_s, u"socialCache.package"_s })
+            add(existingFile(game, name));
+        appendFilesIn(files, childNamed(game, u"WorldCaches"_s), u".package"_s);
+        break;
+    }
+    case 2: {
+        const QString game = QFileInfo(folder.path).absolutePath();
+        add(existingFile(game, u"Groups.cache"_s));
+        add(existingFile(game, u"Accessory.cache"_s));
+        appendFilesIn(files, childNamed(game, u"Thumbnails"_s), u"Thumbnails.package"_s);
+        break;
+    }
+    default:
+        break;
+    }
+    return files;
 }
 
 }

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+// Files move out of a game folder into a quarantine folder beside it, and back, without ever being
+// deleted or overwritten. Each move is written down and synced before the first file moves, so that
+// after a crash or a kill at any moment recover() brings every file to exactly one place.
+//
+// On disk, beside FOLDER:
+//   "<FOLDER name> (moved out by Mendwell)/"
+//       ".mendwell-step"              the move in progress, if any (see quarantine.cpp)
+//       "2026-12-07 17.30.05/"        one batch per move
+//           "manifest.tsv"            what moved: original path, size, time, permissions
+//           "<FOLDER name>/..."       the files, at their paths inside FOLDER
+//           "beside <FOLDER name>/..." files that lay beside FOLDER (the game's caches)
+namespace mending {
+
+// One file of a batch as it was in the game folder before it moved out.
+struct QuarantinedFile
+{
+    QByteArray path; // relative, "/" between folders, the name's bytes as they are
+    bool beside = false; // the path is relative to the folder's parent (a cache file beside it)
+    qint64 size = 0;
+    qint64 modifiedNs = 0; // since 1970
+    quint32 mode = 0; // st_mode: file type and permissions
+    bool out = false; // still in the quarantine
+};
+
+struct QuarantineBatch
+{
+    QString name; // its date, "2026-12-07 17.30.05", with " (2)" when two moves share a second
+    QString path; // absolute
+    QList<QuarantinedFile> files;
+    int filesOut() const;
+};
+
+// What a move, a restore or a recovery did. A file that could not move stays where it was and is named
+// here with the reason; the others went on.
+struct MoveReport
+{
+    QString batch; // the batch written or read (the last one when a restore took several)
+    QList<QByteArray> moved;
+    QList<std::pair<QByteArray, QString>> skipped; // path and why it stayed
+    QString error; // nothing was moved at all, and why
+    bool ok() const { return error.isEmpty(); }
+};
+
+struct RunningGame
+{
+    qint64 pid = 0;
+    int generation = 0;
+    QString executable;
+};
+
+// The processes that are one of the games, native or under Wine or Proton. generation 0 means any.
+QList<RunningGame> runningGames(int generation = 0);
+
+// "<name> (moved out by Mendwell)" beside the folder.
+QString quarantineFolderFor(const QString& folder);
+
+class Quarantine
+{
+public:
+    // generation names the game whose running blocks a move (0: any of them).
+    explicit Quarantine(const QString& folder, int generation = 0);
+
+    QString folder() const { return m_folder; }
+    QString quarantineFolder() const { return m_quarantine; }
+
+    // Finishes a move that was interrupted, and tidies batches left empty. moveOut() and restore() call it
+    // first; a program calls it at start.
+    MoveReport recover();
+
+    // Moves files (paths relative to the folder) out into a new batch, and with them files that lie beside
+    // the folder (paths relative to its parent), such as the game's cache.
+    MoveReport moveOut(const QList<QByteArray>& paths, const QList<QByteArray>& besidePaths = {});
+
+    // Puts back the files of one batch (all batches, newest first, when batch is empty); only the given
+    // paths when some are given (matched against both kinds of path).
+    MoveReport restore(const QString& batch = {}, const QList<QByteArray>& paths = {});
+
+    // The batches, oldest first, with every file and whether it is still out.
+    QList<QuarantineBatch> batches() const;
+
+private:
+    MoveReport recoverLocked();
+    QString gameRunningMessage() const;
+
+    QString m_folder;
+    QString m_quarantine;
+    int m_generation = 0;
+};
+
+}

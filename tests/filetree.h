@@ -1,0 +1,187 @@
+#pragma once
+
+// Real folders for the quarantine's tests and benchmark: made with odd names, modes and times, and read back
+// whole (bytes, permissions, modification times) so that two states can be compared.
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct FileState
+{
+    QByteArray content; // the bytes, or the target of a symbolic link
+    quint32 mode = 0;
+    qint64 modifiedNs = 0;
+    bool operator==(const FileState&) const = default;
+};
+
+// Every entry below root by relative path; folders have an empty content and their mode. Folder times
+// change with every name added or taken, so they are not kept unless asked for.
+inline void readTree(
+    const QByteArray& root, const QByteArray& relative, QMap<QByteArray, FileState>& out, bool withFolders)
+{
+    const QByteArray path = relative.isEmpty() ? root : root + '/' + relative;
+    DIR* dir = ::opendir(path.constData());
+    if (!dir)
+        return;
+    QList<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(dir);
+    for (const QByteArray& name : std::as_const(names)) {
+        const QByteArray rel = relative.isEmpty() ? name : relative + '/' + name;
+        const QByteArray full = root + '/' + rel;
+        struct stat st;
+        if (::lstat(full.constData(), &st) != 0)
+            continue;
+        FileState state;
+        state.mode = st.st_mode;
+        if (S_ISDIR(st.st_mode)) {
+            if (withFolders)
+                out.insert(rel + '/', state);
+            readTree(root, rel, out, withFolders);
+            continue;
+        }
+        state.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(full.constData(), target, sizeof target);
+            state.content = QByteArray(target, int(qMax<ssize_t>(n, 0)));
+        } else {
+            const int fd = ::open(full.constData(), O_RDONLY);
+            state.content.resize(st.st_size);
+            qsizetype got = 0;
+            while (fd >= 0 && got < st.st_size) {
+                const ssize_t n = ::read(fd, state.content.data() + got, size_t(st.st_size - got));
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            state.content.truncate(got);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        out.insert(rel, state);
+    }
+}
+
+inline QMap<QByteArray, FileState> treeOf(const QByteArray& root, bool withFolders = false)
+{
+    QMap<QByteArray, FileState> tree;
+    readTree(root, {}, tree, withFolders);
+    return tree;
+}
+
+inline QList<QByteArray> filesOf(const QMap<QByteArray, FileState>& tree)
+{
+    QList<QByteArray> files;
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        if (!it.key().endsWith('/'))
+            files.append(it.key());
+    }
+    return files;
+}
+
+inline bool writeFile(const QByteArray& path, const QByteArray& content, quint32 mode, qint64 modifiedNs)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    const struct timespec times[2]
+        = { { modifiedNs / 1000000000 - 5, 0 }, { modifiedNs / 1000000000, long(modifiedNs % 1000000000) } };
+    const bool kept = ::fchmod(fd, mode) == 0 && ::futimens(fd, times) == 0;
+    return ::close(fd) == 0 && written && kept;
+}
+
+// A game folder of count files: mods in subfolders up to four deep, names with spaces, tabs, line feeds,
+// backslashes, bytes that are no UTF-8, empty files, links, read-only files, times to the nanosecond.
+inline bool makeTree(const QByteArray& root, int count, quint32 seed, int maxSize = 4096)
+{
+    QRandomGenerator random(seed);
+    static const QList<QByteArray> odd { "Author_Mod", "space name", "tab\there", "line\nfeed", "back\\slash",
+        "caf\xc3\xa9", "bad\xff\xfe", "\xe6\x97\xa5\xe6\x9c\xac", "name (1)", "-dash", ".hidden", "x" };
+    static const QList<QByteArray> kinds { ".package", ".ts4script", ".package", ".cfg", ".txt", "" };
+    static const QList<quint32> modes { 0644, 0644, 0600, 0755, 0444, 0640 };
+    QList<QByteArray> folders { QByteArray() };
+    for (int i = 0; i < count; ++i) {
+        QByteArray folder = folders.at(random.bounded(int(folders.size())));
+        if (folder.count('/') < 4 && random.bounded(4) == 0) {
+            folder += (folder.isEmpty() ? "" : "/") + odd.at(random.bounded(int(odd.size()))) + ' '
+                + QByteArray::number(i);
+            if (::mkdir((root + '/' + folder).constData(), random.bounded(3) == 0 ? 0700 : 0755) != 0)
+                return false;
+            folders.append(folder);
+        }
+        const QByteArray name = odd.at(random.bounded(int(odd.size()))) + '_' + QByteArray::number(i)
+            + kinds.at(random.bounded(int(kinds.size())));
+        const QByteArray path = root + '/' + (folder.isEmpty() ? name : folder + '/' + name);
+        if (random.bounded(25) == 0) {
+            if (::symlink(("../" + name).constData(), path.constData()) != 0)
+                return false;
+            continue;
+        }
+        QByteArray content(
+            random.bounded(maxSize + 1) * (random.bounded(10) == 0 ? 0 : 1), Qt::Uninitialized);
+        for (char& c : content)
+            c = char(random.bounded(256));
+        const qint64 modified = 1500000000LL * 1000000000 + qint64(random.bounded(1000000000)) * 100
+            + random.bounded(1000000000);
+        if (!writeFile(path, content, modes.at(random.bounded(int(modes.size()))), modified))
+            return false;
+    }
+    return true;
+}
+
+// Removes a folder whose names are not all text (QDir::removeRecursively() cannot name those), and folders
+// a test left read-only.
+class RemovedAtEnd
+{
+public:
+    explicit RemovedAtEnd(const QString& folder)
+        : m_folder(folder)
+    { }
+    ~RemovedAtEnd() { QProcess::execute(QStringLiteral("rm"), { QStringLiteral("-rf"), m_folder }); }
+    RemovedAtEnd(const RemovedAtEnd&) = delete;
+    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+
+private:
+    QString m_folder;
+};
+
+// A file system of its own mounted on a folder, so that the folder is a mount point as a removable drive or a
+// second disk is. Unmounted when it goes.
+class TmpfsMount
+{
+public:
+    explicit TmpfsMount(const QString& folder)
+        : m_folder(folder)
+    {
+        m_mounted = QProcess::execute(QStringLiteral("mount"),
+                        { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                            QStringLiteral("size=256m"), QStringLiteral("tmpfs"), folder })
+            == 0;
+    }
+    ~TmpfsMount()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_folder });
+    }
+    bool mounted() const { return m_mounted; }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};

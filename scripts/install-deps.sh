@@ -10,6 +10,7 @@ packages=(
     xvfb xauth xdotool imagemagick
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation libcups2-dev
+    libxxhash-dev
 )
 
 missing=()

@@ -29,7 +29,7 @@ int compareOnly(const char* oldPath, const char* newPath)
     const ListBytes oldList = readListBytes(QString::fromLocal8Bit(oldPath));
     const ListBytes newList = readListBytes(QString::fromLocal8Bit(newPath));
     const NewFiles found = findNewFiles(oldList, newList);
-    const QString text = newFilesReport(found.added);
+    const QString text = newFilesText(found);
     std::printf("%ld %ld %zu\n", before, memoryKiB("VmHWM"), size_t(text.size()));
     return 0;
 }

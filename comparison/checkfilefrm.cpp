@@ -195,7 +195,7 @@ void CheckFileFrm::Command1_Click()
     const ListBytes oldList = readListBytes(oldPath);
     const ListBytes newList = readListBytes(newPath);
     const NewFiles found = findNewFiles(oldList, newList);
-    NewFiletxt->setText(newFilesReport(found.added));
+    NewFiletxt->setText(newFilesText(found));
     Label2->setCaption(QString::number(found.total));
     Label3->setCaption(QString::number(found.added.size()));
 }

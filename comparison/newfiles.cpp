@@ -226,8 +226,9 @@ QString newFilesReport(const QStringList& names)
     return report;
 }
 
-QString newFilesReport(const std::vector<QByteArrayView>& names)
+QString newFilesText(const NewFiles& found)
 {
+    const std::vector<QByteArrayView>& names = found.added;
     // The report is laid out as bytes and decoded once: the spaces and line ends between the names
     // are plain ASCII, which no UTF-8 sequence spans, so each name decodes exactly as it would alone.
     static constexpr char indent[] = "        ";

@@ -22,4 +22,5 @@ NewFiles findNewFiles(QByteArrayView oldList, QByteArrayView newList);
 
 // The result box's text: each name behind 8 spaces and ending in CR LF.
 QString newFilesReport(const QStringList& names);
-QString newFilesReport(const std::vector<QByteArrayView>& names);
+// The same text for a comparison of list files, decoding only the new names.
+QString newFilesText(const NewFiles& found);

@@ -95,18 +95,19 @@ void measure(CheckFileFrm& window, int names)
     if (shown->blockCount() < added)
         qFatal("the result box holds %d lines", shown->blockCount());
 
-    const double sortComm = shellMs(
-        u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > n.sorted && "
-        "LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path()),
-        runs);
+    const double sortComm
+        = shellMs(u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > n.sorted && "
+                  "LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path()),
+            runs);
 
     reportAgainst("reading both lists and comparing", readAndCompare, sortComm, 3);
     reportAgainst("whole Start click, result shown", click, sortComm, 1.5);
     std::printf("  %-50s %9.1f ms\n", "  peer: sort + sort + comm -13 (LC_ALL=C)", sortComm);
 
     const auto [before, peak] = figuresOf({ u"--compare-only"_s, oldPath, newPath });
-    const QString peerCommand = u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > "
-                                "n.sorted && LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path());
+    const QString peerCommand
+        = u"cd '%1' && LC_ALL=C sort old.TXT > o.sorted && LC_ALL=C sort new.TXT > "
+          "n.sorted && LC_ALL=C comm -13 o.sorted n.sorted > added.txt"_s.arg(dir.path());
     const long peer = figuresOf({ u"--peak-of"_s, peerCommand }).first;
     const double onDisk = double(QFileInfo(oldPath).size() + QFileInfo(newPath).size()) / 1024;
     const double used = double(peak - before);
@@ -136,7 +137,8 @@ int main(int argc, char* argv[])
     CheckFileFrm window;
     window.show();
     // A size given as the argument measures that size alone.
-    const QList<int> sizes = argc > 1 ? QList<int> { QByteArray(argv[1]).toInt() } : QList<int> { 10000, 100000, 1000000 };
+    const QList<int> sizes
+        = argc > 1 ? QList<int> { QByteArray(argv[1]).toInt() } : QList<int> { 10000, 100000, 1000000 };
     for (const int names : sizes)
         measure(window, names);
     return 0;

@@ -122,7 +122,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     Drives::setRootsForTesting({ u"/"_s });
     // A size given as the argument measures that size alone.
-    const QList<int> sizes = argc > 1 ? QList<int> { QByteArray(argv[1]).toInt() } : QList<int> { 10000, 100000, 1000000 };
+    const QList<int> sizes
+        = argc > 1 ? QList<int> { QByteArray(argv[1]).toInt() } : QList<int> { 10000, 100000, 1000000 };
     for (const int files : sizes)
         measure(files);
     return 0;

@@ -63,7 +63,9 @@ inline long shellPeakKiB(const char* command)
         ::_exit(127);
     }
     int status = 0;
-    struct rusage usage {};
+    struct rusage usage
+    {
+    };
     if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)
         || WEXITSTATUS(status) != 0)
         return -1;
@@ -81,7 +83,7 @@ inline void report(const char* what, double ms)
 inline void reportAgainst(const char* what, double ms, double peerMs, double wantedRatio)
 {
     const double ratio = peerMs / ms;
-    std::printf("  %-50s %9.1f ms   peer %9.1f ms   peer/ours %5.2f  (target >= %.2f: %s)\n", what, ms, peerMs,
-        ratio, wantedRatio, ratio >= wantedRatio ? "met" : "MISSED");
+    std::printf("  %-50s %9.1f ms   peer %9.1f ms   peer/ours %5.2f  (target >= %.2f: %s)\n", what, ms,
+        peerMs, ratio, wantedRatio, ratio >= wantedRatio ? "met" : "MISSED");
     std::fflush(stdout);
 }

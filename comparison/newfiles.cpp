@@ -102,7 +102,8 @@ private:
         while (m_slots[at].start != emptySlot)
             at = (at + 1) & m_mask;
         // A name longer than 4 GiB is no file name; such a line is kept by its first 4 GiB.
-        m_slots[at] = { uint64_t(line.start), uint32_t(std::min<qsizetype>(line.length, UINT32_MAX)), tagOf(hash) };
+        m_slots[at]
+            = { uint64_t(line.start), uint32_t(std::min<qsizetype>(line.length, UINT32_MAX)), tagOf(hash) };
     }
 
     const char* m_data;

@@ -70,10 +70,13 @@ public:
             ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
     }
 
-    friend bool operator==(const BigAllocator&, const BigAllocator&) { return true; }
+    friend bool operator==(const BigAllocator&, const BigAllocator&)
+    {
+        return true;
+    }
 
 private:
-    static constexpr std::size_t bigFrom = std::size_t(1) << 20;
+    static constexpr std::size_t bigFrom = std::size_t(4) << 20;
     static constexpr std::size_t hugePage = std::size_t(2) << 20;
     static constexpr std::size_t pageSize = 4096;
 };

@@ -54,7 +54,8 @@ public:
         const auto order = [&](char16_t a, char16_t b) {
             return collator.compare(QStringView(&a, 1), QStringView(&b, 1));
         };
-        std::stable_sort(characters.begin(), characters.end(), [&](char16_t a, char16_t b) { return order(a, b) < 0; });
+        std::stable_sort(
+            characters.begin(), characters.end(), [&](char16_t a, char16_t b) { return order(a, b) < 0; });
         uint8_t rank = 0;
         for (size_t i = 0; i < characters.size(); ++i) {
             if (i == 0 || order(characters[i - 1], characters[i]) != 0)
@@ -131,12 +132,14 @@ int collate(const QString& a, const QString& b)
     return nameCollator().compare(a, b);
 }
 
-// A name of printable ASCII, sorted by its ranks: the first eight in one number, so that most
-// comparisons are one integer comparison.
+// A name of printable ASCII, sorted by its ranks. Ranks take 7 bits, so the first 18 of them fit in
+// two numbers, and most comparisons of game file names are one or two integer comparisons.
+constexpr qsizetype ranksInHead = 18;
+
 struct AsciiKey
 {
-    uint64_t head;
-    uint32_t start; // of the ranks after the first eight
+    uint64_t head[2];
+    uint32_t start; // of the ranks after the first 18
     uint32_t length;
     qsizetype index;
 };
@@ -144,10 +147,12 @@ struct AsciiKey
 void sortAsciiKeys(std::vector<AsciiKey>& keys, const std::vector<uint8_t>& tails, const QStringList& names)
 {
     const auto less = [&](const AsciiKey& a, const AsciiKey& b) {
-        if (a.head != b.head)
-            return a.head < b.head;
-        if (a.length > 8 && b.length > 8) {
-            const uint32_t common = std::min(a.length, b.length) - 8;
+        if (a.head[0] != b.head[0])
+            return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1])
+            return a.head[1] < b.head[1];
+        if (a.length > ranksInHead && b.length > ranksInHead) {
+            const uint32_t common = std::min(a.length, b.length) - uint32_t(ranksInHead);
             const int tail = std::memcmp(tails.data() + a.start, tails.data() + b.start, common);
             if (tail != 0)
                 return tail < 0;
@@ -196,13 +201,14 @@ void sortNames(QStringList& names)
                 others.push_back(i);
                 continue;
             }
-            uint64_t head = 0;
-            for (qsizetype k = 0; k < 8; ++k)
-                head = (head << 8) | (k < name.size() ? ascii.rank(name.at(k).unicode()) : 0);
-            const auto start = uint32_t(tails.size());
-            for (qsizetype k = 8; k < name.size(); ++k)
+            AsciiKey key { { 0, 0 }, uint32_t(tails.size()), uint32_t(name.size()), i };
+            for (qsizetype k = 0; k < ranksInHead; ++k) {
+                const uint64_t rank = k < name.size() ? ascii.rank(name.at(k).unicode()) : 0;
+                key.head[k / 9] = (key.head[k / 9] << 7) | rank;
+            }
+            for (qsizetype k = ranksInHead; k < name.size(); ++k)
                 tails.push_back(ascii.rank(name.at(k).unicode()));
-            asciiKeys.push_back({ head, start, uint32_t(name.size()), i });
+            asciiKeys.push_back(key);
         }
     } else {
         others.resize(size_t(names.size()));

@@ -105,6 +105,10 @@ void tst_Names::sameOrderAsTheCollator_data()
     QTest::newRow("letters, digits and punctuation, short") << randomNames(close, 20000, 4, 2);
     QTest::newRow("letters, digits and punctuation, long") << randomNames(close, 20000, 20, 3);
     QTest::newRow("game file names") << randomNames(u"abcXYZ_.0123456789"_s, 50000, 16, 4);
+    QStringList alike = randomNames(close, 20000, 6, 6);
+    for (QString& name : alike)
+        name.prepend(QStringView(u"Downloads Object_Series-").first(int(name.size()) % 3 + 22));
+    QTest::newRow("long names alike in their first 22 characters") << alike;
     QTest::newRow("ASCII among accented and other names")
         << randomNames(close + u"éÉüßł中	"_s, 20000, 6, 5);
 }

@@ -143,11 +143,11 @@ void tst_NewFiles::bytesAgainstReference_data()
     QTest::newRow("short lists") << randomList(letters, 200, 4, random, few)
                                  << randomList(letters, 300, 4, random, few);
     const std::vector<QByteArray> many = sharedNames(letters, 50000);
-    QTest::newRow("lists big enough for both cores") << randomList(letters, 90000, 14, random, many)
-                                                     << randomList(letters, 110000, 14, random, many);
+    QTest::newRow("lists big enough for both cores")
+        << randomList(letters, 90000, 14, random, many) << randomList(letters, 110000, 14, random, many);
     const std::vector<QByteArray> raw = sharedNames(bytes, 20000);
-    QTest::newRow("every byte, valid UTF-8 or not") << randomList(bytes, 40000, 8, random, raw)
-                                                    << randomList(bytes, 40000, 8, random, raw);
+    QTest::newRow("every byte, valid UTF-8 or not")
+        << randomList(bytes, 40000, 8, random, raw) << randomList(bytes, 40000, 8, random, raw);
     QTest::newRow("an empty old list") << QByteArray() << randomList(bytes, 100, 8, random);
     QTest::newRow("no final line end") << QByteArray("a\r\nb") << QByteArray("b\r\nc\r");
 }

@@ -1,5 +1,6 @@
 #include "newfiles.h"
 
+#include "helperthread.h"
 #include "listfile.h"
 #include "namecodec.h"
 
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -139,7 +139,7 @@ NewFiles compare(Names& oldNames, Names& newNames)
         // One core builds the table of old names while the other hashes the new ones; then each
         // looks up half of the new names.
         std::unique_ptr<NameTable> known;
-        std::thread builder([&] {
+        HelperThread builder([&] {
             hashAll(oldNames);
             known = std::make_unique<NameTable>(oldNames);
         });
@@ -147,7 +147,7 @@ NewFiles compare(Names& oldNames, Names& newNames)
         builder.join();
         const size_t half = newNames.lines.size() / 2;
         std::vector<uint32_t> firstHalf;
-        std::thread prober([&] { firstHalf = missing(*known, newNames, 0, half); });
+        HelperThread prober([&] { firstHalf = missing(*known, newNames, 0, half); });
         const std::vector<uint32_t> secondHalf = missing(*known, newNames, half, newNames.lines.size());
         prober.join();
         added = std::move(firstHalf);
@@ -181,7 +181,7 @@ NewFiles findNewFiles(QByteArrayView oldList, QByteArrayView newList)
 {
     Names oldNames, newNames;
     if (oldList.size() + newList.size() >= qsizetype(parallelFrom) * 16) {
-        std::thread splitter([&] {
+        HelperThread splitter([&] {
             oldNames.data = oldList.data();
             oldNames.lines = splitListLines(oldList);
         });

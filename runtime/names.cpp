@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include "helperthread.h"
+
 #include <QCollator>
 #include <QLocale>
 
@@ -9,7 +11,6 @@
 #include <cstring>
 #include <numeric>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -167,7 +168,7 @@ void sortAsciiKeys(std::vector<AsciiKey>& keys, const std::vector<uint8_t>& tail
         return;
     }
     const auto middle = keys.begin() + std::ptrdiff_t(keys.size() / 2);
-    std::thread helper([&] { std::sort(keys.begin(), middle, less); });
+    HelperThread helper([&] { std::sort(keys.begin(), middle, less); });
     std::sort(middle, keys.end(), less);
     helper.join();
     std::inplace_merge(keys.begin(), middle, keys.end(), less);

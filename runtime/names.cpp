@@ -140,12 +140,56 @@ constexpr qsizetype ranksInHead = 18;
 struct AsciiKey
 {
     uint64_t head[2];
-    uint32_t start; // of the ranks after the first 18
+    const uint8_t* tail; // the ranks after the first 18
     uint32_t length;
-    qsizetype index;
+    uint32_t index;
 };
 
-void sortAsciiKeys(std::vector<AsciiKey>& keys, const std::vector<uint8_t>& tails, const QStringList& names)
+// The keys of one share of the names, and the names the rank table does not cover.
+struct KeyRun
+{
+    std::vector<AsciiKey> keys;
+    std::vector<uint8_t> tails;
+    std::vector<qsizetype> others;
+};
+
+void makeKeys(const QStringList& names, qsizetype from, qsizetype to, KeyRun& run)
+{
+    const AsciiOrder& ascii = asciiOrder();
+    // The tails are sized first, so that the keys may point into them.
+    size_t tailBytes = 0;
+    for (qsizetype i = from; i < to; ++i)
+        tailBytes += size_t(std::max<qsizetype>(names.at(i).size() - ranksInHead, 0));
+    run.tails.reserve(tailBytes);
+    run.keys.reserve(size_t(to - from));
+    for (qsizetype i = from; i < to; ++i) {
+        const QString& name = names.at(i);
+        if (!AsciiOrder::covers(name)) {
+            run.others.push_back(i);
+            continue;
+        }
+        AsciiKey key { { 0, 0 }, run.tails.data() + run.tails.size(), uint32_t(name.size()), uint32_t(i) };
+        for (qsizetype k = 0; k < ranksInHead; ++k) {
+            const uint64_t rank = k < name.size() ? ascii.rank(name.at(k).unicode()) : 0;
+            key.head[k / 9] = (key.head[k / 9] << 7) | rank;
+        }
+        for (qsizetype k = ranksInHead; k < name.size(); ++k)
+            run.tails.push_back(ascii.rank(name.at(k).unicode()));
+        run.keys.push_back(key);
+    }
+}
+
+std::vector<uint32_t> indicesOf(const std::vector<AsciiKey>& keys)
+{
+    std::vector<uint32_t> indices;
+    indices.reserve(keys.size());
+    for (const AsciiKey& key : keys)
+        indices.push_back(key.index);
+    return indices;
+}
+
+// The indices of the printable ASCII names in order, and of the others unordered.
+std::vector<uint32_t> sortAscii(const QStringList& names, std::vector<qsizetype>& others)
 {
     const auto less = [&](const AsciiKey& a, const AsciiKey& b) {
         if (a.head[0] != b.head[0])
@@ -153,8 +197,8 @@ void sortAsciiKeys(std::vector<AsciiKey>& keys, const std::vector<uint8_t>& tail
         if (a.head[1] != b.head[1])
             return a.head[1] < b.head[1];
         if (a.length > ranksInHead && b.length > ranksInHead) {
-            const uint32_t common = std::min(a.length, b.length) - uint32_t(ranksInHead);
-            const int tail = std::memcmp(tails.data() + a.start, tails.data() + b.start, common);
+            const int tail
+                = std::memcmp(a.tail, b.tail, std::min(a.length, b.length) - uint32_t(ranksInHead));
             if (tail != 0)
                 return tail < 0;
         }
@@ -162,16 +206,36 @@ void sortAsciiKeys(std::vector<AsciiKey>& keys, const std::vector<uint8_t>& tail
             return a.length < b.length;
         return QString::compare(names.at(a.index), names.at(b.index), Qt::CaseSensitive) < 0;
     };
-    // Both cores sort half each; the halves are merged once.
-    if (keys.size() < 4096) {
-        std::sort(keys.begin(), keys.end(), less);
-        return;
+    KeyRun first;
+    if (names.size() < 4096) {
+        makeKeys(names, 0, names.size(), first);
+        std::sort(first.keys.begin(), first.keys.end(), less);
+        others = std::move(first.others);
+        return indicesOf(first.keys);
     }
-    const auto middle = keys.begin() + std::ptrdiff_t(keys.size() / 2);
-    HelperThread helper([&] { std::sort(keys.begin(), middle, less); });
-    std::sort(middle, keys.end(), less);
+    // Both cores make and sort the keys of half the names each; the halves are merged once.
+    KeyRun second;
+    const qsizetype half = names.size() / 2;
+    HelperThread helper([&] {
+        makeKeys(names, 0, half, first);
+        std::sort(first.keys.begin(), first.keys.end(), less);
+    });
+    makeKeys(names, half, names.size(), second);
+    std::sort(second.keys.begin(), second.keys.end(), less);
     helper.join();
-    std::inplace_merge(keys.begin(), middle, keys.end(), less);
+    std::vector<uint32_t> indices;
+    indices.reserve(first.keys.size() + second.keys.size());
+    auto a = first.keys.cbegin();
+    auto b = second.keys.cbegin();
+    while (a != first.keys.cend() && b != second.keys.cend())
+        indices.push_back(less(*b, *a) ? (b++)->index : (a++)->index);
+    for (; a != first.keys.cend(); ++a)
+        indices.push_back(a->index);
+    for (; b != second.keys.cend(); ++b)
+        indices.push_back(b->index);
+    others = std::move(first.others);
+    others.insert(others.end(), second.others.begin(), second.others.end());
+    return indices;
 }
 
 }
@@ -188,34 +252,15 @@ void sortNames(QStringList& names)
 {
     if (names.size() < 2)
         return;
-    const AsciiOrder& ascii = asciiOrder();
-
     // Printable ASCII names sort by the rank table; the others by collation keys, computed once each.
-    std::vector<AsciiKey> asciiKeys;
-    std::vector<uint8_t> tails;
     std::vector<qsizetype> others;
-    if (ascii.usable()) {
-        asciiKeys.reserve(size_t(names.size()));
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            const QString& name = names.at(i);
-            if (!AsciiOrder::covers(name)) {
-                others.push_back(i);
-                continue;
-            }
-            AsciiKey key { { 0, 0 }, uint32_t(tails.size()), uint32_t(name.size()), i };
-            for (qsizetype k = 0; k < ranksInHead; ++k) {
-                const uint64_t rank = k < name.size() ? ascii.rank(name.at(k).unicode()) : 0;
-                key.head[k / 9] = (key.head[k / 9] << 7) | rank;
-            }
-            for (qsizetype k = ranksInHead; k < name.size(); ++k)
-                tails.push_back(ascii.rank(name.at(k).unicode()));
-            asciiKeys.push_back(key);
-        }
+    std::vector<uint32_t> ascii;
+    if (asciiOrder().usable()) {
+        ascii = sortAscii(names, others);
     } else {
         others.resize(size_t(names.size()));
         std::iota(others.begin(), others.end(), 0);
     }
-    sortAsciiKeys(asciiKeys, tails, names);
 
     if (!others.empty()) {
         std::vector<QCollatorSortKey> keys;
@@ -241,17 +286,17 @@ void sortNames(QStringList& names)
     // ASCII ones by binary search: few comparisons, as such names are few.
     QStringList sorted;
     sorted.reserve(names.size());
-    auto next = asciiKeys.begin();
+    auto next = ascii.cbegin();
     for (const qsizetype other : others) {
         const QString& name = names.at(other);
-        const auto place = std::upper_bound(next, asciiKeys.end(), name,
-            [&](const QString& value, const AsciiKey& key) { return nameLess(value, names.at(key.index)); });
+        const auto place = std::upper_bound(next, ascii.cend(), name,
+            [&](const QString& value, uint32_t index) { return nameLess(value, names.at(index)); });
         for (; next != place; ++next)
-            sorted.append(std::move(names[next->index]));
+            sorted.append(std::move(names[*next]));
         sorted.append(std::move(names[other]));
     }
-    for (; next != asciiKeys.end(); ++next)
-        sorted.append(std::move(names[next->index]));
+    for (; next != ascii.cend(); ++next)
+        sorted.append(std::move(names[*next]));
     names = std::move(sorted);
 }
 

@@ -4,6 +4,8 @@
 #include "listfile.h"
 #include "namecodec.h"
 
+#include <QUtf8StringView>
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -230,8 +232,9 @@ QString newFilesReport(const QStringList& names)
 QString newFilesText(const NewFiles& found)
 {
     const std::vector<QByteArrayView>& names = found.added;
-    // The report is laid out as bytes and decoded once: the spaces and line ends between the names
-    // are plain ASCII, which no UTF-8 sequence spans, so each name decodes exactly as it would alone.
+    // The report is laid out as bytes and, when it is all valid UTF-8 as it nearly always is,
+    // decoded in one go: the spaces and line ends between the names are plain ASCII, which no UTF-8
+    // sequence spans, so each name decodes exactly as it would alone.
     static constexpr char indent[] = "        ";
     qsizetype length = 0;
     for (const QByteArrayView name : names)
@@ -243,5 +246,12 @@ QString newFilesText(const NewFiles& found)
         bytes.append(name);
         bytes.append("\r\n", 2);
     }
-    return decodeName(bytes);
+    if (QUtf8StringView(bytes).isValidUtf8())
+        return QString::fromUtf8(bytes);
+    // A name with bytes that are no UTF-8 is decoded alone, so the others keep the fast decoder.
+    QStringList decoded;
+    decoded.reserve(qsizetype(names.size()));
+    for (const QByteArrayView name : names)
+        decoded.append(decodeName(name));
+    return newFilesReport(decoded);
 }

@@ -193,12 +193,12 @@ void CheckFileFrm::Command1_Click()
     }
 
     const BusyCursor busy;
-    const QStringList oldNames = readListNames(oldPath);
-    const QStringList newNames = readListNames(newPath);
-    const QStringList added = newFileNames(oldNames, newNames);
-    NewFiletxt->setText(newFilesReport(added));
-    Label2->setCaption(QString::number(newNames.size()));
-    Label3->setCaption(QString::number(added.size()));
+    const ListBytes oldList = readListBytes(oldPath);
+    const ListBytes newList = readListBytes(newPath);
+    const NewFiles found = findNewFiles(oldList, newList);
+    NewFiletxt->setText(newFilesText(found));
+    Label2->setCaption(QString::number(found.total));
+    Label3->setCaption(QString::number(found.added.size()));
 }
 
 void CheckFileFrm::mnuPrgInfo_Click()

@@ -102,9 +102,15 @@ QStringList plainFileNames(const QString& pattern)
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue; // hidden, and the . and .. entries
-        struct stat info;
-        if (::fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
-            continue; // folders, devices, sockets, FIFOs and broken links are no plain files
+        // The entry's type comes with it; only links, and file systems that leave the type unknown,
+        // need a look at the file itself.
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            if (::fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
+                continue; // folders, devices, sockets, FIFOs and broken links are no plain files
+        } else if (entry->d_type != DT_REG) {
+            continue;
+        }
         const QString name = decodeName(entry->d_name);
         if (wanted(name))
             names.append(name);

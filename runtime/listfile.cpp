@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #ifdef Q_OS_UNIX
@@ -231,45 +232,85 @@ void saveListFile(const QString& path, const QString& text)
 #endif
 }
 
+ListLines splitListLines(QByteArrayView bytes)
+{
+    ListLines lines;
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    // A first guess from the typical name length saves most of the regrowing on big lists.
+    lines.reserve(size_t(size / 24 + 1));
+    qsizetype start = 0;
+    while (start < size) {
+        const void* found = std::memchr(data + start, '\n', size_t(size - start));
+        const qsizetype end = found ? static_cast<const char*>(found) - data : size;
+        qsizetype stop = end;
+        if (stop > start && data[stop - 1] == '\r')
+            --stop;
+        if (stop > start)
+            lines.push_back({ start, stop - start });
+        start = end + 1;
+    }
+    return lines;
+}
+
 QStringList parseListNames(const QByteArray& bytes)
 {
     QStringList names;
-    qsizetype start = 0;
-    const qsizetype size = bytes.size();
-    while (start < size) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0)
-            end = size;
-        qsizetype stop = end;
-        if (stop > start && bytes.at(stop - 1) == '\r')
-            --stop;
-        if (stop > start)
-            names.append(decodeName(QByteArrayView(bytes.constData() + start, stop - start)));
-        start = end + 1;
-    }
+    const ListLines lines = splitListLines(bytes);
+    names.reserve(qsizetype(lines.size()));
+    for (const ListLine& line : lines)
+        names.append(decodeName(QByteArrayView(bytes.constData() + line.start, line.length)));
     return names;
 }
 
-QStringList readListNames(const QString& path)
+ListBytes readListBytes(const QString& path)
 {
     QFile file(path);
     const QFileInfo info(path);
     if (info.isDir())
         throw RunError(
             ErrorNumber::PathFileAccess, u"The file %1 could not be read: it is a folder."_s.arg(path));
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         const int number = file.error() == QFileDevice::OpenError && !info.exists()
             ? ErrorNumber::FileNotFound
             : ErrorNumber::PermissionDenied;
         throw RunError(number, u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    const auto readFailed = [&] {
         throw RunError(ErrorNumber::PathFileAccess,
             u"The file %1 could not be read: %2."_s.arg(path, file.errorString()));
+    };
+    ListBytes bytes;
+    const qint64 size = file.size();
+    if (size > 0) {
+        // One read of the whole file, straight into its buffer.
+        bytes.resize(size_t(size));
+        qint64 got = 0;
+        while (got < size) {
+            const qint64 read = file.read(bytes.data() + got, size - got);
+            if (read < 0)
+                readFailed();
+            if (read == 0)
+                break; // the file was cut short while being read
+            got += read;
+        }
+        bytes.resize(size_t(got));
+    } else {
+        // Devices and pipes tell no size: read them to their end.
+        const QByteArray all = file.readAll();
+        bytes.assign(all.begin(), all.end());
+    }
+    if (file.error() != QFileDevice::NoError)
+        readFailed();
     // No file name holds a NUL byte, so a file that does is no folder list (an image, a program...).
-    if (bytes.contains('\0'))
+    if (std::memchr(bytes.data(), 0, bytes.size()))
         throw RunError(ErrorNumber::PathFileAccess,
             u"The file %1 is not a folder list: it holds binary data."_s.arg(path));
-    return parseListNames(bytes);
+    return bytes;
+}
+
+QStringList readListNames(const QString& path)
+{
+    const ListBytes bytes = readListBytes(path);
+    return parseListNames(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
 }

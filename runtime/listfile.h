@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "bigmemory.h"
+
 // The folder list file: one bare file name per line, each ended by CR LF, then one empty line
 // and a closing CR LF, in the locale's 8-bit encoding.
 
@@ -19,6 +21,24 @@ QByteArray listFileBytes(const QString& text);
 // temporary file beside the target, which is then renamed over it. Fails with a RunError whose
 // description names the path and the reason.
 void saveListFile(const QString& path, const QString& text);
+
+// One name's place among a list file's bytes.
+struct ListLine
+{
+    qsizetype start;
+    qsizetype length;
+};
+
+// The names of a list file as places in its bytes, without decoding or copying them: one per line,
+// lines ending in CR LF or LF, empty lines no names. A big list costs one vector, not a string
+// per name.
+using ListLines = BigVector<ListLine>;
+ListLines splitListLines(QByteArrayView bytes);
+
+// A list file's bytes, read in one go; fails with a RunError naming the file and the reason, also
+// when the file holds binary data and so is no folder list.
+using ListBytes = BigVector<char>;
+ListBytes readListBytes(const QString& path);
 
 // The names of a list file: one per line, exactly as written (commas, quotes and blanks included);
 // lines may end in CR LF or LF, and empty lines are no names.

@@ -1,8 +1,14 @@
 #include "newfiles.h"
 
 #include "listfile.h"
+#include "namecodec.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <set>
+#include <string>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -13,6 +19,8 @@ private slots:
     void compare_data();
     void compare();
     void report();
+    void bytesAgainstReference_data();
+    void bytesAgainstReference();
 };
 
 void tst_NewFiles::compare_data()
@@ -66,6 +74,107 @@ void tst_NewFiles::report()
 {
     QCOMPARE(newFilesReport({}), QString());
     QCOMPARE(newFilesReport({ u"a.dat"_s, u"b c"_s }), u"        a.dat\r\n        b c\r\n"_s);
+}
+
+namespace {
+
+// A list file's names as a plain reader sees them: split at LF, one CR before it dropped, empty
+// lines no names.
+std::vector<std::string> referenceLines(const QByteArray& bytes)
+{
+    std::vector<std::string> lines;
+    for (const QByteArray& piece : bytes.split('\n')) {
+        std::string line = piece.toStdString();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+QByteArray randomName(const QByteArray& alphabet, int maxLength, QRandomGenerator& random)
+{
+    QByteArray name;
+    const int length = 1 + int(random.bounded(maxLength));
+    for (int k = 0; k < length; ++k)
+        name += alphabet.at(int(random.bounded(int(alphabet.size()))));
+    return name;
+}
+
+// Random names from an alphabet of bytes, three in four of them taken from a shared set when one
+// is given, laid out as a list whose lines end in CR LF or LF.
+QByteArray randomList(const QByteArray& alphabet, int count, int maxLength, QRandomGenerator& random,
+    const std::vector<QByteArray>& shared = {})
+{
+    QByteArray list;
+    for (int i = 0; i < count; ++i) {
+        if (!shared.empty() && random.bounded(4) != 0)
+            list += shared[random.bounded(int(shared.size()))];
+        else
+            list += randomName(alphabet, maxLength, random);
+        list += random.bounded(3) == 0 ? "\n" : "\r\n";
+    }
+    return list + "\r\n\r\n";
+}
+
+}
+
+void tst_NewFiles::bytesAgainstReference_data()
+{
+    QTest::addColumn<QByteArray>("oldList");
+    QTest::addColumn<QByteArray>("newList");
+
+    QRandomGenerator random(1005);
+    QByteArray bytes;
+    for (int c = 1; c < 256; ++c) {
+        if (c != '\n')
+            bytes += char(c);
+    }
+    // Names shared by both lists, so that most new names are found in the old list.
+    const auto sharedNames = [&](const QByteArray& alphabet, int count) {
+        std::vector<QByteArray> names;
+        for (int i = 0; i < count; ++i)
+            names.push_back(randomName(alphabet, 12, random));
+        return names;
+    };
+    const QByteArray letters = "abcAB._0123";
+    const std::vector<QByteArray> few = sharedNames(letters, 50);
+    QTest::newRow("short lists") << randomList(letters, 200, 4, random, few)
+                                 << randomList(letters, 300, 4, random, few);
+    const std::vector<QByteArray> many = sharedNames(letters, 50000);
+    QTest::newRow("lists big enough for both cores")
+        << randomList(letters, 90000, 14, random, many) << randomList(letters, 110000, 14, random, many);
+    const std::vector<QByteArray> raw = sharedNames(bytes, 20000);
+    QTest::newRow("every byte, valid UTF-8 or not")
+        << randomList(bytes, 40000, 8, random, raw) << randomList(bytes, 40000, 8, random, raw);
+    QTest::newRow("an empty old list") << QByteArray() << randomList(bytes, 100, 8, random);
+    QTest::newRow("no final line end") << QByteArray("a\r\nb") << QByteArray("b\r\nc\r");
+}
+
+void tst_NewFiles::bytesAgainstReference()
+{
+    QFETCH(QByteArray, oldList);
+    QFETCH(QByteArray, newList);
+    const std::vector<std::string> oldLines = referenceLines(oldList);
+    const std::vector<std::string> newLines = referenceLines(newList);
+    const std::set<std::string> known(oldLines.begin(), oldLines.end());
+    std::vector<std::string> expected;
+    QStringList expectedNames;
+    for (const std::string& line : newLines) {
+        if (!known.count(line)) {
+            expected.push_back(line);
+            expectedNames.append(decodeName(QByteArrayView(line.data(), qsizetype(line.size()))));
+        }
+    }
+
+    const NewFiles found = findNewFiles(oldList, newList);
+    QCOMPARE(found.total, qsizetype(newLines.size()));
+    QCOMPARE(found.added.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        QCOMPARE(found.added[i].toByteArray().toStdString(), expected[i]);
+    QCOMPARE(newFilesText(found), newFilesReport(expectedNames));
+    QCOMPARE(newFileNames(parseListNames(oldList), parseListNames(newList)), expectedNames);
 }
 
 QTEST_GUILESS_MAIN(tst_NewFiles)

@@ -87,3 +87,10 @@ inline void reportAgainst(const char* what, double ms, double peerMs, double wan
         peerMs, ratio, wantedRatio, ratio >= wantedRatio ? "met" : "MISSED");
     std::fflush(stdout);
 }
+
+// One line with an absolute target: the time, and whether it stayed under the target.
+inline void report(const char* what, double ms, double targetMs)
+{
+    std::printf("  %-50s %9.1f ms   (target < %.0f ms: %s)\n", what, ms, targetMs, ms < targetMs ? "met" : "MISSED");
+    std::fflush(stdout);
+}

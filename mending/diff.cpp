@@ -102,25 +102,15 @@ void sortByPath(QList<Change>& changes)
     });
 }
 
-// Every folder that holds a file of the list, at any level.
-QSet<QByteArray> foldersOf(const QList<FileEntry>& files)
+// Whether a folder holds a file of the list, at any level. The list is in byte order, so the paths
+// below a folder follow each other from the first that is not less than "folder/": a lookup per
+// changed file's folder instead of a pass over the whole list.
+bool holdsFiles(const QList<FileEntry>& files, const QByteArray& folder)
 {
-    QSet<QByteArray> folders;
-    QByteArrayView last;
-    for (const FileEntry& file : files) {
-        QByteArrayView folder = folderOf(file.path);
-        if (folder.isEmpty() || folder == last)
-            continue;
-        last = folder;
-        while (!folder.isEmpty()) {
-            const QByteArray key = folder.toByteArray();
-            if (folders.contains(key))
-                break;
-            folders.insert(key);
-            folder = folderOf(folder);
-        }
-    }
-    return folders;
+    const QByteArray prefix = folder + '/';
+    const auto it = std::lower_bound(files.begin(), files.end(), prefix,
+        [](const FileEntry& file, const QByteArray& wanted) { return file.path < wanted; });
+    return it != files.end() && it->path.startsWith(prefix);
 }
 
 QByteArray foldedStem(QByteArrayView path)
@@ -256,21 +246,19 @@ QList<QByteArray> parseFolderList(QByteArrayView bytes)
 
 void assignGroups(DiffResult& result, const QList<FileEntry>& before, const QList<FileEntry>& after)
 {
-    const QSet<QByteArray> foldersBefore = foldersOf(before);
-    const QSet<QByteArray> foldersAfter = foldersOf(after);
     // Keys are kept apart for the two sides: files gone never share a group with files that came.
     QHash<QByteArray, int> bySide[2];
     result.groups.clear();
     for (qsizetype index = 0; index < result.changes.size(); ++index) {
         Change& change = result.changes[index];
         const bool gone = change.kind == ChangeKind::Removed;
-        const QSet<QByteArray>& otherSide = gone ? foldersAfter : foldersBefore;
+        const QList<FileEntry>& otherSide = gone ? after : before;
         Group group;
         QByteArray lookup;
         for (qsizetype slash = change.path.indexOf('/'); slash >= 0;
              slash = change.path.indexOf('/', slash + 1)) {
             const QByteArray folder = change.path.first(slash);
-            if (!otherSide.contains(folder)) {
+            if (!holdsFiles(otherSide, folder)) {
                 group.kind = GroupKind::NewFolder;
                 group.key = folder + '/';
                 lookup = group.key;

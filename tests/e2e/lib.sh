@@ -11,8 +11,10 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "$work/failure.png" 2>/dev/null && cp "$work/failure.png" "${TMPDIR:-/tmp}/e2e-failure.png"; exit 1; }
 
+# -noreset: without it the server starts over when its last client goes, and a program started in
+# that moment (the next one of a test) cannot connect.
 start_x() {
-    exec 3< <(Xvfb -displayfd 4 -screen 0 1280x1024x24 -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
+    exec 3< <(Xvfb -displayfd 4 -noreset -screen 0 1280x1024x24 -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
     local line
     read -r line <&3; pids+=("${line#pid }")
     read -r line <&3; export DISPLAY=":$line"

@@ -35,9 +35,13 @@ bool climbsOut(const QByteArray& path)
 {
     if (path.isEmpty() || path.startsWith('/'))
         return true;
-    for (const QByteArray& part : path.split('/')) {
-        if (part == "..")
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype end = path.indexOf('/', from);
+        if (end < 0)
+            end = path.size();
+        if (end - from == 2 && path[from] == '.' && path[from + 1] == '.')
             return true;
+        from = end + 1;
     }
     return false;
 }
@@ -64,6 +68,7 @@ BisectSession BisectSession::start(QList<BisectGroup> groups)
     if (groups.isEmpty())
         throw BisectError(BisectError::BadGroups, tr("There are no new groups to test."));
     QSet<QString> keys;
+    keys.reserve(groups.size());
     QSet<QByteArray> paths;
     for (const BisectGroup& group : groups) {
         if (keys.contains(group.key))
@@ -72,16 +77,17 @@ BisectSession BisectSession::start(QList<BisectGroup> groups)
         if (group.paths.isEmpty())
             throw BisectError(BisectError::BadGroups, tr("The group \"%1\" has no files.").arg(group.key));
         for (const QByteArray& path : group.paths) {
-            const QString shown = QString::fromUtf8(path);
             if (climbsOut(path)) {
                 throw BisectError(BisectError::BadGroups,
-                    tr("The file \"%1\" of the group \"%2\" is not inside the game folder.").arg(shown, group.key));
+                    tr("The file \"%1\" of the group \"%2\" is not inside the game folder.")
+                        .arg(QString::fromUtf8(path), group.key));
             }
-            if (paths.contains(path)) {
-                throw BisectError(
-                    BisectError::BadGroups, tr("The file \"%1\" belongs to two groups.").arg(shown));
-            }
+            const qsizetype known = paths.size();
             paths.insert(path);
+            if (paths.size() == known) {
+                throw BisectError(BisectError::BadGroups,
+                    tr("The file \"%1\" belongs to two groups.").arg(QString::fromUtf8(path)));
+            }
         }
     }
     return BisectSession(std::move(groups));

@@ -243,22 +243,28 @@ void tst_Bisect::findsCulprit()
 void tst_Bisect::stopBringsEverythingBack_data()
 {
     QTest::addColumn<int>("count");
-    QTest::addColumn<int>("answers"); // given before the stop, by a player whose culprit is the last group
+    QTest::addColumn<int>("culprit");
+    QTest::addColumn<int>("answers"); // given before the stop
     QTest::addColumn<int>("movedOfRound"); // how many of the round's moves were made before the stop; -1: all
 
-    QTest::newRow("round 1 before any move") << 9 << 0 << 0;
-    QTest::newRow("round 1 with half moved out") << 9 << 0 << 4;
-    QTest::newRow("round 1 with all moved out") << 9 << 0 << -1;
-    QTest::newRow("round 2 before any move") << 9 << 1 << 0;
-    QTest::newRow("round 2 half moved") << 9 << 1 << 3;
-    QTest::newRow("round 2 with all moved") << 9 << 1 << -1;
-    QTest::newRow("round 4 half moved") << 9 << 3 << 1;
-    QTest::newRow("one group, nothing moved") << 1 << 0 << 0;
+    QTest::newRow("round 1 before any move") << 9 << 8 << 0 << 0;
+    QTest::newRow("round 1 with half moved out") << 9 << 8 << 0 << 4;
+    QTest::newRow("round 1 with all moved out") << 9 << 8 << 0 << -1;
+    QTest::newRow("round 2 before any move") << 9 << 8 << 1 << 0;
+    QTest::newRow("round 2, some brought back") << 9 << 8 << 1 << 1;
+    QTest::newRow("round 2 with all moved") << 9 << 8 << 1 << -1;
+    QTest::newRow("round 2, one of two moved out") << 9 << 0 << 1 << 1;
+    QTest::newRow("round 2, moved out, some brought back") << 9 << 0 << 1 << 4;
+    QTest::newRow("round 3, one moved out") << 9 << 0 << 2 << 1;
+    QTest::newRow("round 4 half moved") << 9 << 8 << 3 << 1;
+    QTest::newRow("the end's moves half made") << 9 << 0 << 4 << 1;
+    QTest::newRow("one group, nothing moved") << 1 << 0 << 0 << 0;
 }
 
 void tst_Bisect::stopBringsEverythingBack()
 {
     QFETCH(int, count);
+    QFETCH(int, culprit);
     QFETCH(int, answers);
     QFETCH(int, movedOfRound);
     BisectSession session = BisectSession::start(makeGroups(count));
@@ -268,7 +274,8 @@ void tst_Bisect::stopBringsEverythingBack()
         if (i == answers && movedOfRound >= 0) {
             // Cut short: the first moves of the list are made, the rest not.
             QList<int> all = moves.moveOut + moves.bringBack;
-            for (int k = 0; k < movedOfRound && k < all.size(); ++k)
+            QVERIFY(movedOfRound <= all.size());
+            for (int k = 0; k < movedOfRound; ++k)
                 folder.in[all[k]] = k >= moves.moveOut.size();
             break;
         }
@@ -276,20 +283,29 @@ void tst_Bisect::stopBringsEverythingBack()
         session.movesDone(session.step());
         if (i == answers)
             break;
-        session.answer(folder.in[count - 1] ? BisectAnswer::Broken : BisectAnswer::Works);
+        session.answer(folder.in[culprit] ? BisectAnswer::Broken : BisectAnswer::Works);
     }
-    QVERIFY(session.running());
     const int round = session.round();
-    session.stop();
-    QCOMPARE(session.state(), BisectSession::State::Stopped);
-    QCOMPARE(session.round(), round);
-    QVERIFY(session.out().isEmpty());
-    QVERIFY(session.moves().moveOut.isEmpty());
-    // Every group that may be out is named, so bringing them back leaves none behind.
-    for (int group : session.moves().bringBack)
-        folder.in[group] = true;
-    QCOMPARE(listText(folder.out()), listText({}));
-    QVERIFY2(session.summary().contains(u"every group comes back"_s), qPrintable(session.summary()));
+    if (session.running()) {
+        session.stop();
+        QCOMPARE(session.state(), BisectSession::State::Stopped);
+        QCOMPARE(session.round(), round);
+        QVERIFY(session.out().isEmpty());
+        QVERIFY(session.moves().moveOut.isEmpty());
+        QVERIFY2(session.summary().contains(u"every group comes back"_s), qPrintable(session.summary()));
+        // Every group that may be out is named, so bringing them back leaves none behind.
+        for (int group : session.moves().bringBack)
+            folder.in[group] = true;
+        QCOMPARE(listText(folder.out()), listText({}));
+    } else {
+        // A crash during the end's moves: doing them all again leaves only the culprit out.
+        QCOMPARE(session.culprit(), culprit);
+        for (int group : session.moves().moveOut)
+            folder.in[group] = false;
+        for (int group : session.moves().bringBack)
+            folder.in[group] = true;
+        QCOMPARE(listText(folder.out()), listText({ culprit }));
+    }
 }
 
 void tst_Bisect::badGroups_data()

@@ -244,7 +244,7 @@ void tst_Bisect::stopBringsEverythingBack_data()
 {
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("culprit");
-    QTest::addColumn<int>("answers"); // given before the stop
+    QTest::addColumn<int>("answers"); // given before the stop; rows count rounds from 1, as players do
     QTest::addColumn<int>("movedOfRound"); // how many of the round's moves were made before the stop; -1: all
 
     QTest::newRow("round 1 before any move") << 9 << 8 << 0 << 0;
@@ -253,9 +253,9 @@ void tst_Bisect::stopBringsEverythingBack_data()
     QTest::newRow("round 2 before any move") << 9 << 8 << 1 << 0;
     QTest::newRow("round 2, some brought back") << 9 << 8 << 1 << 1;
     QTest::newRow("round 2 with all moved") << 9 << 8 << 1 << -1;
-    QTest::newRow("round 2, one of two moved out") << 9 << 0 << 1 << 1;
-    QTest::newRow("round 2, moved out, some brought back") << 9 << 0 << 1 << 4;
-    QTest::newRow("round 3, one moved out") << 9 << 0 << 2 << 1;
+    QTest::newRow("round 3, one of two moved out") << 9 << 0 << 2 << 1;
+    QTest::newRow("round 3, moved out, some brought back") << 9 << 0 << 2 << 4;
+    QTest::newRow("round 4, one moved out") << 9 << 0 << 3 << 1;
     QTest::newRow("round 4 half moved") << 9 << 8 << 3 << 1;
     QTest::newRow("the end's moves half made") << 9 << 0 << 4 << 1;
     QTest::newRow("one group, nothing moved") << 1 << 0 << 0 << 0;

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -40,6 +41,8 @@ private slots:
     void unusableStoreFile();
     void volumeFaults_data();
     void volumeFaults();
+    void killedAtAnyMoment_data();
+    void killedAtAnyMoment();
 };
 
 namespace {
@@ -624,6 +627,67 @@ void tst_Bisect::volumeFaults()
         QVERIFY(run(u"mount"_s, { u"-o"_s, u"remount,rw"_s, volume }));
     QCOMPARE(describe(*BisectStore(path).load(game)), before);
     QCOMPARE(BisectStore(path).answer(game, BisectAnswer::Works).round(), 1);
+}
+
+void tst_Bisect::killedAtAnyMoment_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("culprit");
+    QTest::newRow("culprit among 5") << 5 << 3;
+    QTest::newRow("old file, 40 groups") << 40 << -1;
+    QTest::newRow("culprit among 200") << 200 << 117;
+}
+
+// A program killed with SIGKILL in the middle of any step leaves a store that opens, and a session
+// that is exactly the uninterrupted one cut after some whole step.
+void tst_Bisect::killedAtAnyMoment()
+{
+    QFETCH(int, count);
+    QFETCH(int, culprit);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    const QString game = dir.path();
+
+    QList<BisectGroup> groups;
+    for (int i = 0; i < count; ++i)
+        groups.append({ u"Mod %1"_s.arg(i), { "Mods/mod " + QByteArray::number(i) + ".package" } });
+    BisectSession whole = BisectSession::start(groups);
+    for (;;) {
+        whole.movesDone(whole.step());
+        if (!whole.running())
+            break;
+        whole.answer(whole.out().contains(culprit) ? BisectAnswer::Works : BisectAnswer::Broken);
+    }
+
+    QRandomGenerator generator { quint32(count) };
+    QSet<qsizetype> cutsSeen;
+    int kills = 0;
+    for (; kills < 40; ++kills) {
+        QProcess player;
+        player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        player.start(QStringLiteral(BISECT_PLAYER),
+            { path, game, QString::number(count), QString::number(culprit) });
+        QVERIFY(player.waitForStarted());
+        // Now and then while the store is still being opened or made, mostly in the midst of the steps.
+        if (kills % 8 != 0)
+            QVERIFY(player.waitForReadyRead());
+        QThread::usleep(generator.bounded(kills % 8 != 0 ? 20000 : 150000));
+        QCOMPARE(player.state(), QProcess::Running);
+        player.kill();
+        QVERIFY(player.waitForFinished());
+        QCOMPARE(player.exitStatus(), QProcess::CrashExit);
+
+        const std::optional<BisectSession> left = BisectStore(path).load(game);
+        if (!left)
+            continue; // killed before its first session was written
+        const QList<mending::BisectEvent> events = left->events();
+        QVERIFY(events.size() <= whole.events().size());
+        QVERIFY2(events == whole.events().mid(0, events.size()), qPrintable(describe(*left)));
+        cutsSeen.insert(events.size());
+    }
+    qInfo("%d kills left the session cut at %lld different places", kills, qlonglong(cutsSeen.size()));
+    QVERIFY(cutsSeen.size() > 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Bisect)

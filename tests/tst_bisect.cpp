@@ -678,7 +678,9 @@ void tst_Bisect::killedAtAnyMoment()
         QVERIFY(player.waitForFinished());
         QCOMPARE(player.exitStatus(), QProcess::CrashExit);
 
-        const std::optional<BisectSession> left = BisectStore(path).load(game);
+        std::optional<BisectSession> left;
+        const auto error = errorOf([&] { left = BisectStore(path).load(game); });
+        QVERIFY2(!error, error ? qPrintable(error->message()) : "");
         if (!left)
             continue; // killed before its first session was written
         const QList<mending::BisectEvent> events = left->events();

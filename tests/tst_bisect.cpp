@@ -430,12 +430,13 @@ void tst_Bisect::restartBetweenEveryStep_data()
 {
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("culprit");
+    QTest::addColumn<int>("stopAtRound"); // -1: played to the end
     for (int count : { 1, 2, 3, 7, 16, 33, 256 }) {
         QSet<int> culprits { -1, 0, count / 2, count - 1 };
         for (int culprit : culprits)
-            QTest::addRow("%d groups, culprit %d", count, culprit) << count << culprit;
+            QTest::addRow("%d groups, culprit %d", count, culprit) << count << culprit << -1;
     }
-    QTest::newRow("stopped midway") << 33 << -2;
+    QTest::newRow("stopped in round 3") << 33 << 5 << 2;
 }
 
 // Every call is made on a store object opened just for it, as after a restart of the program, and
@@ -445,6 +446,7 @@ void tst_Bisect::restartBetweenEveryStep()
 {
     QFETCH(int, count);
     QFETCH(int, culprit);
+    QFETCH(int, stopAtRound);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"state/bisect.sqlite"_s);
@@ -468,7 +470,7 @@ void tst_Bisect::restartBetweenEveryStep()
         if (!kept.running())
             break;
 
-        if (culprit == -2 && kept.round() == 2) {
+        if (kept.round() == stopAtRound) {
             kept.stop();
             QCOMPARE(describe(BisectStore(path).stop(game)), describe(kept));
             continue;
@@ -479,7 +481,10 @@ void tst_Bisect::restartBetweenEveryStep()
         QCOMPARE(describe(BisectStore(path).answer(game, answer, loaded->round())), describe(kept));
     }
     QVERIFY(!kept.running());
-    if (culprit >= 0) {
+    if (stopAtRound >= 0) {
+        QCOMPARE(kept.state(), BisectSession::State::Stopped);
+        QVERIFY(folder.out().isEmpty());
+    } else if (culprit >= 0) {
         QCOMPARE(kept.culprit(), culprit);
         QCOMPARE(folder.out(), QList<int> { culprit });
     } else {

@@ -25,9 +25,10 @@ int main(int argc, char* argv[])
 
     try {
         mending::BisectStore store(arguments[1]);
-        // Starting the program takes longer than a step: the test counts its moment from here.
-        QTextStream(stdout) << "ready" << Qt::endl;
-        for (;;) {
+        // Each line tells the test that one more step is on disk, so it can choose the step to cut into.
+        QTextStream out(stdout);
+        out << "ready" << Qt::endl;
+        for (;; out << "step" << Qt::endl) {
             const std::optional<mending::BisectSession> session = store.load(folder);
             if (!session || (!session->running() && !session->movesPending()))
                 store.start(folder, groups);

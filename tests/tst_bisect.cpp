@@ -674,10 +674,20 @@ void tst_Bisect::killedAtAnyMoment()
         player.start(QStringLiteral(BISECT_PLAYER),
             { path, game, QString::number(count), QString::number(culprit) });
         QVERIFY(player.waitForStarted());
-        // Now and then while the store is still being opened or made, mostly in the midst of the steps.
-        if (kills % 8 != 0)
-            QVERIFY(player.waitForReadyRead());
-        QThread::usleep(generator.bounded(kills % 8 != 0 ? 20000 : 150000));
+        // Now and then while the store is still being opened or made, mostly in the midst of a step
+        // after a chosen number of whole ones.
+        if (kills % 8 != 0) {
+            const int steps = 1 + int(generator.bounded(12));
+            for (int lines = 0; lines < steps;) {
+                if (!player.canReadLine())
+                    QVERIFY(player.waitForReadyRead());
+                while (lines < steps && player.canReadLine()) {
+                    player.readLine();
+                    ++lines;
+                }
+            }
+        }
+        QThread::usleep(generator.bounded(kills % 8 != 0 ? 3000 : 150000));
         QCOMPARE(player.state(), QProcess::Running);
         player.kill();
         QVERIFY(player.waitForFinished());

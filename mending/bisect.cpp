@@ -58,8 +58,8 @@ BisectError::BisectError(Kind kind, QString message)
 BisectSession::BisectSession(QList<BisectGroup> groups)
     : m_groups(std::move(groups))
     , m_hi(int(m_groups.size()))
-    , m_settledOut(m_groups.size(), false)
-    , m_maybeOut(m_groups.size(), true)
+    , m_settledOut(m_groups.size(), 0)
+    , m_maybeOut(m_groups.size(), 1)
 {
 }
 
@@ -235,6 +235,8 @@ int BisectSession::mostRounds() const
 QList<int> BisectSession::out() const
 {
     QList<int> groups;
+    if (m_state == State::Running)
+        groups.reserve(m_round == 0 ? m_groups.size() : m_hi - splitPoint());
     for (int group = 0; group < m_groups.size(); ++group) {
         if (isOut(group))
             groups.append(group);

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <optional>
+#include <vector>
 
 // The guided 50/50 over the new groups of a game folder: which groups must be out of the folder in
 // each round, from the player's answers, until one group is left. It moves no file itself.
@@ -127,8 +128,8 @@ private:
     int m_lo = 0; // suspects are the groups [m_lo, m_hi)
     int m_hi = 0;
     bool m_movesPending = true;
-    QList<bool> m_settledOut; // out in the last layout whose moves were done
-    QList<bool> m_maybeOut; // possibly out, some files at least, since then
+    std::vector<char> m_settledOut; // out in the last layout whose moves were done
+    std::vector<char> m_maybeOut; // possibly out, some files at least, since then
 };
 
 // The sessions of every game folder, one per folder, in an SQLite file. Each call is one

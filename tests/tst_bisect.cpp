@@ -119,11 +119,11 @@ QString listText(const QList<int>& groups)
 
 // A player whose game is broken exactly when the culprit's files are in the folder; culprit -1 is
 // an old file, so the game is broken whatever is moved. Returns what went wrong, or nothing.
-QString play(const QList<BisectGroup>& groups, int culprit, int* roundsPlayed)
+QString play(const BisectSession& fresh, int culprit, int* roundsPlayed)
 {
-    const int count = int(groups.size());
+    const int count = int(fresh.groups().size());
     const QString where = u"G=%1 culprit=%2: "_s.arg(count).arg(culprit);
-    BisectSession session = BisectSession::start(groups);
+    BisectSession session = fresh;
     Folder folder(count);
     if (session.mostRounds() != bound(count))
         return where + u"promises %1 rounds at most"_s.arg(session.mostRounds());
@@ -231,10 +231,11 @@ void tst_Bisect::findsCulprit()
 {
     QFETCH(int, count);
     int longest = 0;
-    const QList<BisectGroup> groups = makeGroups(count);
+    // Every player gets a copy of one session, just started.
+    const BisectSession fresh = BisectSession::start(makeGroups(count));
     for (int culprit = -1; culprit < count; ++culprit) {
         int rounds = 0;
-        const QString fault = play(groups, culprit, &rounds);
+        const QString fault = play(fresh, culprit, &rounds);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         if (culprit >= 0)
             longest = std::max(longest, rounds);

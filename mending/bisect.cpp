@@ -17,9 +17,20 @@ namespace mending {
 
 namespace {
 
-QString tr(const char* text, int n = -1)
+QString tr(const char* text)
 {
-    return QCoreApplication::translate("mending::Bisect", text, nullptr, n);
+    return QCoreApplication::translate("mending::Bisect", text);
+}
+
+// English needs no translation file to say "1 group" right.
+QString groupCount(qsizetype n)
+{
+    return n == 1 ? tr("1 group") : tr("%1 groups").arg(n);
+}
+
+QString fileCount(qsizetype n)
+{
+    return n == 1 ? tr("1 file") : tr("%1 files").arg(n);
 }
 
 // Answers needed at most to narrow n suspects down to one.
@@ -52,16 +63,14 @@ BisectError::BisectError(Kind kind, QString message)
     : m_kind(kind)
     , m_message(std::move(message))
     , m_what(m_message.toUtf8())
-{
-}
+{ }
 
 BisectSession::BisectSession(QList<BisectGroup> groups)
     : m_groups(std::move(groups))
     , m_hi(int(m_groups.size()))
     , m_settledOut(m_groups.size(), 0)
     , m_maybeOut(m_groups.size(), 1)
-{
-}
+{ }
 
 BisectSession BisectSession::start(QList<BisectGroup> groups)
 {
@@ -101,8 +110,8 @@ BisectSession BisectSession::replay(QList<BisectGroup> groups, const QList<Bisec
             switch (event.kind) {
             case BisectEvent::Works:
             case BisectEvent::Broken:
-                session.answer(
-                    event.kind == BisectEvent::Works ? BisectAnswer::Works : BisectAnswer::Broken, event.number);
+                session.answer(event.kind == BisectEvent::Works ? BisectAnswer::Works : BisectAnswer::Broken,
+                    event.number);
                 break;
             case BisectEvent::Stop:
                 if (event.number != session.round())
@@ -129,10 +138,12 @@ BisectSession BisectSession::replay(QList<BisectGroup> groups, const QList<Bisec
 void BisectSession::answer(BisectAnswer answer, int forRound)
 {
     if (!running())
-        throw BisectError(BisectError::OutOfTurn, tr("The 50/50 has ended: %1").arg(summary()));
+        throw BisectError(BisectError::OutOfTurn, tr("This 50/50 is over. %1").arg(summary()));
     if (forRound != -1 && forRound != m_round) {
         throw BisectError(BisectError::OutOfTurn,
-            tr("That answer was for round %1, but the 50/50 is at round %2.").arg(forRound + 1).arg(m_round + 1));
+            tr("That answer was for round %1, but the 50/50 is at round %2.")
+                .arg(forRound + 1)
+                .arg(m_round + 1));
     }
     if (m_movesPending) {
         throw BisectError(BisectError::OutOfTurn,
@@ -166,7 +177,7 @@ void BisectSession::answer(BisectAnswer answer, int forRound)
 void BisectSession::stop()
 {
     if (!running())
-        throw BisectError(BisectError::OutOfTurn, tr("The 50/50 has ended: %1").arg(summary()));
+        throw BisectError(BisectError::OutOfTurn, tr("This 50/50 is over. %1").arg(summary()));
     m_events.append({ BisectEvent::Stop, m_round });
     m_state = State::Stopped;
     enterLayout();
@@ -276,27 +287,32 @@ QString BisectSession::summary() const
         const QString round = tr("Round %1 of at most %2").arg(m_round + 1).arg(mostRounds());
         if (m_movesPending) {
             const BisectMoves pending = moves();
-            return tr("%1: %2 groups go out of the folder and %3 come back. Keep the game closed while they move.")
-                .arg(round)
-                .arg(pending.moveOut.size())
-                .arg(pending.bringBack.size());
+            QString what;
+            if (pending.bringBack.isEmpty())
+                what = tr("move %1 out of the folder").arg(groupCount(pending.moveOut.size()));
+            else if (pending.moveOut.isEmpty())
+                what = tr("bring %1 back into the folder").arg(groupCount(pending.bringBack.size()));
+            else
+                what = tr("move %1 out of the folder and bring %2 back")
+                           .arg(groupCount(pending.moveOut.size()), groupCount(pending.bringBack.size()));
+            return tr("%1: %2. Keep the game closed while the files move.").arg(round, what);
         }
-        return tr("%1: %2 of %3 groups are out of the folder. Start the game: does it work now?")
-            .arg(round)
-            .arg(out().size())
-            .arg(m_groups.size());
+        const QString outNow = m_groups.size() == 1
+            ? tr("the one group is out of the folder")
+            : tr("%1 of %2 groups are out of the folder").arg(out().size()).arg(m_groups.size());
+        return tr("%1: %2. Start the game: does it work now?").arg(round, outNow);
     }
     case State::CulpritFound: {
         const BisectGroup& group = m_groups.at(m_lo);
-        return tr("The culprit is \"%1\" (%n file(s)). Every other group comes back into the folder; "
-                  "the culprit stays out.",
-            int(group.paths.size()))
-            .arg(group.key);
+        return tr("The culprit is \"%1\" (%2). Every other group comes back into the folder; the culprit "
+                  "stays out.")
+            .arg(group.key, fileCount(group.paths.size()));
     }
     case State::NotAmongNew:
-        return tr("The game is broken with every new file out, so the cause is not among the new files: every "
-                  "group comes back. Try deleting the game's cache (localthumbcache.package beside Mods), and "
-                  "look at older script mods after a game patch.");
+        return tr(
+            "The game is broken with every new file out, so the cause is not among the new files: every "
+            "group comes back. Try deleting the game's cache (localthumbcache.package beside Mods), and "
+            "look at older script mods after a game patch.");
     case State::Stopped:
         return tr("The 50/50 was stopped: every group comes back into the folder.");
     }
@@ -407,8 +423,8 @@ std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePat
     const qint64 id = find.value(0).toLongLong();
 
     auto damaged = [&filePath, &key](const QString& what) {
-        return BisectError(BisectError::Damaged,
-            tr("The 50/50 of %1 in %2 is damaged: %3").arg(key, filePath, what));
+        return BisectError(
+            BisectError::Damaged, tr("The 50/50 of %1 in %2 is damaged: %3").arg(key, filePath, what));
     };
 
     QList<BisectGroup> groups;
@@ -420,7 +436,8 @@ std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePat
         groups.append({ groupRows.value(1).toString(), {} });
     }
 
-    Statement fileRows(db, filePath, u"SELECT grp, path FROM bisect_files WHERE session = ? ORDER BY grp, idx"_s);
+    Statement fileRows(
+        db, filePath, u"SELECT grp, path FROM bisect_files WHERE session = ? ORDER BY grp, idx"_s);
     fileRows.bind(id).run();
     while (fileRows.next()) {
         const qint64 group = fileRows.value(0).toLongLong();
@@ -430,7 +447,8 @@ std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePat
     }
 
     QList<BisectEvent> events;
-    Statement eventRows(db, filePath, u"SELECT kind, number FROM bisect_events WHERE session = ? ORDER BY seq"_s);
+    Statement eventRows(
+        db, filePath, u"SELECT kind, number FROM bisect_events WHERE session = ? ORDER BY seq"_s);
     eventRows.bind(id).run();
     while (eventRows.next()) {
         const QString kind = eventRows.value(0).toString();
@@ -454,7 +472,8 @@ namespace {
 // Whether the file holds our tables, in the one version this code reads.
 bool hasTables(const QSqlDatabase& db, const QString& filePath)
 {
-    Statement meta(db, filePath, u"SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'bisect_meta'"_s);
+    Statement meta(
+        db, filePath, u"SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'bisect_meta'"_s);
     if (meta.run().next()) {
         Statement version(db, filePath, u"SELECT value FROM bisect_meta WHERE name = 'version'"_s);
         if (!version.run().next()) {
@@ -550,7 +569,8 @@ void BisectStore::openAndCheck()
 QString BisectStore::defaultPath()
 {
     // GenericDataLocation follows XDG_DATA_HOME, and ~/.local/share without it.
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/mendwell/bisect.sqlite"_s;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + u"/mendwell/bisect.sqlite"_s;
 }
 
 QString BisectStore::folderKey(const QString& folder)
@@ -602,7 +622,8 @@ BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> group
     const qint64 id = newId.value(0).toLongLong();
 
     Statement groupRow(db, m_filePath, u"INSERT INTO bisect_groups (session, idx, key) VALUES (?, ?, ?)"_s);
-    Statement fileRow(db, m_filePath, u"INSERT INTO bisect_files (session, grp, idx, path) VALUES (?, ?, ?, ?)"_s);
+    Statement fileRow(
+        db, m_filePath, u"INSERT INTO bisect_files (session, grp, idx, path) VALUES (?, ?, ?, ?)"_s);
     for (qsizetype group = 0; group < session.groups().size(); ++group) {
         const BisectGroup& g = session.groups().at(group);
         groupRow.bind(id).bind(group).bind(g.key).run();
@@ -613,7 +634,7 @@ BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> group
     return session;
 }
 
-template<typename Change> BisectSession BisectStore::change(const QString& folder, Change change)
+template <typename Change> BisectSession BisectStore::change(const QString& folder, Change change)
 {
     const QString key = folderKey(folder);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -624,8 +645,8 @@ template<typename Change> BisectSession BisectStore::change(const QString& folde
     BisectSession& session = loaded->session;
     const qsizetype known = session.events().size();
     change(session);
-    Statement eventRow(
-        db, m_filePath, u"INSERT INTO bisect_events (session, seq, kind, number, at) VALUES (?, ?, ?, ?, ?)"_s);
+    Statement eventRow(db, m_filePath,
+        u"INSERT INTO bisect_events (session, seq, kind, number, at) VALUES (?, ?, ?, ?, ?)"_s);
     for (qsizetype seq = known; seq < session.events().size(); ++seq) {
         const BisectEvent& event = session.events().at(seq);
         eventRow.bind(loaded->id)

@@ -162,7 +162,7 @@ public:
     BisectSession movesDone(const QString& folder, int step);
 
 private:
-    template<typename Change> BisectSession change(const QString& folder, Change change);
+    template <typename Change> BisectSession change(const QString& folder, Change change);
     void openAndCheck();
 
     QString m_filePath;

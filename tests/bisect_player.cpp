@@ -36,7 +36,8 @@ int main(int argc, char* argv[])
                 store.movesDone(folder, session->step());
             else
                 store.answer(folder,
-                    session->out().contains(culprit) ? mending::BisectAnswer::Works : mending::BisectAnswer::Broken,
+                    session->out().contains(culprit) ? mending::BisectAnswer::Works
+                                                     : mending::BisectAnswer::Broken,
                     session->round());
         }
     } catch (const mending::BisectError& error) {

@@ -30,6 +30,8 @@ private slots:
     void findsCulprit();
     void stopBringsEverythingBack_data();
     void stopBringsEverythingBack();
+    void summary_data();
+    void summary();
     void badGroups_data();
     void badGroups();
     void outOfTurn_data();
@@ -77,8 +79,7 @@ struct Folder
 {
     explicit Folder(int groups)
         : in(groups, true)
-    {
-    }
+    { }
 
     // Strict: each announced move must find the group where the last layout left it.
     QString apply(const mending::BisectMoves& moves)
@@ -133,8 +134,9 @@ QString play(const BisectSession& fresh, int culprit, int* roundsPlayed)
         if (!moved.isEmpty())
             return where + moved;
         if (folder.out() != session.out()) {
-            return where + u"round %1: folder has %2 out, session says %3"_s.arg(session.round())
-                               .arg(listText(folder.out()), listText(session.out()));
+            return where
+                + u"round %1: folder has %2 out, session says %3"_s.arg(session.round())
+                      .arg(listText(folder.out()), listText(session.out()));
         }
         session.movesDone(session.step());
         if (!session.moves().moveOut.isEmpty() || !session.moves().bringBack.isEmpty())
@@ -312,6 +314,69 @@ void tst_Bisect::stopBringsEverythingBack()
     }
 }
 
+void tst_Bisect::summary_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("answers"); // w and b, each after the round's moves
+    QTest::addColumn<bool>("moved"); // the moves of the last layout done
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("start")
+        << 5 << u""_s << false
+        << u"Round 1 of at most 4: move 5 groups out of the folder. Keep the game closed while "
+           "the files move."_s;
+    QTest::newRow("round 1 ready")
+        << 5 << u""_s << true
+        << u"Round 1 of at most 4: 5 of 5 groups are out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("round 2 moves")
+        << 5 << u"w"_s << false
+        << u"Round 2 of at most 4: bring 3 groups back into the folder. Keep the game closed while the files move."_s;
+    QTest::newRow("round 2 ready")
+        << 5 << u"w"_s << true
+        << u"Round 2 of at most 4: 2 of 5 groups are out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("round 3 moves, both ways") << 5 << u"wb"_s << false
+                                              << u"Round 3 of at most 4: move 1 group out of the folder and "
+                                                 u"bring 2 groups back. Keep the game closed "
+                                                 "while the files move."_s;
+    QTest::newRow("one group ready")
+        << 1 << u""_s << true
+        << u"Round 1 of at most 1: the one group is out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("culprit in two rounds")
+        << 2 << u"ww"_s << false
+        << u"The culprit is \"Mod 1\" (2 files). Every other group comes back "
+           "into the folder; the culprit stays out."_s;
+    QTest::newRow("culprit of one file")
+        << 1 << u"w"_s << true
+        << u"The culprit is \"Mod 0\" (1 file). Every other group comes back "
+           "into the folder; the culprit stays out."_s;
+    QTest::newRow("not among the new") << 4 << u"b"_s << false
+                                       << u"The game is broken with every new file out, so the cause is not "
+                                          u"among the new files: every group "
+                                          "comes back. Try deleting the game's cache "
+                                          "(localthumbcache.package beside Mods), and look at older "
+                                          "script mods after a game patch."_s;
+}
+
+// What the player reads at each turn.
+void tst_Bisect::summary()
+{
+    QFETCH(int, count);
+    QFETCH(QString, answers);
+    QFETCH(bool, moved);
+    QFETCH(QString, text);
+    BisectSession session = BisectSession::start(makeGroups(count));
+    for (QChar answer : answers) {
+        session.movesDone(session.step());
+        session.answer(answer == u'w' ? BisectAnswer::Works : BisectAnswer::Broken);
+    }
+    if (moved)
+        session.movesDone(session.step());
+    QCOMPARE(session.summary(), text);
+}
+
 void tst_Bisect::badGroups_data()
 {
     QTest::addColumn<QList<BisectGroup>>("groups");
@@ -319,11 +384,13 @@ void tst_Bisect::badGroups_data()
 
     const BisectGroup good { u"Good"_s, { "Mods/good.package" } };
     QTest::newRow("no groups") << QList<BisectGroup>() << u"no new groups"_s;
-    QTest::newRow("group without files") << QList<BisectGroup> { good, { u"Empty"_s, {} } } << u"\"Empty\" has no files"_s;
+    QTest::newRow("group without files")
+        << QList<BisectGroup> { good, { u"Empty"_s, {} } } << u"\"Empty\" has no files"_s;
     QTest::newRow("key used twice") << QList<BisectGroup> { good, { u"Good"_s, { "Mods/other.package" } } }
                                     << u"\"Good\" is named twice"_s;
-    QTest::newRow("file in two groups") << QList<BisectGroup> { good, { u"Other"_s, { "Mods/good.package" } } }
-                                        << u"\"Mods/good.package\" belongs to two groups"_s;
+    QTest::newRow("file in two groups")
+        << QList<BisectGroup> { good, { u"Other"_s, { "Mods/good.package" } } }
+        << u"\"Mods/good.package\" belongs to two groups"_s;
     QTest::newRow("absolute path") << QList<BisectGroup> { good, { u"Abs"_s, { "/etc/passwd" } } }
                                    << u"\"/etc/passwd\" of the group \"Abs\" is not inside"_s;
     QTest::newRow("path climbing out") << QList<BisectGroup> { { u"Up"_s, { "Mods/../../save.dat" } } }
@@ -356,30 +423,29 @@ void tst_Bisect::outOfTurn_data()
     QTest::newRow("moves before start") << QStringList { u"moved:0"_s } << u"No 50/50 was started"_s;
     QTest::newRow("answer before the moves of round 1")
         << QStringList { u"start:4"_s, u"works"_s } << u"round 1 have not all been moved"_s;
-    QTest::newRow("answer before the moves of round 2")
-        << QStringList { u"start:4"_s, u"moved"_s, u"works"_s, u"broken"_s } << u"round 2 have not all been moved"_s;
-    QTest::newRow("answer for an older round")
-        << QStringList { u"start:4"_s, u"moved"_s, u"works@0"_s, u"moved"_s, u"broken@0"_s }
-        << u"answer was for round 1, but the 50/50 is at round 2"_s;
-    QTest::newRow("answer for a later round")
-        << QStringList { u"start:4"_s, u"moved"_s, u"works@1"_s } << u"for round 2, but the 50/50 is at round 1"_s;
-    QTest::newRow("moves of a later step") << QStringList { u"start:4"_s, u"moved:1"_s }
-                                           << u"reported for step 1, but the 50/50 is at step 0"_s;
+    QTest::newRow("answer before the moves of round 2") << QStringList { u"start:4"_s, u"moved"_s, u"works"_s,
+        u"broken"_s } << u"round 2 have not all been moved"_s;
+    QTest::newRow("answer for an older round") << QStringList { u"start:4"_s, u"moved"_s, u"works@0"_s,
+        u"moved"_s, u"broken@0"_s } << u"answer was for round 1, but the 50/50 is at round 2"_s;
+    QTest::newRow("answer for a later round") << QStringList { u"start:4"_s, u"moved"_s, u"works@1"_s }
+                                              << u"for round 2, but the 50/50 is at round 1"_s;
+    QTest::newRow("moves of a later step")
+        << QStringList { u"start:4"_s, u"moved:1"_s } << u"reported for step 1, but the 50/50 is at step 0"_s;
     QTest::newRow("moves of an older step")
         << QStringList { u"start:4"_s, u"moved"_s, u"works"_s, u"moved:0"_s } << u"for step 0, but"_s;
-    QTest::newRow("works after the culprit is named")
-        << QStringList { u"start:2"_s, u"moved"_s, u"works"_s, u"moved"_s, u"broken"_s, u"moved"_s, u"works"_s }
-        << u"has ended: The culprit is \"Mod 0\""_s;
+    QTest::newRow("works after the culprit is named") << QStringList { u"start:2"_s, u"moved"_s, u"works"_s,
+        u"moved"_s, u"broken"_s, u"moved"_s, u"works"_s }
+                                                      << u"is over. The culprit is \"Mod 0\" (1 file)"_s;
     QTest::newRow("stop after the culprit is named")
-        << QStringList { u"start:1"_s, u"moved"_s, u"works"_s, u"stop"_s } << u"has ended: The culprit"_s;
-    QTest::newRow("broken after not among the new")
-        << QStringList { u"start:3"_s, u"moved"_s, u"broken"_s, u"moved"_s, u"broken"_s }
-        << u"not among the new files"_s;
-    QTest::newRow("works after stop") << QStringList { u"start:3"_s, u"stop"_s, u"works"_s } << u"was stopped"_s;
+        << QStringList { u"start:1"_s, u"moved"_s, u"works"_s, u"stop"_s } << u"is over. The culprit"_s;
+    QTest::newRow("broken after not among the new") << QStringList { u"start:3"_s, u"moved"_s, u"broken"_s,
+        u"moved"_s, u"broken"_s } << u"not among the new files"_s;
+    QTest::newRow("works after stop")
+        << QStringList { u"start:3"_s, u"stop"_s, u"works"_s } << u"was stopped"_s;
     QTest::newRow("stop twice") << QStringList { u"start:3"_s, u"moved"_s, u"stop"_s, u"moved"_s, u"stop"_s }
                                 << u"was stopped"_s;
-    QTest::newRow("start while running") << QStringList { u"start:3"_s, u"moved"_s, u"start:2"_s }
-                                         << u"already under way"_s;
+    QTest::newRow("start while running")
+        << QStringList { u"start:3"_s, u"moved"_s, u"start:2"_s } << u"already under way"_s;
     QTest::newRow("start while the end's moves are pending")
         << QStringList { u"start:3"_s, u"moved"_s, u"stop"_s, u"start:2"_s } << u"still moving back"_s;
 }
@@ -525,7 +591,8 @@ void tst_Bisect::unusableStoreFile_data()
     QRandomGenerator generator(11);
     for (char& byte : noise)
         byte = char(generator.bounded(256));
-    QTest::newRow("random bytes") << QByteArray() << noise << BisectError::Damaged << u"is not a 50/50 store"_s;
+    QTest::newRow("random bytes") << QByteArray() << noise << BisectError::Damaged
+                                  << u"is not a 50/50 store"_s;
     QTest::newRow("a text file") << QByteArray() << QByteArray("Mods/a.package\nMods/b.package\n")
                                  << BisectError::Damaged << u"is not a 50/50 store"_s;
     QTest::newRow("newer version") << QByteArray("UPDATE bisect_meta SET value = 2 WHERE name = 'version'")
@@ -672,8 +739,8 @@ void tst_Bisect::killedAtAnyMoment()
     for (; kills < 40; ++kills) {
         QProcess player;
         player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        player.start(QStringLiteral(BISECT_PLAYER),
-            { path, game, QString::number(count), QString::number(culprit) });
+        player.start(
+            QStringLiteral(BISECT_PLAYER), { path, game, QString::number(count), QString::number(culprit) });
         QVERIFY(player.waitForStarted());
         // Now and then while the store is still being opened or made, mostly in the midst of a step
         // after a chosen number of whole ones.

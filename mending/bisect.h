@@ -111,7 +111,8 @@ public:
     // to bring back may already be partly or wholly in the folder, and one to move out partly out.
     BisectMoves moves() const;
 
-    // One or two sentences for the player: what to do now, or the verdict.
+    // One or two sentences for the player: what to do now, or the verdict. Rounds there count from 1,
+    // as players count them.
     QString summary() const;
 
 private:

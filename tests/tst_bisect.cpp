@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,6 +42,8 @@ private slots:
     void sameFolderByOtherNames();
     void unusableStoreFile_data();
     void unusableStoreFile();
+    void damagedSession_data();
+    void damagedSession();
     void volumeFaults_data();
     void volumeFaults();
     void killedAtAnyMoment_data();
@@ -637,6 +640,69 @@ void tst_Bisect::unusableStoreFile()
     QVERIFY2(error->message().contains(path), qPrintable(error->message()));
     QVERIFY2(error->message().contains(message), qPrintable(error->message()));
     QCOMPARE(contents(path), before);
+}
+
+void tst_Bisect::damagedSession_data()
+{
+    QTest::addColumn<QByteArray>("sql");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("answer before its moves")
+        << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'works', 0, '')") << u"not all been moved"_s;
+    QTest::newRow("answer for another round")
+        << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'moved', 0, ''), (1, 1, 'broken', 3, '')")
+        << u"answer was for round 4"_s;
+    QTest::newRow("unknown step") << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'maybe', 0, '')")
+                                  << u"an unknown step \"maybe\""_s;
+    QTest::newRow("group missing") << QByteArray("DELETE FROM bisect_groups WHERE session = 1 AND idx = 1")
+                                   << u"a group is missing"_s;
+    QTest::newRow("file of no group")
+        << QByteArray("UPDATE bisect_files SET grp = 99 WHERE session = 1 AND grp = 2")
+        << u"a file belongs to no group"_s;
+    QTest::newRow("group without files")
+        << QByteArray("DELETE FROM bisect_files WHERE session = 1 AND grp = 0")
+        << u"\"Mod 0\" has no files"_s;
+}
+
+// A session that no program could have written is refused with the reason, and the store's other
+// folders go on working.
+void tst_Bisect::damagedSession()
+{
+    QFETCH(QByteArray, sql);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    const QString game = dir.filePath(u"damaged"_s);
+    const QString other = dir.filePath(u"other"_s);
+    BisectStore(path).start(game, makeGroups(3));
+    BisectStore(path).start(other, makeGroups(4));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"tamper"_s);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY2(query.exec(QString::fromLatin1(sql)), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(u"tamper"_s);
+    const QByteArray before = contents(path);
+
+    BisectStore store(path);
+    for (const std::function<void()>& action : std::initializer_list<std::function<void()>> {
+             [&] { store.load(game); },
+             [&] { store.answer(game, BisectAnswer::Works); },
+             [&] { store.start(game, makeGroups(2)); },
+         }) {
+        const auto error = errorOf(action);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), BisectError::Damaged);
+        QVERIFY2(error->message().contains(game), qPrintable(error->message()));
+        QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    }
+    QCOMPARE(contents(path), before);
+    QCOMPARE(store.load(other)->groups().size(), 4);
+    QCOMPARE(store.movesDone(other, 0).step(), 0);
 }
 
 void tst_Bisect::volumeFaults_data()

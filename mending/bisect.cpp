@@ -130,7 +130,7 @@ BisectSession BisectSession::replay(QList<BisectGroup> groups, const QList<Bisec
         return session;
     } catch (const BisectError& error) {
         throw BisectError(BisectError::Damaged,
-            tr("The stored 50/50 cannot have come from a session (%1).")
+            tr("no session could have taken these steps (%1)")
                 .arg(error.message().isEmpty() ? tr("steps out of order") : error.message()));
     }
 }

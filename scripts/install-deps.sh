@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libqt6sql6-sqlite
     cups cups-client printer-driver-cups-pdf poppler-utils
     xvfb xauth xdotool imagemagick
     clang libclang-rt-14-dev

@@ -1,0 +1,678 @@
+#include "bisect.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+using namespace Qt::StringLiterals;
+
+namespace mending {
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("mending::Bisect", text);
+}
+
+// English needs no translation file to say "1 group" right.
+QString groupCount(qsizetype n)
+{
+    return n == 1 ? tr("1 group") : tr("%1 groups").arg(n);
+}
+
+QString fileCount(qsizetype n)
+{
+    return n == 1 ? tr("1 file") : tr("%1 files").arg(n);
+}
+
+// Answers needed at most to narrow n suspects down to one.
+int ceilLog2(int n)
+{
+    int rounds = 0;
+    while ((1LL << rounds) < n)
+        ++rounds;
+    return rounds;
+}
+
+bool climbsOut(const QByteArray& path)
+{
+    if (path.isEmpty() || path.startsWith('/'))
+        return true;
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype end = path.indexOf('/', from);
+        if (end < 0)
+            end = path.size();
+        if (end - from == 2 && path[from] == '.' && path[from + 1] == '.')
+            return true;
+        from = end + 1;
+    }
+    return false;
+}
+
+}
+
+BisectError::BisectError(Kind kind, QString message)
+    : m_kind(kind)
+    , m_message(std::move(message))
+    , m_what(m_message.toUtf8())
+{ }
+
+BisectSession::BisectSession(QList<BisectGroup> groups)
+    : m_groups(std::move(groups))
+    , m_hi(int(m_groups.size()))
+    , m_settledOut(m_groups.size(), 0)
+    , m_maybeOut(m_groups.size(), 1)
+{ }
+
+BisectSession BisectSession::start(QList<BisectGroup> groups)
+{
+    if (groups.isEmpty())
+        throw BisectError(BisectError::BadGroups, tr("There are no new groups to test."));
+    QSet<QString> keys;
+    keys.reserve(groups.size());
+    QSet<QByteArray> paths;
+    for (const BisectGroup& group : groups) {
+        if (keys.contains(group.key))
+            throw BisectError(BisectError::BadGroups, tr("The group \"%1\" is named twice.").arg(group.key));
+        keys.insert(group.key);
+        if (group.paths.isEmpty())
+            throw BisectError(BisectError::BadGroups, tr("The group \"%1\" has no files.").arg(group.key));
+        for (const QByteArray& path : group.paths) {
+            if (climbsOut(path)) {
+                throw BisectError(BisectError::BadGroups,
+                    tr("The file \"%1\" of the group \"%2\" is not inside the game folder.")
+                        .arg(QString::fromUtf8(path), group.key));
+            }
+            const qsizetype known = paths.size();
+            paths.insert(path);
+            if (paths.size() == known) {
+                throw BisectError(BisectError::BadGroups,
+                    tr("The file \"%1\" belongs to two groups.").arg(QString::fromUtf8(path)));
+            }
+        }
+    }
+    return BisectSession(std::move(groups));
+}
+
+BisectSession BisectSession::replay(QList<BisectGroup> groups, const QList<BisectEvent>& events)
+{
+    try {
+        BisectSession session = start(std::move(groups));
+        for (const BisectEvent& event : events) {
+            switch (event.kind) {
+            case BisectEvent::Works:
+            case BisectEvent::Broken:
+                session.answer(event.kind == BisectEvent::Works ? BisectAnswer::Works : BisectAnswer::Broken,
+                    event.number);
+                break;
+            case BisectEvent::Stop:
+                if (event.number != session.round())
+                    throw BisectError(BisectError::OutOfTurn, {});
+                session.stop();
+                break;
+            case BisectEvent::MovesDone:
+                if (event.number != session.step() || !session.movesPending())
+                    throw BisectError(BisectError::OutOfTurn, {});
+                session.movesDone(event.number);
+                break;
+            default:
+                throw BisectError(BisectError::OutOfTurn, {});
+            }
+        }
+        return session;
+    } catch (const BisectError& error) {
+        throw BisectError(BisectError::Damaged,
+            tr("no session could have taken these steps (%1)")
+                .arg(error.message().isEmpty() ? tr("steps out of order") : error.message()));
+    }
+}
+
+void BisectSession::answer(BisectAnswer answer, int forRound)
+{
+    if (!running())
+        throw BisectError(BisectError::OutOfTurn, tr("This 50/50 is over. %1").arg(summary()));
+    if (forRound != -1 && forRound != m_round) {
+        throw BisectError(BisectError::OutOfTurn,
+            tr("That answer was for round %1, but the 50/50 is at round %2.")
+                .arg(forRound + 1)
+                .arg(m_round + 1));
+    }
+    if (m_movesPending) {
+        throw BisectError(BisectError::OutOfTurn,
+            tr("The files of round %1 have not all been moved yet: finish moving them, then start the game.")
+                .arg(m_round + 1));
+    }
+    m_events.append({ answer == BisectAnswer::Works ? BisectEvent::Works : BisectEvent::Broken, m_round });
+    if (m_round == 0) {
+        // Round 0 only tells whether the new groups matter at all; the halving starts from all of them.
+        if (answer == BisectAnswer::Broken)
+            m_state = State::NotAmongNew;
+        else if (m_hi - m_lo == 1)
+            m_state = State::CulpritFound;
+        else
+            ++m_round;
+    } else {
+        // Broken with the first half in the folder: the culprit is there; otherwise among those out.
+        const int mid = splitPoint();
+        if (answer == BisectAnswer::Broken)
+            m_hi = mid;
+        else
+            m_lo = mid;
+        if (m_hi - m_lo == 1)
+            m_state = State::CulpritFound;
+        else
+            ++m_round;
+    }
+    enterLayout();
+}
+
+void BisectSession::stop()
+{
+    if (!running())
+        throw BisectError(BisectError::OutOfTurn, tr("This 50/50 is over. %1").arg(summary()));
+    m_events.append({ BisectEvent::Stop, m_round });
+    m_state = State::Stopped;
+    enterLayout();
+}
+
+void BisectSession::movesDone(int step)
+{
+    if (step != m_step) {
+        throw BisectError(BisectError::OutOfTurn,
+            tr("Moves were reported for step %1, but the 50/50 is at step %2.").arg(step).arg(m_step));
+    }
+    if (!m_movesPending)
+        return;
+    m_events.append({ BisectEvent::MovesDone, step });
+    m_movesPending = false;
+    for (qsizetype group = 0; group < m_groups.size(); ++group) {
+        m_settledOut[group] = isOut(int(group));
+        m_maybeOut[group] = m_settledOut[group];
+    }
+}
+
+void BisectSession::enterLayout()
+{
+    ++m_step;
+    m_movesPending = true;
+    for (qsizetype group = 0; group < m_groups.size(); ++group) {
+        if (isOut(int(group)))
+            m_maybeOut[group] = true;
+    }
+}
+
+// The first ceil(n/2) suspects stay in the folder, the rest go out.
+int BisectSession::splitPoint() const
+{
+    return m_lo + (m_hi - m_lo + 1) / 2;
+}
+
+bool BisectSession::isOut(int group) const
+{
+    switch (m_state) {
+    case State::Running:
+        return m_round == 0 || (group >= splitPoint() && group < m_hi);
+    case State::CulpritFound:
+        return group == m_lo;
+    case State::NotAmongNew:
+    case State::Stopped:
+        return false;
+    }
+    return false;
+}
+
+int BisectSession::roundsLeftAtMost() const
+{
+    if (!running())
+        return 0;
+    return m_round == 0 ? 1 + ceilLog2(int(m_groups.size())) : ceilLog2(m_hi - m_lo);
+}
+
+int BisectSession::mostRounds() const
+{
+    if (running())
+        return m_round + roundsLeftAtMost();
+    return m_state == State::Stopped ? m_round : m_round + 1;
+}
+
+QList<int> BisectSession::out() const
+{
+    QList<int> groups;
+    if (m_state == State::Running)
+        groups.reserve(m_round == 0 ? m_groups.size() : m_hi - splitPoint());
+    for (int group = 0; group < m_groups.size(); ++group) {
+        if (isOut(group))
+            groups.append(group);
+    }
+    return groups;
+}
+
+QList<int> BisectSession::suspects() const
+{
+    QList<int> groups;
+    if (m_state == State::Running || m_state == State::CulpritFound) {
+        for (int group = m_lo; group < m_hi; ++group)
+            groups.append(group);
+    }
+    return groups;
+}
+
+BisectMoves BisectSession::moves() const
+{
+    BisectMoves moves;
+    if (!m_movesPending)
+        return moves;
+    for (int group = 0; group < m_groups.size(); ++group) {
+        const bool out = isOut(group);
+        if (out && !m_settledOut[group])
+            moves.moveOut.append(group);
+        else if (!out && m_maybeOut[group])
+            moves.bringBack.append(group);
+    }
+    return moves;
+}
+
+QString BisectSession::summary() const
+{
+    switch (m_state) {
+    case State::Running: {
+        const QString round = tr("Round %1 of at most %2").arg(m_round + 1).arg(mostRounds());
+        if (m_movesPending) {
+            const BisectMoves pending = moves();
+            QString what;
+            if (pending.bringBack.isEmpty())
+                what = tr("move %1 out of the folder").arg(groupCount(pending.moveOut.size()));
+            else if (pending.moveOut.isEmpty())
+                what = tr("bring %1 back into the folder").arg(groupCount(pending.bringBack.size()));
+            else
+                what = tr("move %1 out of the folder and bring %2 back")
+                           .arg(groupCount(pending.moveOut.size()), groupCount(pending.bringBack.size()));
+            return tr("%1: %2. Keep the game closed while the files move.").arg(round, what);
+        }
+        const QString outNow = m_groups.size() == 1
+            ? tr("the one group is out of the folder")
+            : tr("%1 of %2 groups are out of the folder").arg(out().size()).arg(m_groups.size());
+        return tr("%1: %2. Start the game: does it work now?").arg(round, outNow);
+    }
+    case State::CulpritFound: {
+        const BisectGroup& group = m_groups.at(m_lo);
+        return tr("The culprit is \"%1\" (%2). Every other group comes back into the folder; the culprit "
+                  "stays out.")
+            .arg(group.key, fileCount(group.paths.size()));
+    }
+    case State::NotAmongNew:
+        return tr(
+            "The game is broken with every new file out, so the cause is not among the new files: every "
+            "group comes back. Try deleting the game's cache (localthumbcache.package beside Mods), and "
+            "look at older script mods after a game patch.");
+    case State::Stopped:
+        return tr("The 50/50 was stopped: every group comes back into the folder.");
+    }
+    return {};
+}
+
+namespace {
+
+constexpr int StoreVersion = 1;
+
+// SQLite's primary result codes, which Qt hands on as the native error code.
+constexpr int SqliteCorrupt = 11;
+constexpr int SqliteNotADatabase = 26;
+
+const QLatin1StringView eventNames[] = { "works"_L1, "broken"_L1, "stop"_L1, "moved"_L1 };
+
+[[noreturn]] void fail(const QString& filePath, const QSqlError& error)
+{
+    const int code = error.nativeErrorCode().toInt();
+    if (code == SqliteNotADatabase || code == SqliteCorrupt) {
+        throw BisectError(BisectError::Damaged,
+            tr("%1 is not a 50/50 store of Mendwell: %2").arg(filePath, error.databaseText()));
+    }
+    throw BisectError(BisectError::Store,
+        tr("The 50/50 store %1 cannot be used: %2")
+            .arg(filePath, error.databaseText().isEmpty() ? error.text() : error.databaseText()));
+}
+
+class Statement
+{
+public:
+    Statement(const QSqlDatabase& db, const QString& filePath, const QString& sql)
+        : m_query(db)
+        , m_filePath(filePath)
+    {
+        m_query.setForwardOnly(true);
+        if (!m_query.prepare(sql))
+            fail(m_filePath, m_query.lastError());
+    }
+
+    Statement& bind(const QVariant& value)
+    {
+        m_query.addBindValue(value);
+        return *this;
+    }
+
+    Statement& run()
+    {
+        if (!m_query.exec())
+            fail(m_filePath, m_query.lastError());
+        return *this;
+    }
+
+    bool next() { return m_query.next(); }
+    QVariant value(int column) const { return m_query.value(column); }
+
+private:
+    QSqlQuery m_query;
+    const QString& m_filePath;
+};
+
+// A change takes the write lock at once (BEGIN IMMEDIATE), so the session it reads is still the one
+// it writes over even when another program answers at the same moment. Reading alone takes no write
+// lock, so a store on a read-only volume can still be read.
+enum class Lock { Read, Write };
+
+class Transaction
+{
+public:
+    Transaction(const QSqlDatabase& db, const QString& filePath, Lock lock)
+        : m_db(db)
+        , m_filePath(filePath)
+    {
+        Statement(m_db, m_filePath, lock == Lock::Write ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s).run();
+    }
+
+    ~Transaction()
+    {
+        if (!m_done)
+            QSqlQuery(m_db).exec(u"ROLLBACK"_s);
+    }
+
+    void commit()
+    {
+        Statement(m_db, m_filePath, u"COMMIT"_s).run();
+        m_done = true;
+    }
+
+private:
+    QSqlDatabase m_db;
+    const QString& m_filePath;
+    bool m_done = false;
+};
+
+QAtomicInt connectionCount;
+
+struct Loaded
+{
+    qint64 id;
+    BisectSession session;
+};
+
+std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePath, const QString& key)
+{
+    Statement find(db, filePath, u"SELECT id FROM bisect_sessions WHERE folder = ?"_s);
+    if (!find.bind(key).run().next())
+        return std::nullopt;
+    const qint64 id = find.value(0).toLongLong();
+
+    auto damaged = [&filePath, &key](const QString& what) {
+        return BisectError(
+            BisectError::Damaged, tr("The 50/50 of %1 in %2 is damaged: %3").arg(key, filePath, what));
+    };
+
+    QList<BisectGroup> groups;
+    Statement groupRows(db, filePath, u"SELECT idx, key FROM bisect_groups WHERE session = ? ORDER BY idx"_s);
+    groupRows.bind(id).run();
+    while (groupRows.next()) {
+        if (groupRows.value(0).toLongLong() != groups.size())
+            throw damaged(tr("a group is missing"));
+        groups.append({ groupRows.value(1).toString(), {} });
+    }
+
+    Statement fileRows(
+        db, filePath, u"SELECT grp, path FROM bisect_files WHERE session = ? ORDER BY grp, idx"_s);
+    fileRows.bind(id).run();
+    while (fileRows.next()) {
+        const qint64 group = fileRows.value(0).toLongLong();
+        if (group < 0 || group >= groups.size())
+            throw damaged(tr("a file belongs to no group"));
+        groups[group].paths.append(fileRows.value(1).toByteArray());
+    }
+
+    QList<BisectEvent> events;
+    Statement eventRows(
+        db, filePath, u"SELECT kind, number FROM bisect_events WHERE session = ? ORDER BY seq"_s);
+    eventRows.bind(id).run();
+    while (eventRows.next()) {
+        const QString kind = eventRows.value(0).toString();
+        const auto* found = std::find(std::begin(eventNames), std::end(eventNames), kind);
+        if (found == std::end(eventNames))
+            throw damaged(tr("an unknown step \"%1\"").arg(kind));
+        events.append({ BisectEvent::Kind(found - std::begin(eventNames)), eventRows.value(1).toInt() });
+    }
+
+    try {
+        return Loaded { id, BisectSession::replay(std::move(groups), events) };
+    } catch (const BisectError& error) {
+        throw damaged(error.message());
+    }
+}
+
+}
+
+namespace {
+
+// Whether the file holds our tables, in the one version this code reads.
+bool hasTables(const QSqlDatabase& db, const QString& filePath)
+{
+    Statement meta(
+        db, filePath, u"SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'bisect_meta'"_s);
+    if (meta.run().next()) {
+        Statement version(db, filePath, u"SELECT value FROM bisect_meta WHERE name = 'version'"_s);
+        if (!version.run().next()) {
+            throw BisectError(
+                BisectError::Damaged, tr("The 50/50 store %1 does not say its version.").arg(filePath));
+        }
+        bool number = false;
+        const int found = version.value(0).toInt(&number);
+        if (!number || found != StoreVersion) {
+            throw BisectError(BisectError::UnknownVersion,
+                tr("The 50/50 store %1 is of version %2; this Mendwell reads version %3 only.")
+                    .arg(filePath, version.value(0).toString())
+                    .arg(StoreVersion));
+        }
+        return true;
+    }
+    return false;
+}
+
+void createTables(const QSqlDatabase& db, const QString& filePath)
+{
+    // The tables carry a prefix of their own, so other stores of Mendwell may share the file.
+    const QString schema[] = {
+        u"CREATE TABLE bisect_meta (name TEXT PRIMARY KEY, value)"_s,
+        u"INSERT INTO bisect_meta VALUES ('version', %1)"_s.arg(StoreVersion),
+        u"CREATE TABLE bisect_sessions (id INTEGER PRIMARY KEY, folder TEXT NOT NULL UNIQUE, started TEXT NOT NULL)"_s,
+        u"CREATE TABLE bisect_groups (session INTEGER NOT NULL, idx INTEGER NOT NULL, key TEXT NOT NULL,"
+        " PRIMARY KEY (session, idx))"_s,
+        u"CREATE TABLE bisect_files (session INTEGER NOT NULL, grp INTEGER NOT NULL, idx INTEGER NOT NULL,"
+        " path BLOB NOT NULL, PRIMARY KEY (session, grp, idx))"_s,
+        u"CREATE TABLE bisect_events (session INTEGER NOT NULL, seq INTEGER NOT NULL, kind TEXT NOT NULL,"
+        " number INTEGER NOT NULL, at TEXT NOT NULL, PRIMARY KEY (session, seq))"_s,
+    };
+    for (const QString& sql : schema)
+        Statement(db, filePath, sql).run();
+}
+
+}
+
+BisectStore::BisectStore(const QString& filePath)
+    : m_filePath(filePath)
+    , m_connection(u"mending-bisect-%1"_s.arg(connectionCount.fetchAndAddRelaxed(1)))
+{
+    try {
+        openAndCheck();
+    } catch (...) {
+        QSqlDatabase::removeDatabase(m_connection);
+        throw;
+    }
+}
+
+BisectStore::~BisectStore()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void BisectStore::openAndCheck()
+{
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        throw BisectError(
+            BisectError::Store, tr("The folder %1 for the 50/50 store cannot be made.").arg(folder));
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connection);
+        if (!db.isValid()) {
+            throw BisectError(BisectError::Store,
+                tr("Qt's SQLite driver is missing, so the 50/50 store %1 cannot be opened.").arg(m_filePath));
+        }
+        db.setDatabaseName(m_filePath);
+        // Another Mendwell (the window and the command line) may hold the lock for a moment.
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=10000"_s);
+        if (!db.open())
+            fail(m_filePath, db.lastError());
+    }
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Statement(db, m_filePath, u"PRAGMA synchronous = FULL"_s).run();
+
+    // Read first, so a store that is read-only, garbage or of another version is never written; the
+    // tables are made under the write lock, looking again in case another program made them meanwhile.
+    for (const Lock lock : { Lock::Read, Lock::Write }) {
+        Transaction transaction(db, m_filePath, lock);
+        if (hasTables(db, m_filePath))
+            return;
+        if (lock == Lock::Write) {
+            createTables(db, m_filePath);
+            transaction.commit();
+        }
+    }
+}
+
+QString BisectStore::defaultPath()
+{
+    // GenericDataLocation follows XDG_DATA_HOME, and ~/.local/share without it.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + u"/mendwell/bisect.sqlite"_s;
+}
+
+QString BisectStore::folderKey(const QString& folder)
+{
+    const QFileInfo info(folder);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+std::optional<BisectSession> BisectStore::load(const QString& folder)
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_filePath, Lock::Read);
+    std::optional<Loaded> loaded = loadSession(db, m_filePath, folderKey(folder));
+    transaction.commit();
+    if (!loaded)
+        return std::nullopt;
+    return std::move(loaded->session);
+}
+
+BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> groups)
+{
+    BisectSession session = BisectSession::start(std::move(groups));
+    const QString key = folderKey(folder);
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_filePath, Lock::Write);
+    if (const std::optional<Loaded> old = loadSession(db, m_filePath, key)) {
+        if (old->session.running()) {
+            throw BisectError(BisectError::OutOfTurn,
+                tr("A 50/50 is already under way for %1: answer it or stop it first.").arg(key));
+        }
+        if (old->session.movesPending()) {
+            throw BisectError(BisectError::OutOfTurn,
+                tr("The files of the last 50/50 of %1 are still moving back: finish that first.").arg(key));
+        }
+        for (const QString& table : { u"bisect_events"_s, u"bisect_files"_s, u"bisect_groups"_s }) {
+            Statement(db, m_filePath, u"DELETE FROM %1 WHERE session = ?"_s.arg(table)).bind(old->id).run();
+        }
+        Statement(db, m_filePath, u"DELETE FROM bisect_sessions WHERE id = ?"_s).bind(old->id).run();
+    }
+
+    Statement(db, m_filePath, u"INSERT INTO bisect_sessions (folder, started) VALUES (?, ?)"_s)
+        .bind(key)
+        .bind(QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
+        .run();
+    Statement newId(db, m_filePath, u"SELECT id FROM bisect_sessions WHERE folder = ?"_s);
+    if (!newId.bind(key).run().next())
+        throw BisectError(BisectError::Store, tr("The 50/50 store %1 lost a new session.").arg(m_filePath));
+    const qint64 id = newId.value(0).toLongLong();
+
+    Statement groupRow(db, m_filePath, u"INSERT INTO bisect_groups (session, idx, key) VALUES (?, ?, ?)"_s);
+    Statement fileRow(
+        db, m_filePath, u"INSERT INTO bisect_files (session, grp, idx, path) VALUES (?, ?, ?, ?)"_s);
+    for (qsizetype group = 0; group < session.groups().size(); ++group) {
+        const BisectGroup& g = session.groups().at(group);
+        groupRow.bind(id).bind(group).bind(g.key).run();
+        for (qsizetype file = 0; file < g.paths.size(); ++file)
+            fileRow.bind(id).bind(group).bind(file).bind(g.paths.at(file)).run();
+    }
+    transaction.commit();
+    return session;
+}
+
+template <typename Change> BisectSession BisectStore::change(const QString& folder, Change change)
+{
+    const QString key = folderKey(folder);
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Transaction transaction(db, m_filePath, Lock::Write);
+    std::optional<Loaded> loaded = loadSession(db, m_filePath, key);
+    if (!loaded)
+        throw BisectError(BisectError::OutOfTurn, tr("No 50/50 was started for %1.").arg(key));
+    BisectSession& session = loaded->session;
+    const qsizetype known = session.events().size();
+    change(session);
+    Statement eventRow(db, m_filePath,
+        u"INSERT INTO bisect_events (session, seq, kind, number, at) VALUES (?, ?, ?, ?, ?)"_s);
+    for (qsizetype seq = known; seq < session.events().size(); ++seq) {
+        const BisectEvent& event = session.events().at(seq);
+        eventRow.bind(loaded->id)
+            .bind(seq)
+            .bind(QString(eventNames[event.kind]))
+            .bind(event.number)
+            .bind(QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
+            .run();
+    }
+    transaction.commit();
+    return std::move(session);
+}
+
+BisectSession BisectStore::answer(const QString& folder, BisectAnswer answer, int forRound)
+{
+    return change(folder, [answer, forRound](BisectSession& session) { session.answer(answer, forRound); });
+}
+
+BisectSession BisectStore::stop(const QString& folder)
+{
+    return change(folder, [](BisectSession& session) { session.stop(); });
+}
+
+BisectSession BisectStore::movesDone(const QString& folder, int step)
+{
+    return change(folder, [step](BisectSession& session) { session.movesDone(step); });
+}
+
+}

@@ -1,0 +1,845 @@
+#include "bisect.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+using mending::BisectAnswer;
+using mending::BisectError;
+using mending::BisectGroup;
+using mending::BisectSession;
+using mending::BisectStore;
+
+Q_DECLARE_METATYPE(BisectError::Kind)
+Q_DECLARE_METATYPE(BisectGroup)
+
+class tst_Bisect : public QObject
+{
+    Q_OBJECT
+private slots:
+    void findsCulprit_data();
+    void findsCulprit();
+    void stopBringsEverythingBack_data();
+    void stopBringsEverythingBack();
+    void summary_data();
+    void summary();
+    void badGroups_data();
+    void badGroups();
+    void outOfTurn_data();
+    void outOfTurn();
+    void restartBetweenEveryStep_data();
+    void restartBetweenEveryStep();
+    void sameFolderByOtherNames();
+    void unusableStoreFile_data();
+    void unusableStoreFile();
+    void damagedSession_data();
+    void damagedSession();
+    void volumeFaults_data();
+    void volumeFaults();
+    void killedAtAnyMoment_data();
+    void killedAtAnyMoment();
+};
+
+namespace {
+
+int bound(int groups)
+{
+    int rounds = 1;
+    while ((1 << (rounds - 1)) < groups)
+        ++rounds;
+    return rounds;
+}
+
+// Files a mod leaves: one to three per group, and now and then a name that is no UTF-8.
+QList<BisectGroup> makeGroups(int count)
+{
+    QList<BisectGroup> groups;
+    for (int i = 0; i < count; ++i) {
+        BisectGroup group { u"Mod %1"_s.arg(i), {} };
+        const QByteArray folder = "Mods/mod " + QByteArray::number(i) + '/';
+        group.paths.append(folder + "a.package");
+        if (i % 3 >= 1)
+            group.paths.append(folder + "a.ts4script");
+        if (i % 3 == 2)
+            group.paths.append(folder + "caf\xe9 \xff.package");
+        groups.append(group);
+    }
+    return groups;
+}
+
+// Which groups are in the game folder, changed only as the session announces.
+struct Folder
+{
+    explicit Folder(int groups)
+        : in(groups, true)
+    { }
+
+    // Strict: each announced move must find the group where the last layout left it.
+    QString apply(const mending::BisectMoves& moves)
+    {
+        for (int group : moves.moveOut) {
+            if (!in[group])
+                return u"group %1 moved out twice"_s.arg(group);
+            in[group] = false;
+        }
+        for (int group : moves.bringBack) {
+            if (in[group])
+                return u"group %1 brought back while in"_s.arg(group);
+            in[group] = true;
+        }
+        return {};
+    }
+
+    QList<int> out() const
+    {
+        QList<int> groups;
+        for (int group = 0; group < in.size(); ++group) {
+            if (!in[group])
+                groups.append(group);
+        }
+        return groups;
+    }
+
+    QList<bool> in;
+};
+
+QString listText(const QList<int>& groups)
+{
+    QStringList parts;
+    for (int group : groups)
+        parts.append(QString::number(group));
+    return u"{"_s + parts.join(u',') + u"}"_s;
+}
+
+// A player whose game is broken exactly when the culprit's files are in the folder; culprit -1 is
+// an old file, so the game is broken whatever is moved. Returns what went wrong, or nothing.
+QString play(const BisectSession& fresh, int culprit, int* roundsPlayed)
+{
+    const int count = int(fresh.groups().size());
+    const QString where = u"G=%1 culprit=%2: "_s.arg(count).arg(culprit);
+    BisectSession session = fresh;
+    Folder folder(count);
+    if (session.mostRounds() != bound(count))
+        return where + u"promises %1 rounds at most"_s.arg(session.mostRounds());
+    int answers = 0;
+    for (;;) {
+        const QString moved = folder.apply(session.moves());
+        if (!moved.isEmpty())
+            return where + moved;
+        if (folder.out() != session.out()) {
+            return where
+                + u"round %1: folder has %2 out, session says %3"_s.arg(session.round())
+                      .arg(listText(folder.out()), listText(session.out()));
+        }
+        session.movesDone(session.step());
+        if (!session.moves().moveOut.isEmpty() || !session.moves().bringBack.isEmpty())
+            return where + u"moves still announced once done"_s;
+        if (!session.running())
+            break;
+        if (answers + session.roundsLeftAtMost() > bound(count))
+            return where + u"round %1 leaves %2 rounds"_s.arg(answers).arg(session.roundsLeftAtMost());
+        if (session.round() > 0) {
+            const QList<int> suspects = session.suspects();
+            qsizetype inFolder = 0;
+            for (int group : suspects)
+                inFolder += folder.in[group];
+            if (inFolder != (suspects.size() + 1) / 2)
+                return where + u"%1 of %2 suspects in the folder"_s.arg(inFolder).arg(suspects.size());
+        }
+        const bool broken = culprit < 0 || folder.in[culprit];
+        session.answer(broken ? BisectAnswer::Broken : BisectAnswer::Works, session.round());
+        ++answers;
+        if (answers > bound(count))
+            return where + u"still running after %1 answers"_s.arg(answers);
+    }
+    *roundsPlayed = answers;
+    if (culprit < 0) {
+        if (session.state() != BisectSession::State::NotAmongNew || answers != 1 || !folder.out().isEmpty())
+            return where + u"the old file was not recognised, %1 out"_s.arg(listText(folder.out()));
+    } else {
+        if (session.state() != BisectSession::State::CulpritFound || session.culprit() != culprit)
+            return where + u"named %1"_s.arg(session.culprit());
+        if (folder.out() != QList<int> { culprit })
+            return where + u"ends with %1 out"_s.arg(listText(folder.out()));
+    }
+    return {};
+}
+
+std::optional<BisectError> errorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const BisectError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+// Everything a caller can read from a session, so two sessions can be compared as a whole.
+QString describe(const BisectSession& session)
+{
+    QStringList text;
+    text << u"state %1 round %2 step %3 pending %4 left %5 most %6 culprit %7"_s.arg(int(session.state()))
+                .arg(session.round())
+                .arg(session.step())
+                .arg(session.movesPending())
+                .arg(session.roundsLeftAtMost())
+                .arg(session.mostRounds())
+                .arg(session.culprit());
+    text << u"out "_s + listText(session.out()) << u"suspects "_s + listText(session.suspects());
+    text << u"move out "_s + listText(session.moves().moveOut)
+         << u"bring back "_s + listText(session.moves().bringBack);
+    text << session.summary();
+    for (const BisectGroup& group : session.groups()) {
+        QStringList paths;
+        for (const QByteArray& path : group.paths)
+            paths.append(QString::fromLatin1(path.toHex()));
+        text << group.key + u": "_s + paths.join(u' ');
+    }
+    return text.join(u'\n');
+}
+
+}
+
+void tst_Bisect::findsCulprit_data()
+{
+    QTest::addColumn<int>("count");
+    for (int count = 1; count <= 256; ++count)
+        QTest::addRow("%d groups", count) << count;
+}
+
+void tst_Bisect::findsCulprit()
+{
+    QFETCH(int, count);
+    int longest = 0;
+    // Every player gets a copy of one session, just started.
+    const BisectSession fresh = BisectSession::start(makeGroups(count));
+    for (int culprit = -1; culprit < count; ++culprit) {
+        int rounds = 0;
+        const QString fault = play(fresh, culprit, &rounds);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        if (culprit >= 0)
+            longest = std::max(longest, rounds);
+    }
+    // The bound is also what the worst placed culprit takes, so the session promises no more than it needs.
+    QCOMPARE(longest, bound(count));
+}
+
+void tst_Bisect::stopBringsEverythingBack_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("culprit");
+    QTest::addColumn<int>("answers"); // given before the stop; rows count rounds from 1, as players do
+    QTest::addColumn<int>("movedOfRound"); // how many of the round's moves were made before the stop; -1: all
+
+    QTest::newRow("round 1 before any move") << 9 << 8 << 0 << 0;
+    QTest::newRow("round 1 with half moved out") << 9 << 8 << 0 << 4;
+    QTest::newRow("round 1 with all moved out") << 9 << 8 << 0 << -1;
+    QTest::newRow("round 2 before any move") << 9 << 8 << 1 << 0;
+    QTest::newRow("round 2, some brought back") << 9 << 8 << 1 << 1;
+    QTest::newRow("round 2 with all moved") << 9 << 8 << 1 << -1;
+    QTest::newRow("round 3, one of two moved out") << 9 << 0 << 2 << 1;
+    QTest::newRow("round 3, moved out, some brought back") << 9 << 0 << 2 << 4;
+    QTest::newRow("round 4, one moved out") << 9 << 0 << 3 << 1;
+    QTest::newRow("round 4 half moved") << 9 << 8 << 3 << 1;
+    QTest::newRow("the end's moves half made") << 9 << 0 << 4 << 1;
+    QTest::newRow("one group, nothing moved") << 1 << 0 << 0 << 0;
+}
+
+void tst_Bisect::stopBringsEverythingBack()
+{
+    QFETCH(int, count);
+    QFETCH(int, culprit);
+    QFETCH(int, answers);
+    QFETCH(int, movedOfRound);
+    BisectSession session = BisectSession::start(makeGroups(count));
+    Folder folder(count);
+    for (int i = 0;; ++i) {
+        const mending::BisectMoves moves = session.moves();
+        if (i == answers && movedOfRound >= 0) {
+            // Cut short: the first moves of the list are made, the rest not.
+            QList<int> all = moves.moveOut + moves.bringBack;
+            QVERIFY(movedOfRound <= all.size());
+            for (int k = 0; k < movedOfRound; ++k)
+                folder.in[all[k]] = k >= moves.moveOut.size();
+            break;
+        }
+        QCOMPARE(folder.apply(moves), QString());
+        session.movesDone(session.step());
+        if (i == answers)
+            break;
+        session.answer(folder.in[culprit] ? BisectAnswer::Broken : BisectAnswer::Works);
+    }
+    const int round = session.round();
+    if (session.running()) {
+        session.stop();
+        QCOMPARE(session.state(), BisectSession::State::Stopped);
+        QCOMPARE(session.round(), round);
+        QVERIFY(session.out().isEmpty());
+        QVERIFY(session.moves().moveOut.isEmpty());
+        QVERIFY2(session.summary().contains(u"every group comes back"_s), qPrintable(session.summary()));
+        // Every group that may be out is named, so bringing them back leaves none behind.
+        for (int group : session.moves().bringBack)
+            folder.in[group] = true;
+        QCOMPARE(listText(folder.out()), listText({}));
+    } else {
+        // A crash during the end's moves: doing them all again leaves only the culprit out.
+        QCOMPARE(session.culprit(), culprit);
+        for (int group : session.moves().moveOut)
+            folder.in[group] = false;
+        for (int group : session.moves().bringBack)
+            folder.in[group] = true;
+        QCOMPARE(listText(folder.out()), listText({ culprit }));
+    }
+}
+
+void tst_Bisect::summary_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("answers"); // w and b, each after the round's moves
+    QTest::addColumn<bool>("moved"); // the moves of the last layout done
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("start")
+        << 5 << u""_s << false
+        << u"Round 1 of at most 4: move 5 groups out of the folder. Keep the game closed while "
+           "the files move."_s;
+    QTest::newRow("round 1 ready")
+        << 5 << u""_s << true
+        << u"Round 1 of at most 4: 5 of 5 groups are out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("round 2 moves")
+        << 5 << u"w"_s << false
+        << u"Round 2 of at most 4: bring 3 groups back into the folder. Keep the game closed while the files move."_s;
+    QTest::newRow("round 2 ready")
+        << 5 << u"w"_s << true
+        << u"Round 2 of at most 4: 2 of 5 groups are out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("round 3 moves, both ways") << 5 << u"wb"_s << false
+                                              << u"Round 3 of at most 4: move 1 group out of the folder and "
+                                                 u"bring 2 groups back. Keep the game closed "
+                                                 "while the files move."_s;
+    QTest::newRow("one group ready")
+        << 1 << u""_s << true
+        << u"Round 1 of at most 1: the one group is out of the folder. Start the game: "
+           "does it work now?"_s;
+    QTest::newRow("culprit in two rounds")
+        << 2 << u"ww"_s << false
+        << u"The culprit is \"Mod 1\" (2 files). Every other group comes back "
+           "into the folder; the culprit stays out."_s;
+    QTest::newRow("culprit of one file")
+        << 1 << u"w"_s << true
+        << u"The culprit is \"Mod 0\" (1 file). Every other group comes back "
+           "into the folder; the culprit stays out."_s;
+    QTest::newRow("not among the new") << 4 << u"b"_s << false
+                                       << u"The game is broken with every new file out, so the cause is not "
+                                          u"among the new files: every group "
+                                          "comes back. Try deleting the game's cache "
+                                          "(localthumbcache.package beside Mods), and look at older "
+                                          "script mods after a game patch."_s;
+}
+
+// What the player reads at each turn.
+void tst_Bisect::summary()
+{
+    QFETCH(int, count);
+    QFETCH(QString, answers);
+    QFETCH(bool, moved);
+    QFETCH(QString, text);
+    BisectSession session = BisectSession::start(makeGroups(count));
+    for (QChar answer : answers) {
+        session.movesDone(session.step());
+        session.answer(answer == u'w' ? BisectAnswer::Works : BisectAnswer::Broken);
+    }
+    if (moved)
+        session.movesDone(session.step());
+    QCOMPARE(session.summary(), text);
+}
+
+void tst_Bisect::badGroups_data()
+{
+    QTest::addColumn<QList<BisectGroup>>("groups");
+    QTest::addColumn<QString>("message");
+
+    const BisectGroup good { u"Good"_s, { "Mods/good.package" } };
+    QTest::newRow("no groups") << QList<BisectGroup>() << u"no new groups"_s;
+    QTest::newRow("group without files")
+        << QList<BisectGroup> { good, { u"Empty"_s, {} } } << u"\"Empty\" has no files"_s;
+    QTest::newRow("key used twice") << QList<BisectGroup> { good, { u"Good"_s, { "Mods/other.package" } } }
+                                    << u"\"Good\" is named twice"_s;
+    QTest::newRow("file in two groups")
+        << QList<BisectGroup> { good, { u"Other"_s, { "Mods/good.package" } } }
+        << u"\"Mods/good.package\" belongs to two groups"_s;
+    QTest::newRow("absolute path") << QList<BisectGroup> { good, { u"Abs"_s, { "/etc/passwd" } } }
+                                   << u"\"/etc/passwd\" of the group \"Abs\" is not inside"_s;
+    QTest::newRow("path climbing out") << QList<BisectGroup> { { u"Up"_s, { "Mods/../../save.dat" } } }
+                                       << u"is not inside the game folder"_s;
+    QTest::newRow("empty path") << QList<BisectGroup> { { u"Blank"_s, { "" } } } << u"is not inside"_s;
+}
+
+void tst_Bisect::badGroups()
+{
+    QFETCH(QList<BisectGroup>, groups);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    BisectStore store(dir.filePath(u"bisect.sqlite"_s));
+    const auto error = errorOf([&] { store.start(dir.path(), groups); });
+    QVERIFY(error);
+    QCOMPARE(error->kind(), BisectError::BadGroups);
+    QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    QVERIFY(!store.load(dir.path()));
+}
+
+void tst_Bisect::outOfTurn_data()
+{
+    QTest::addColumn<QStringList>("steps"); // the last one is refused
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("works before start") << QStringList { u"works"_s } << u"No 50/50 was started"_s;
+    QTest::newRow("broken before start") << QStringList { u"broken"_s } << u"No 50/50 was started"_s;
+    QTest::newRow("stop before start") << QStringList { u"stop"_s } << u"No 50/50 was started"_s;
+    QTest::newRow("moves before start") << QStringList { u"moved:0"_s } << u"No 50/50 was started"_s;
+    QTest::newRow("answer before the moves of round 1")
+        << QStringList { u"start:4"_s, u"works"_s } << u"round 1 have not all been moved"_s;
+    QTest::newRow("answer before the moves of round 2") << QStringList { u"start:4"_s, u"moved"_s, u"works"_s,
+        u"broken"_s } << u"round 2 have not all been moved"_s;
+    QTest::newRow("answer for an older round") << QStringList { u"start:4"_s, u"moved"_s, u"works@0"_s,
+        u"moved"_s, u"broken@0"_s } << u"answer was for round 1, but the 50/50 is at round 2"_s;
+    QTest::newRow("answer for a later round") << QStringList { u"start:4"_s, u"moved"_s, u"works@1"_s }
+                                              << u"for round 2, but the 50/50 is at round 1"_s;
+    QTest::newRow("moves of a later step")
+        << QStringList { u"start:4"_s, u"moved:1"_s } << u"reported for step 1, but the 50/50 is at step 0"_s;
+    QTest::newRow("moves of an older step")
+        << QStringList { u"start:4"_s, u"moved"_s, u"works"_s, u"moved:0"_s } << u"for step 0, but"_s;
+    QTest::newRow("works after the culprit is named") << QStringList { u"start:2"_s, u"moved"_s, u"works"_s,
+        u"moved"_s, u"broken"_s, u"moved"_s, u"works"_s }
+                                                      << u"is over. The culprit is \"Mod 0\" (1 file)"_s;
+    QTest::newRow("stop after the culprit is named")
+        << QStringList { u"start:1"_s, u"moved"_s, u"works"_s, u"stop"_s } << u"is over. The culprit"_s;
+    QTest::newRow("broken after not among the new") << QStringList { u"start:3"_s, u"moved"_s, u"broken"_s,
+        u"moved"_s, u"broken"_s } << u"not among the new files"_s;
+    QTest::newRow("works after stop")
+        << QStringList { u"start:3"_s, u"stop"_s, u"works"_s } << u"was stopped"_s;
+    QTest::newRow("stop twice") << QStringList { u"start:3"_s, u"moved"_s, u"stop"_s, u"moved"_s, u"stop"_s }
+                                << u"was stopped"_s;
+    QTest::newRow("start while running")
+        << QStringList { u"start:3"_s, u"moved"_s, u"start:2"_s } << u"already under way"_s;
+    QTest::newRow("start while the end's moves are pending")
+        << QStringList { u"start:3"_s, u"moved"_s, u"stop"_s, u"start:2"_s } << u"still moving back"_s;
+}
+
+void tst_Bisect::outOfTurn()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString game = dir.path();
+    BisectStore store(dir.filePath(u"bisect.sqlite"_s));
+    auto perform = [&](const QString& step) {
+        const QString verb = step.section(u':', 0, 0).section(u'@', 0, 0);
+        const QString argument = step.contains(u':') ? step.section(u':', 1) : step.section(u'@', 1);
+        const int number = argument.isEmpty() ? -1 : argument.toInt();
+        if (verb == u"start"_s)
+            store.start(game, makeGroups(number));
+        else if (verb == u"moved"_s)
+            store.movesDone(game, number >= 0 ? number : store.load(game)->step());
+        else if (verb == u"works"_s)
+            store.answer(game, BisectAnswer::Works, number);
+        else if (verb == u"broken"_s)
+            store.answer(game, BisectAnswer::Broken, number);
+        else if (verb == u"stop"_s)
+            store.stop(game);
+        else
+            QFAIL("unknown step");
+    };
+    for (qsizetype i = 0; i + 1 < steps.size(); ++i)
+        perform(steps[i]);
+    const std::optional<BisectSession> before = store.load(game);
+    const QByteArray bytesBefore = contents(store.filePath());
+
+    const auto error = errorOf([&] { perform(steps.last()); });
+    QVERIFY(error);
+    QCOMPARE(error->kind(), BisectError::OutOfTurn);
+    QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+
+    // A refusal changes nothing on disk.
+    QCOMPARE(contents(store.filePath()), bytesBefore);
+    const std::optional<BisectSession> after = BisectStore(store.filePath()).load(game);
+    QCOMPARE(bool(after), bool(before));
+    if (before)
+        QCOMPARE(describe(*after), describe(*before));
+}
+
+void tst_Bisect::restartBetweenEveryStep_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("culprit");
+    QTest::addColumn<int>("stopAtRound"); // -1: played to the end
+    for (int count : { 1, 2, 3, 7, 16, 33, 256 }) {
+        QSet<int> culprits { -1, 0, count / 2, count - 1 };
+        for (int culprit : culprits)
+            QTest::addRow("%d groups, culprit %d", count, culprit) << count << culprit << -1;
+    }
+    QTest::newRow("stopped in round 3") << 33 << 5 << 2;
+}
+
+// Every call is made on a store object opened just for it, as after a restart of the program, and
+// between answer and moves too, as after a crash there; the session read back must be the one a
+// program that never stopped would hold.
+void tst_Bisect::restartBetweenEveryStep()
+{
+    QFETCH(int, count);
+    QFETCH(int, culprit);
+    QFETCH(int, stopAtRound);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"state/bisect.sqlite"_s);
+    const QString game = dir.filePath(u"The Sims 4"_s);
+    QVERIFY(QDir().mkpath(game));
+
+    BisectSession kept = BisectSession::start(makeGroups(count));
+    QCOMPARE(describe(BisectStore(path).start(game, makeGroups(count))), describe(kept));
+    Folder folder(count);
+    for (int rounds = 0; rounds <= bound(count) + 1; ++rounds) {
+        std::optional<BisectSession> loaded = BisectStore(path).load(game);
+        QVERIFY(loaded);
+        QCOMPARE(describe(*loaded), describe(kept));
+        QVERIFY(loaded->movesPending());
+        QCOMPARE(folder.apply(loaded->moves()), QString());
+
+        kept.movesDone(kept.step());
+        QCOMPARE(describe(BisectStore(path).movesDone(game, loaded->step())), describe(kept));
+        loaded = BisectStore(path).load(game);
+        QCOMPARE(describe(*loaded), describe(kept));
+        if (!kept.running())
+            break;
+
+        if (kept.round() == stopAtRound) {
+            kept.stop();
+            QCOMPARE(describe(BisectStore(path).stop(game)), describe(kept));
+            continue;
+        }
+        const BisectAnswer answer
+            = culprit == -1 || folder.in[culprit] ? BisectAnswer::Broken : BisectAnswer::Works;
+        kept.answer(answer);
+        QCOMPARE(describe(BisectStore(path).answer(game, answer, loaded->round())), describe(kept));
+    }
+    QVERIFY(!kept.running());
+    if (stopAtRound >= 0) {
+        QCOMPARE(kept.state(), BisectSession::State::Stopped);
+        QVERIFY(folder.out().isEmpty());
+    } else if (culprit >= 0) {
+        QCOMPARE(kept.culprit(), culprit);
+        QCOMPARE(folder.out(), QList<int> { culprit });
+    } else {
+        QVERIFY(folder.out().isEmpty());
+    }
+
+    // A finished session may be replaced by a new one.
+    QCOMPARE(BisectStore(path).start(game, makeGroups(2)).groups().size(), 2);
+    QCOMPARE(BisectStore(path).load(game)->groups().size(), 2);
+}
+
+void tst_Bisect::sameFolderByOtherNames()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString game = dir.filePath(u"Mods"_s);
+    QVERIFY(QDir().mkpath(game));
+    QVERIFY(QFile::link(game, dir.filePath(u"link"_s)));
+    BisectStore store(dir.filePath(u"bisect.sqlite"_s));
+    store.start(game + u"/"_s, makeGroups(5));
+    const QString names[] = { game, game + u"/."_s, dir.filePath(u"link"_s), dir.filePath(u"x/../Mods"_s) };
+    for (const QString& name : names) {
+        const std::optional<BisectSession> session = store.load(name);
+        QVERIFY2(session && session->groups().size() == 5, qPrintable(name));
+    }
+    QVERIFY(!store.load(dir.path()));
+}
+
+void tst_Bisect::unusableStoreFile_data()
+{
+    QTest::addColumn<QByteArray>("sql"); // run on a good store first; empty: the file is replaced
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<BisectError::Kind>("kind");
+    QTest::addColumn<QString>("message");
+
+    QByteArray noise(4096, Qt::Uninitialized);
+    QRandomGenerator generator(11);
+    for (char& byte : noise)
+        byte = char(generator.bounded(256));
+    QTest::newRow("random bytes") << QByteArray() << noise << BisectError::Damaged
+                                  << u"is not a 50/50 store"_s;
+    QTest::newRow("a text file") << QByteArray() << QByteArray("Mods/a.package\nMods/b.package\n")
+                                 << BisectError::Damaged << u"is not a 50/50 store"_s;
+    QTest::newRow("newer version") << QByteArray("UPDATE bisect_meta SET value = 2 WHERE name = 'version'")
+                                   << QByteArray() << BisectError::UnknownVersion
+                                   << u"is of version 2; this Mendwell reads version 1 only"_s;
+    QTest::newRow("version that is no number")
+        << QByteArray("UPDATE bisect_meta SET value = 'one' WHERE name = 'version'") << QByteArray()
+        << BisectError::UnknownVersion << u"is of version one"_s;
+    QTest::newRow("version missing") << QByteArray("DELETE FROM bisect_meta") << QByteArray()
+                                     << BisectError::Damaged << u"does not say its version"_s;
+}
+
+void tst_Bisect::unusableStoreFile()
+{
+    QFETCH(QByteArray, sql);
+    QFETCH(QByteArray, bytes);
+    QFETCH(BisectError::Kind, kind);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    if (sql.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    } else {
+        BisectStore(path).start(dir.path(), makeGroups(3));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other version"_s);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(QString::fromLatin1(sql)));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"other version"_s);
+    }
+    const QByteArray before = contents(path);
+
+    const auto error = errorOf([&] { BisectStore store(path); });
+    QVERIFY(error);
+    QCOMPARE(error->kind(), kind);
+    QVERIFY2(error->message().contains(path), qPrintable(error->message()));
+    QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    QCOMPARE(contents(path), before);
+}
+
+void tst_Bisect::damagedSession_data()
+{
+    QTest::addColumn<QByteArray>("sql");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("answer before its moves")
+        << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'works', 0, '')") << u"not all been moved"_s;
+    QTest::newRow("answer for another round")
+        << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'moved', 0, ''), (1, 1, 'broken', 3, '')")
+        << u"answer was for round 4"_s;
+    QTest::newRow("unknown step") << QByteArray("INSERT INTO bisect_events VALUES (1, 0, 'maybe', 0, '')")
+                                  << u"an unknown step \"maybe\""_s;
+    QTest::newRow("group missing") << QByteArray("DELETE FROM bisect_groups WHERE session = 1 AND idx = 1")
+                                   << u"a group is missing"_s;
+    QTest::newRow("file of no group")
+        << QByteArray("UPDATE bisect_files SET grp = 99 WHERE session = 1 AND grp = 2")
+        << u"a file belongs to no group"_s;
+    QTest::newRow("group without files")
+        << QByteArray("DELETE FROM bisect_files WHERE session = 1 AND grp = 0")
+        << u"\"Mod 0\" has no files"_s;
+}
+
+// A session that no program could have written is refused with the reason, and the store's other
+// folders go on working.
+void tst_Bisect::damagedSession()
+{
+    QFETCH(QByteArray, sql);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    const QString game = dir.filePath(u"damaged"_s);
+    const QString other = dir.filePath(u"other"_s);
+    BisectStore(path).start(game, makeGroups(3));
+    BisectStore(path).start(other, makeGroups(4));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"tamper"_s);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY2(query.exec(QString::fromLatin1(sql)), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(u"tamper"_s);
+    const QByteArray before = contents(path);
+
+    BisectStore store(path);
+    for (const std::function<void()>& action : std::initializer_list<std::function<void()>> {
+             [&] { store.load(game); },
+             [&] { store.answer(game, BisectAnswer::Works); },
+             [&] { store.start(game, makeGroups(2)); },
+         }) {
+        const auto error = errorOf(action);
+        QVERIFY(error);
+        QCOMPARE(error->kind(), BisectError::Damaged);
+        QVERIFY2(error->message().contains(game), qPrintable(error->message()));
+        QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    }
+    QCOMPARE(contents(path), before);
+    QCOMPARE(store.load(other)->groups().size(), 4);
+    QCOMPARE(store.movesDone(other, 0).step(), 0);
+}
+
+void tst_Bisect::volumeFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("full volume") << u"full"_s << u"full"_s;
+    QTest::newRow("read-only volume") << u"readonly"_s << u"readonly"_s;
+    QTest::newRow("store folder cannot be made") << u"nofolder"_s << u"cannot be made"_s;
+}
+
+// A store on a volume that takes no more writes: the answer is refused with the system's reason,
+// and once the volume is writable again the session is where it was.
+void tst_Bisect::volumeFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    if (fault == u"nofolder"_s) {
+        const auto error = errorOf([] { BisectStore(u"/proc/self/mendwell/bisect.sqlite"_s); });
+        QVERIFY(error);
+        QCOMPARE(error->kind(), BisectError::Store);
+        QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+        return;
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString volume = dir.filePath(u"volume"_s);
+    QVERIFY(QDir().mkpath(volume));
+    if (!run(u"mount"_s, { u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=256k"_s, u"tmpfs"_s, volume }))
+        QSKIP("mounting a small tmpfs needs root");
+    struct Unmount
+    {
+        QString volume;
+        ~Unmount() { run(u"umount"_s, { u"-l"_s, volume }); }
+    } unmount { volume };
+
+    const QString path = volume + u"/bisect.sqlite"_s;
+    const QString game = dir.path();
+    BisectStore(path).start(game, makeGroups(40));
+    const int step = BisectStore(path).load(game)->step();
+    BisectStore(path).movesDone(game, step);
+    const QString before = describe(*BisectStore(path).load(game));
+
+    // The volume turns read-only only while no file on it is open for writing.
+    const QString filler = volume + u"/filler"_s;
+    if (fault == u"full"_s)
+        run(u"dd"_s, { u"if=/dev/zero"_s, u"of="_s + filler, u"bs=4k"_s });
+    else
+        QVERIFY(run(u"mount"_s, { u"-o"_s, u"remount,ro"_s, volume }));
+    BisectStore store(path);
+    const auto error = errorOf([&] { store.answer(game, BisectAnswer::Works); });
+    QVERIFY(error);
+    QCOMPARE(error->kind(), BisectError::Store);
+    QVERIFY2(error->message().contains(path), qPrintable(error->message()));
+    QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    QCOMPARE(describe(*store.load(game)), before);
+
+    if (fault == u"full"_s)
+        QVERIFY(QFile::remove(filler));
+    else
+        QVERIFY(run(u"mount"_s, { u"-o"_s, u"remount,rw"_s, volume }));
+    QCOMPARE(describe(*BisectStore(path).load(game)), before);
+    QCOMPARE(BisectStore(path).answer(game, BisectAnswer::Works).round(), 1);
+}
+
+void tst_Bisect::killedAtAnyMoment_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("culprit");
+    QTest::newRow("culprit among 5") << 5 << 3;
+    QTest::newRow("old file, 40 groups") << 40 << -1;
+    QTest::newRow("culprit among 200") << 200 << 117;
+}
+
+// A program killed with SIGKILL in the middle of any step leaves a store that opens, and a session
+// that is exactly the uninterrupted one cut after some whole step.
+void tst_Bisect::killedAtAnyMoment()
+{
+    QFETCH(int, count);
+    QFETCH(int, culprit);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    const QString game = dir.path();
+
+    QList<BisectGroup> groups;
+    for (int i = 0; i < count; ++i)
+        groups.append({ u"Mod %1"_s.arg(i), { "Mods/mod " + QByteArray::number(i) + ".package" } });
+    BisectSession whole = BisectSession::start(groups);
+    for (;;) {
+        whole.movesDone(whole.step());
+        if (!whole.running())
+            break;
+        whole.answer(whole.out().contains(culprit) ? BisectAnswer::Works : BisectAnswer::Broken);
+    }
+
+    QRandomGenerator generator { quint32(count) };
+    QSet<qsizetype> cutsSeen;
+    int kills = 0;
+    for (; kills < 40; ++kills) {
+        QProcess player;
+        player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        player.start(
+            QStringLiteral(BISECT_PLAYER), { path, game, QString::number(count), QString::number(culprit) });
+        QVERIFY(player.waitForStarted());
+        // Now and then while the store is still being opened or made, mostly in the midst of a step
+        // after a chosen number of whole ones.
+        if (kills % 8 != 0) {
+            const int steps = 1 + int(generator.bounded(12));
+            for (int lines = 0; lines < steps;) {
+                if (!player.canReadLine())
+                    QVERIFY(player.waitForReadyRead());
+                while (lines < steps && player.canReadLine()) {
+                    player.readLine();
+                    ++lines;
+                }
+            }
+        }
+        QThread::usleep(generator.bounded(kills % 8 != 0 ? 3000 : 150000));
+        QCOMPARE(player.state(), QProcess::Running);
+        player.kill();
+        QVERIFY(player.waitForFinished());
+        QCOMPARE(player.exitStatus(), QProcess::CrashExit);
+
+        std::optional<BisectSession> left;
+        const auto error = errorOf([&] { left = BisectStore(path).load(game); });
+        QVERIFY2(!error, error ? qPrintable(error->message()) : "");
+        if (!left)
+            continue; // killed before its first session was written
+        const QList<mending::BisectEvent> events = left->events();
+        QVERIFY(events.size() <= whole.events().size());
+        QVERIFY2(events == whole.events().mid(0, events.size()), qPrintable(describe(*left)));
+        cutsSeen.insert(events.size());
+    }
+    qInfo("%d kills left the session cut at %lld different places", kills, qlonglong(cutsSeen.size()));
+    QVERIFY(cutsSeen.size() > 1);
+}
+
+QTEST_GUILESS_MAIN(tst_Bisect)
+#include "tst_bisect.moc"

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "fileentry.h"
+#include "suspects.h"
+
+namespace mending {
+
+enum class ChangeKind { Added, Changed, Removed, Moved };
+
+QByteArray changeKindName(ChangeKind kind); // "added", "changed", "removed", "moved"
+
+struct Change
+{
+    ChangeKind kind = ChangeKind::Added;
+    QByteArray path; // where the file is now; for a removed file, where it was
+    QByteArray oldPath; // for a moved file, where it was
+    FileEntry before; // not for added files
+    FileEntry after; // not for removed files
+    int group = 0; // index into DiffResult::groups
+    bool noise = false;
+    QList<SuspectFlag> flags;
+};
+
+enum class GroupKind {
+    NewFolder, // everything below a folder that is new as a whole (or gone as a whole)
+    SharedStem, // loose files of one folder whose names share a stem
+    Single,
+};
+
+// Files that belong to one mod and must move together.
+struct Group
+{
+    GroupKind kind = GroupKind::Single;
+    QByteArray key; // "folder/" for a new folder, "folder/Stem.*" for a stem, the path for a single file
+    QList<qsizetype> changes; // indexes into DiffResult::changes
+};
+
+struct DiffResult
+{
+    QList<Change> changes; // added, changed, removed, moved; by path within each kind
+    QList<Group> groups; // in the order of their first file
+    // Set when the old side was a folder list: only top-level names could be compared.
+    bool topLevelOnly = false;
+    // Folders either side could not read: files below them are not reported.
+    QList<ScanProblem> unknown;
+
+    bool isEmpty() const { return changes.isEmpty(); }
+};
+
+// What changed from one list of files to another (each ascending by path). Moves are files gone
+// from one place and found in another with the same inode and size, or with the same name, size and
+// modification time. Files below a folder in unknownFolders are left out on both sides.
+DiffResult diffFiles(const QList<FileEntry>& before, const QList<FileEntry>& after,
+    const QList<ScanProblem>& unknownFolders = {});
+
+// Against a folder list of bare top-level names: only added and removed top-level names are known.
+DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& after);
+
+// The names of a folder list (CR LF or LF lines, bytes kept as written); throws Failure when the bytes
+// cannot be one (a NUL byte, or no line end at all).
+QList<QByteArray> parseFolderList(QByteArrayView bytes);
+
+// Puts the changes into groups (done by both diffs; exposed for the quarantine and the 50/50).
+void assignGroups(DiffResult& result, const QList<FileEntry>& before, const QList<FileEntry>& after);
+
+// Flags the added, changed and moved files (and marks noise), reading content below root when given.
+void flagSuspects(DiffResult& result, const QByteArray& root, const QList<FileEntry>& after);
+
+}

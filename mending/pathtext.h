@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace mending {
+
+// The length of the valid UTF-8 sequence that starts at data (1 to 4), or 0 where the bytes there
+// are not UTF-8 (a stray continuation byte, an overlong form, a surrogate, a cut sequence).
+int utf8SequenceLength(const char* data, qsizetype available);
+
+// Raw path bytes made readable in messages; bytes that are not UTF-8 show as \xNN.
+QString displayPath(const QByteArray& path);
+
+// A path for a tab-separated line: its bytes as they are, but tab, line feed and backslash written
+// as \t, \n and \\, so every line stays one line and can be turned back into the exact bytes.
+QByteArray tsvField(const QByteArray& path);
+
+// A path as a JSON string (quotes included). A byte that is not part of valid UTF-8 is written as
+// the lone surrogate \udcXX (XX its value), which valid UTF-8 never produces, so the bytes can be
+// recovered exactly.
+QByteArray jsonString(const QByteArray& bytes);
+
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "fileentry.h"
+
+namespace mending {
+
+// The reasons a file may keep the game from working. A flag explains itself and never acts by
+// itself: the player decides.
+enum class Suspect {
+    ZeroBytes,
+    NoPackageHeader,
+    ScriptNotZip,
+    TooDeep,
+    ArchiveInMods,
+    Duplicate,
+    BrowserCopy,
+    TrayFileInMods,
+};
+
+struct SuspectFlag
+{
+    Suspect suspect;
+    QString reason; // one line a player understands
+
+    friend bool operator==(const SuspectFlag&, const SuspectFlag&) = default;
+};
+
+// The short name of a flag, as tab-separated and JSON output give it ("zero-bytes", ...).
+QByteArray suspectName(Suspect suspect);
+
+// Files mods write while the game runs (.cfg, .log, .txt): listed apart, never flagged.
+bool isNoise(const QByteArray& path);
+
+// Where duplicates are looked for.
+enum class DuplicateScope {
+    AllFiles, // every file of the list: what "check" does
+    CheckedFiles, // only among the files being checked: cheap enough for every "diff"
+};
+
+struct CheckedFile
+{
+    qsizetype index = 0; // into the list of files given
+    QList<SuspectFlag> flags;
+};
+
+struct CheckReport
+{
+    QList<CheckedFile> suspects; // files with at least one flag, in the order given
+    QList<qsizetype> noise; // indexes of noise files among those checked
+    QList<ScanProblem> unreadable; // files whose content could not be read
+};
+
+// Checks the files at the given indexes (all of them when which is empty) of a folder's list.
+// When root is empty the content is not read: the checks of names, sizes and places still run.
+// A top-level "Mods" folder, where there is one, is where the game's rules for Mods apply; else
+// the folder itself is taken as the Mods folder.
+CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, const QList<qsizetype>& which,
+    DuplicateScope scope);
+
+}

@@ -1,0 +1,218 @@
+#include "mendtree.h"
+
+#include "scan.h"
+#include "suspects.h"
+
+using namespace mending;
+
+Q_DECLARE_METATYPE(QList<QByteArray>)
+
+class tst_Suspects : public QObject
+{
+    Q_OBJECT
+private slots:
+    void flags_data();
+    void flags();
+    void reasonsArePlainLines();
+    void withoutContentOnlyNamesAreJudged();
+    void duplicatesAmongCheckedFilesOnly();
+};
+
+void tst_Suspects::flags_data()
+{
+    // Each check with a clean counterpart that must not be flagged.
+    QTest::addColumn<QList<QByteArray>>("steps");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QList<QByteArray>>("expected"); // flag names; "noise" for noise
+    const QByteArray zip("PK\x03\x04zipdata", 11);
+    QTest::newRow("zero bytes") << QList<QByteArray> { "file|Mods/a.package|" }
+                                << QByteArray("Mods/a.package") << QList<QByteArray> { "zero-bytes" };
+    QTest::newRow("zero bytes: clean") << QList<QByteArray> { "file|Mods/a.package|DBPF" }
+                                       << QByteArray("Mods/a.package") << QList<QByteArray> {};
+    QTest::newRow("package without DBPF")
+        << QList<QByteArray> { "file|Mods/a.package|<html>error 404" } << QByteArray("Mods/a.package")
+        << QList<QByteArray> { "not-a-package" };
+    QTest::newRow("package shorter than its header")
+        << QList<QByteArray> { "file|Mods/a.package|DB" } << QByteArray("Mods/a.package")
+        << QList<QByteArray> { "not-a-package" };
+    QTest::newRow("package without DBPF: clean, any letter case")
+        << QList<QByteArray> { "file|Mods/a.PACKAGE|DBPF\x02" } << QByteArray("Mods/a.PACKAGE")
+        << QList<QByteArray> {};
+    QTest::newRow("script that is no ZIP")
+        << QList<QByteArray> { "file|Mods/s.ts4script|print('hi')" } << QByteArray("Mods/s.ts4script")
+        << QList<QByteArray> { "not-a-script" };
+    QTest::newRow("script that is no ZIP: clean") << QList<QByteArray> { "file|Mods/s.ts4script|" + zip }
+                                                  << QByteArray("Mods/s.ts4script") << QList<QByteArray> {};
+    QTest::newRow("package 6 folders below Mods")
+        << QList<QByteArray> { "file|Mods/1/2/3/4/5/6/a.package|DBPF" }
+        << QByteArray("Mods/1/2/3/4/5/6/a.package") << QList<QByteArray> { "too-deep" };
+    QTest::newRow("package 5 folders below Mods: clean")
+        << QList<QByteArray> { "file|Mods/1/2/3/4/5/a.package|DBPF" }
+        << QByteArray("Mods/1/2/3/4/5/a.package") << QList<QByteArray> {};
+    QTest::newRow("script 2 folders below Mods")
+        << QList<QByteArray> { "file|Mods/1/2/s.ts4script|" + zip } << QByteArray("Mods/1/2/s.ts4script")
+        << QList<QByteArray> { "too-deep" };
+    QTest::newRow("script 1 folder below Mods: clean")
+        << QList<QByteArray> { "file|Mods/1/s.ts4script|" + zip } << QByteArray("Mods/1/s.ts4script")
+        << QList<QByteArray> {};
+    QTest::newRow("depth counted from the folder given when it has no Mods")
+        << QList<QByteArray> { "file|1/2/s.ts4script|" + zip } << QByteArray("1/2/s.ts4script")
+        << QList<QByteArray> { "too-deep" };
+    QTest::newRow("zip in Mods") << QList<QByteArray> { "file|Mods/CC.zip|" + zip }
+                                 << QByteArray("Mods/CC.zip") << QList<QByteArray> { "archive" };
+    QTest::newRow("rar in Mods") << QList<QByteArray> { "file|Mods/Sub/CC.RAR|Rar!" }
+                                 << QByteArray("Mods/Sub/CC.RAR") << QList<QByteArray> { "archive" };
+    QTest::newRow("7z in Mods") << QList<QByteArray> { "file|Mods/CC.7z|7z" } << QByteArray("Mods/CC.7z")
+                                << QList<QByteArray> { "archive" };
+    QTest::newRow("archive outside Mods: clean")
+        << QList<QByteArray> { "file|Mods/a.package|DBPF", "file|Backups/CC.zip|" + zip }
+        << QByteArray("Backups/CC.zip") << QList<QByteArray> {};
+    QTest::newRow("byte-identical duplicate")
+        << QList<QByteArray> { "file|Mods/A/hair.package|DBPFsame", "file|Mods/B/hair2.package|DBPFsame" }
+        << QByteArray("Mods/B/hair2.package") << QList<QByteArray> { "duplicate" };
+    QTest::newRow("the first of two duplicates: clean")
+        << QList<QByteArray> { "file|Mods/A/hair.package|DBPFsame", "file|Mods/B/hair2.package|DBPFsame" }
+        << QByteArray("Mods/A/hair.package") << QList<QByteArray> {};
+    QTest::newRow("same size, other bytes: clean")
+        << QList<QByteArray> { "file|Mods/A/hair.package|DBPFsame", "file|Mods/B/hair2.package|DBPFdiff" }
+        << QByteArray("Mods/B/hair2.package") << QList<QByteArray> {};
+    QTest::newRow("browser copy beside its original")
+        << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFb" }
+        << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "browser-copy" };
+    QTest::newRow("browser copy alone")
+        << QList<QByteArray> { "file|Mods/Hair (12).package|DBPFb" } << QByteArray("Mods/Hair (12).package")
+        << QList<QByteArray> { "browser-copy" };
+    QTest::newRow("browser copy, byte-identical: the copy is flagged")
+        << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
+        << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "duplicate", "browser-copy" };
+    QTest::newRow("browser copy, byte-identical: its original is clean")
+        << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
+        << QByteArray("Mods/Hair.package") << QList<QByteArray> {};
+    QTest::newRow("brackets that are no copy: clean")
+        << QList<QByteArray> { "file|Mods/Hair (long).package|DBPFb", "file|Mods/Hair(1).package|DBPFc",
+               "file|Mods/Hair () .package|DBPFd" }
+        << QByteArray("Mods/Hair (long).package") << QList<QByteArray> {};
+    QTest::newRow("empty brackets are no copy: clean") << QList<QByteArray> { "file|Mods/Hair ().package|DBPFe" }
+                                                       << QByteArray("Mods/Hair ().package") << QList<QByteArray> {};
+    QTest::newRow("a link is never read, not even for duplicates")
+        << QList<QByteArray> { "file|Elsewhere/x.bin|not dbpf", "link|Mods/l.package|../Elsewhere/x.bin",
+               "file|Mods/same.package|../Elsewhere/x.bin" }
+        << QByteArray("Mods/l.package") << QList<QByteArray> {};
+    QTest::newRow("tray file in Mods")
+        << QList<QByteArray> { "file|Mods/0x1.trayitem|t" } << QByteArray("Mods/0x1.trayitem")
+        << QList<QByteArray> { "tray-file" };
+    QTest::newRow("household file in Mods")
+        << QList<QByteArray> { "file|Mods/x.householdbinary|t" } << QByteArray("Mods/x.householdbinary")
+        << QList<QByteArray> { "tray-file" };
+    QTest::newRow("tray file in Tray: clean")
+        << QList<QByteArray> { "file|Mods/a.package|DBPF", "file|Tray/0x1.trayitem|t" }
+        << QByteArray("Tray/0x1.trayitem") << QList<QByteArray> {};
+    QTest::newRow("empty log is noise, never flagged")
+        << QList<QByteArray> { "file|Mods/mc_lastexception.log|" } << QByteArray("Mods/mc_lastexception.log")
+        << QList<QByteArray> { "noise" };
+    QTest::newRow("cfg is noise") << QList<QByteArray> { "file|Mods/1/2/3/4/5/6/7/settings.cfg|x" }
+                                  << QByteArray("Mods/1/2/3/4/5/6/7/settings.cfg")
+                                  << QList<QByteArray> { "noise" };
+    QTest::newRow("txt is noise") << QList<QByteArray> { "file|Mods/readme (1).txt|x" }
+                                  << QByteArray("Mods/readme (1).txt") << QList<QByteArray> { "noise" };
+    QTest::newRow("a link to a package is not opened")
+        << QList<QByteArray> { "file|Elsewhere/x.bin|not dbpf", "link|Mods/l.package|../Elsewhere/x.bin" }
+        << QByteArray("Mods/l.package") << QList<QByteArray> {};
+    QTest::newRow("several flags on one file")
+        << QList<QByteArray> { "file|Mods/1/2/3/4/5/6/Hair (1).package|" }
+        << QByteArray("Mods/1/2/3/4/5/6/Hair (1).package")
+        << QList<QByteArray> { "zero-bytes", "too-deep", "browser-copy" };
+}
+
+void tst_Suspects::flags()
+{
+    QFETCH(QList<QByteArray>, steps);
+    QFETCH(QByteArray, file);
+    QFETCH(QList<QByteArray>, expected);
+    tree::Folder folder;
+    tree::apply(folder.path(), steps);
+    const ScanResult scan = scanFolder(folder.path());
+    const CheckReport report = checkFiles(folder.path(), scan.files, {}, DuplicateScope::AllFiles);
+    QList<QByteArray> seen;
+    for (qsizetype index : report.noise) {
+        if (scan.files.at(index).path == file)
+            seen.append("noise");
+    }
+    for (const CheckedFile& checked : report.suspects) {
+        if (scan.files.at(checked.index).path == file) {
+            for (const SuspectFlag& flag : checked.flags)
+                seen.append(suspectName(flag.suspect));
+        }
+    }
+    QCOMPARE(seen, expected);
+    QVERIFY(report.unreadable.isEmpty());
+}
+
+void tst_Suspects::reasonsArePlainLines()
+{
+    tree::Folder folder;
+    tree::apply(folder.path(),
+        { "file|Mods/a.package|", "file|Mods/b.package|b", "file|Mods/c.ts4script|c",
+            "file|Mods/1/2/3/4/5/6/d.package|DBPF", "file|Mods/e.zip|e", "file|Mods/f (1).package|DBPFq",
+            "file|Mods/f.package|DBPFq", "file|Mods/g.sgi|g" });
+    const ScanResult scan = scanFolder(folder.path());
+    const CheckReport report = checkFiles(folder.path(), scan.files, {}, DuplicateScope::AllFiles);
+    QHash<QByteArray, QString> reasons;
+    for (const CheckedFile& checked : report.suspects) {
+        for (const SuspectFlag& flag : checked.flags)
+            reasons.insert(suspectName(flag.suspect), flag.reason);
+    }
+    QCOMPARE(
+        reasons.value("zero-bytes"), QStringLiteral("empty (0 bytes): an unfinished or broken download"));
+    QCOMPARE(reasons.value("not-a-package"),
+        QStringLiteral("not a working .package: it does not start with the DBPF header every package has"));
+    QCOMPARE(reasons.value("not-a-script"),
+        QStringLiteral("not a working .ts4script: a script mod is a ZIP archive, and this file is none"));
+    QCOMPARE(reasons.value("too-deep"),
+        QStringLiteral(
+            "too deep: the game reads .package files at most 5 folders below Mods, this one is 6 below"));
+    QCOMPARE(reasons.value("archive"),
+        QStringLiteral("an archive: the game does not load .zip, .rar or .7z files, so its "
+                       "mods are not used until it is unpacked"));
+    QCOMPARE(reasons.value("duplicate"),
+        QStringLiteral("the same bytes as \"Mods/f.package\": one copy is enough"));
+    QCOMPARE(reasons.value("browser-copy"),
+        QStringLiteral(
+            "looks like a second download of \"Mods/f.package\" (a browser adds \" (1)\" to a name it "
+            "already has)"));
+    QCOMPARE(reasons.value("tray-file"),
+        QStringLiteral("a household or lot file: it belongs in the Tray folder, not in Mods"));
+    QCOMPARE(reasons.size(), 8);
+}
+
+void tst_Suspects::withoutContentOnlyNamesAreJudged()
+{
+    tree::Folder folder;
+    tree::apply(folder.path(),
+        { "file|Mods/a.package|not dbpf", "file|Mods/b.package|not dbpf", "file|Mods/c.zip|x" });
+    const ScanResult scan = scanFolder(folder.path());
+    const CheckReport report = checkFiles(QByteArray(), scan.files, {}, DuplicateScope::AllFiles);
+    QCOMPARE(report.suspects.size(), 1);
+    QCOMPARE(scan.files.at(report.suspects.at(0).index).path, QByteArray("Mods/c.zip"));
+}
+
+void tst_Suspects::duplicatesAmongCheckedFilesOnly()
+{
+    tree::Folder folder;
+    tree::apply(folder.path(),
+        { "file|Mods/a.package|DBPFsame", "file|Mods/b.package|DBPFsame", "file|Mods/c.package|DBPFsame" });
+    const ScanResult scan = scanFolder(folder.path());
+    // Only b and c are checked: b is the first of them, c its copy; a is not looked at.
+    const CheckReport report = checkFiles(folder.path(), scan.files, { 1, 2 }, DuplicateScope::CheckedFiles);
+    QCOMPARE(report.suspects.size(), 1);
+    QCOMPARE(report.suspects.at(0).index, 2);
+    QCOMPARE(report.suspects.at(0).flags.at(0).reason,
+        QStringLiteral("the same bytes as \"Mods/b.package\": one copy is enough"));
+    const CheckReport all = checkFiles(folder.path(), scan.files, { 1, 2 }, DuplicateScope::AllFiles);
+    QCOMPARE(all.suspects.size(), 2);
+    QCOMPARE(all.suspects.at(0).flags.at(0).reason,
+        QStringLiteral("the same bytes as \"Mods/a.package\": one copy is enough"));
+}
+
+QTEST_GUILESS_MAIN(tst_Suspects)
+#include "tst_suspects.moc"

@@ -105,7 +105,9 @@ QStringList textLines(const ChangesHeading& heading, const QList<const ChangeRow
             line += tr("  %1 bytes  %2").arg(row->size).arg(exactTime(row->mtimeNs));
         if (row->kind == ChangeKind::Changed && row->oldSize >= 0)
             line += tr("  (was %1 bytes  %2)").arg(row->oldSize).arg(exactTime(row->oldMtimeNs));
-        line += tr("  group: %1").arg(nameOf(row->groupKey));
+        // A file that is a group of its own needs no word about its group.
+        if (row->groupKind != GroupKind::Single)
+            line += tr("  group: %1").arg(nameOf(row->groupKey));
         lines.append(line);
         for (const SuspectFlag& flag : row->flags)
             lines.append(u"         ! "_s + flag.reason);

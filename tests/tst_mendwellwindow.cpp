@@ -536,6 +536,11 @@ void tst_MendwellWindow::folderList()
         shownRows(window), (QStringList { u"Removed|gone.iff|gone.iff|"_s, u"Added|new.iff|new.iff|"_s }));
     QVERIFY2(child<QLabel>(&window, "lblSince")->text().contains(u"top-level names only"_s),
         qPrintable(child<QLabel>(&window, "lblSince")->text()));
+    // Another folder starts afresh: the changes of this one are not shown as its own.
+    QTemporaryDir other;
+    QVERIFY(window.openFolder(other.path()));
+    QCOMPARE(shownRows(window), QStringList());
+    QVERIFY(!child<QPushButton>(&window, "cmdExport")->isEnabled());
 }
 
 void tst_MendwellWindow::cancel_data()

@@ -170,6 +170,7 @@ QList<ChangeRow> changeRows(const DiffResult& result)
         row.groupKind = group.kind;
         row.flags = change.flags;
         row.pathText = QString::fromUtf8(change.path);
+        row.pathOrder = row.pathText.toCaseFolded();
         row.oldPathText = QString::fromUtf8(change.oldPath);
         row.groupText = groupText(group);
         row.flagsText = flagNames(row);
@@ -389,8 +390,8 @@ bool ChangesFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
         break;
     }
     // Letter case ignored first, as a player reads names; bytes then keep the order total.
-    if (const int byText = a.pathText.compare(b.pathText, Qt::CaseInsensitive))
-        return byText < 0;
+    if (a.pathOrder != b.pathOrder)
+        return a.pathOrder < b.pathOrder;
     return a.path < b.path;
 }
 

@@ -23,6 +23,7 @@ struct ChangeRow
     QList<mending::SuspectFlag> flags;
 
     QString pathText; // bytes that are not UTF-8 show as a replacement mark
+    QString pathOrder; // pathText case-folded once, so sorting 100,000 rows compares plain strings
     QString oldPathText;
     QString groupText;
     QString flagsText;

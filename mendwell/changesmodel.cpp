@@ -24,9 +24,9 @@ QString groupText(const Group& group)
     const QString key = QString::fromUtf8(group.key);
     switch (group.kind) {
     case GroupKind::NewFolder:
-        return tr("%1 (a whole folder)").arg(key);
+        return tr("%1 (whole folder)").arg(key);
     case GroupKind::SharedStem:
-        return tr("%1 (files of one name)").arg(key);
+        return tr("%1 (same name)").arg(key);
     case GroupKind::Single:
         break;
     }

@@ -459,7 +459,8 @@ void MainWindow::Form_Load()
     lblStatus->setText(m_games.isEmpty()
             ? tr("Choose the game folder with Other folder… (for The Sims 4: Documents/Electronic Arts/The "
                  "Sims 4/Mods).")
-            : tr("Found %n game folder(s). Pick one to begin.", nullptr, int(m_games.size())));
+            : (m_games.size() == 1 ? tr("Found 1 game folder. Pick it to begin.")
+                                   : tr("Found %1 game folders. Pick one to begin.").arg(m_games.size())));
     if (!m_games.isEmpty()) {
         cboFolder->setCurrentIndex(0);
         cboFolder_Change();
@@ -679,8 +680,9 @@ void MainWindow::work_Finished()
     } else if (outcome.what == WorkOutcome::TakeSnapshot) {
         txtLabel->clear();
         fillSnapshots(outcome.snapshotId);
-        lblStatus->setText(
-            tr("Remembered %n file(s). Later, ask what changed since.", nullptr, int(outcome.files)));
+        lblStatus->setText((outcome.files == 1 ? tr("Remembered 1 file. Later, ask what changed since.")
+                                               : tr("Remembered %1 files. Later, ask what changed since.")
+                                                     .arg(QLocale().toString(outcome.files))));
     } else {
         m_heading = outcome.heading;
         m_changes->setRows(std::move(outcome.rows));
@@ -692,7 +694,9 @@ void MainWindow::work_Finished()
                                                          : QString()));
         lblStatus->setText(m_changes->rowCount() == 0
                 ? tr("Nothing changed.")
-                : tr("%n change(s) found.", nullptr, m_changes->rowCount()));
+                : (m_changes->rowCount() == 1
+                        ? tr("1 change found.")
+                        : tr("%1 changes found.").arg(QLocale().toString(m_changes->rowCount()))));
     }
     if (!outcome.problems.isEmpty()) {
         QStringList lines;
@@ -795,7 +799,8 @@ void MainWindow::cmdExport_Click()
         showError(tr("Cannot write %1: %2").arg(path, file.errorString()));
         return;
     }
-    lblStatus->setText(tr("%n file(s) exported to %1.", nullptr, int(rows.size())).arg(path));
+    lblStatus->setText((rows.size() == 1 ? tr("1 file exported to %1.").arg(path)
+                                         : tr("%1 files exported to %2.").arg(rows.size()).arg(path)));
 }
 
 void MainWindow::cmdPrint_Click()

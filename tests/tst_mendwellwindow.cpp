@@ -327,13 +327,13 @@ void tst_MendwellWindow::changesView_data()
     QTest::newRow("a new folder is one group")
         << steps("file|old.package|DBPF")
         << steps("file|NiceHair/hair.package|DBPF1\nfile|NiceHair/sub/hair_b.package|DBPF2")
-        << QStringList { u"Added|NiceHair/hair.package|NiceHair/ (a whole folder)|"_s,
-               u"Added|NiceHair/sub/hair_b.package|NiceHair/ (a whole folder)|"_s };
+        << QStringList { u"Added|NiceHair/hair.package|NiceHair/ (whole folder)|"_s,
+               u"Added|NiceHair/sub/hair_b.package|NiceHair/ (whole folder)|"_s };
     QTest::newRow("files of one name are one group")
         << steps("file|old.package|DBPF")
         << steps("file|Author_Mod.package|DBPF1\nfile|Author_Mod.ts4script|PK\x03\x04zz")
-        << QStringList { u"Added|Author_Mod.package|Author_Mod.* (files of one name)|"_s,
-               u"Added|Author_Mod.ts4script|Author_Mod.* (files of one name)|"_s };
+        << QStringList { u"Added|Author_Mod.package|Author_Mod.* (same name)|"_s,
+               u"Added|Author_Mod.ts4script|Author_Mod.* (same name)|"_s };
     QTest::newRow("suspects, each beside a clean file")
         << steps("file|old.package|DBPF")
         << steps("file|empty.package|\nfile|fine.package|DBPFfine\nfile|broken.package|XXXXdata\n"

@@ -825,7 +825,7 @@ void MainWindow::mnuHelp_Click()
     QMessageBox box(QMessageBox::Information, tr("Mendwell Help"),
         tr("<p><b>When the game worked:</b> pick the game folder and press <i>Remember this folder as it is "
            "now</i>. Mendwell notes every file below it; nothing is changed.</p>"
-           "<p><b>When the game broke:</b> choose that snapshot and press <i>What changed?</i>. Every file "
+           "<p><b>When the game broke:</b> choose that snapshot and press <i>What changed?</i> Every file "
            "added, changed, removed or moved since is listed, grouped by mod, with flags for files that "
            "often break the game (empty files, damaged packages, scripts that are no archive, files too deep "
            "for the game, archives left unpacked, duplicates, second downloads, household files in Mods). "
@@ -837,6 +837,8 @@ void MainWindow::mnuHelp_Click()
            "<p>Keys: Ctrl+O other folder, Ctrl+R remember, F5 what changed, Ctrl+L folder list, Ctrl+F "
            "filter, "
            "Ctrl+E export, Ctrl+P print, Delete forgets the chosen snapshot, Esc cancels a scan.</p>"
+           "<p>Moving the new files out, putting them back and the guided 50/50 that finds the culprit come "
+           "in the next version.</p>"
            "<p>Everything also works on the command line: <tt>mendwell --help</tt>.</p>"),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);

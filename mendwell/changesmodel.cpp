@@ -75,7 +75,9 @@ QString countsLine(const QList<const ChangeRow*>& rows)
         suspects += !row->flags.isEmpty();
         noise += row->noise;
     }
-    return tr("%1 files: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise")
+    return (rows.size() == 1
+            ? tr("%1 file: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise")
+            : tr("%1 files: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise"))
         .arg(rows.size())
         .arg(kinds[0])
         .arg(kinds[1])

@@ -780,7 +780,10 @@ void MainWindow::cmdExport_Click()
     const QString text = tr("Plain text (*.txt)");
     dialog.setNameFilters({ csv, text });
     dialog.setDefaultSuffix(u"csv"_s);
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, &QFileDialog::setDefaultSuffix);
+    // A name typed without a suffix gets the one of the kind of file chosen.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, text](const QString& chosen) {
+        dialog.setDefaultSuffix(chosen == text ? u"txt"_s : u"csv"_s);
+    });
     dialog.setDirectory(QDir::homePath());
     dialog.selectFile(tr("mendwell-changes.csv"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

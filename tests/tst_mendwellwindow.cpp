@@ -84,6 +84,16 @@ Answerer::Step typePath(const QString& path)
     };
 }
 
+// As typePath, after choosing the next kind of file in the dialog's list of kinds with the keyboard.
+Answerer::Step typePathAsNextKind(const QString& path)
+{
+    return [path](QWidget* modal) {
+        if (auto* kinds = modal->findChild<QComboBox*>(u"fileTypeCombo"_s))
+            QTest::keyClick(kinds, Qt::Key_Down);
+        typePath(path)(modal);
+    };
+}
+
 // What the changes view shows, row by row in its order: "kind|path|group|flags".
 QStringList shownRows(MainWindow& window)
 {
@@ -454,6 +464,8 @@ void tst_MendwellWindow::sortAndFilter()
 void tst_MendwellWindow::exportFile_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("asText"); // the second kind of file chosen in the dialog
+    QTest::addColumn<QString>("saved"); // the file's name as saved
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QByteArray>("bytes"); // {root} and {taken} stand for the folder and the snapshot's time
 
@@ -463,15 +475,15 @@ void tst_MendwellWindow::exportFile_data()
                              "empty (0 bytes): an unfinished or broken download\r\n"
                              "moved,there/keep.package,here/keep.package,4,2001-09-09 01:46:40,there/,,\r\n";
     QTest::newRow("csv, every row, exact bytes")
-        << u"changes.csv"_s << QString()
+        << u"changes.csv"_s << false << u"changes.csv"_s << QString()
         << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n" + later);
     QTest::newRow("csv of the filtered rows")
-        << u"changes.csv"_s << u"empty"_s
+        << u"changes.csv"_s << false << u"changes.csv"_s << u"empty"_s
         << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n"
                       "added,empty.package,,0,2001-09-09 01:46:40,empty.package,zero-bytes,"
                       "empty (0 bytes): an unfinished or broken download\r\n");
     QTest::newRow("text with flags below their file")
-        << u"changes.txt"_s << QString()
+        << u"changes.txt"_s << false << u"changes.txt"_s << QString()
         << QByteArray("Mendwell: what changed in {root}\r\n"
                       "Since: snapshot of {taken}\r\n"
                       "4 files: 2 added, 1 changed, 0 removed, 1 moved; 1 suspect, 0 noise\r\n"
@@ -484,14 +496,23 @@ void tst_MendwellWindow::exportFile_data()
                       "Moved    there/keep.package  (was here/keep.package)  4 bytes  2001-09-09 01:46:40  "
                       "group: there/\r\n");
     QTest::newRow("a name without a suffix is saved as CSV")
-        << u"changes"_s << u"a, b"_s
+        << u"changes"_s << false << u"changes.csv"_s << u"a, b"_s
         << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n"
                       "added,\"a, b.package\",,5,2001-09-09 01:46:40,\"a, b.package\",,\r\n");
+    QTest::newRow("plain text chosen, no suffix typed")
+        << u"changes"_s << true << u"changes.txt"_s << u"a, b"_s
+        << QByteArray("Mendwell: what changed in {root}\r\n"
+                      "Since: snapshot of {taken}\r\n"
+                      "1 file: 1 added, 0 changed, 0 removed, 0 moved; 0 suspect, 0 noise\r\n"
+                      "\r\n"
+                      "Added    a, b.package  5 bytes  2001-09-09 01:46:40\r\n");
 }
 
 void tst_MendwellWindow::exportFile()
 {
     QFETCH(QString, name);
+    QFETCH(bool, asText);
+    QFETCH(QString, saved);
     QFETCH(QString, filter);
     QFETCH(QByteArray, bytes);
     tree::apply(m_root,
@@ -509,14 +530,13 @@ void tst_MendwellWindow::exportFile()
     const qint64 taken = store.list(m_root).first().info.takenNs;
 
     QTemporaryDir out;
-    Answerer answer({ typePath(out.filePath(name)) });
+    Answerer answer({ asText ? typePathAsNextKind(out.filePath(name)) : typePath(out.filePath(name)) });
     QTest::mouseClick(child<QPushButton>(&window, "cmdExport"), Qt::LeftButton);
     QCOMPARE(answer.seen, QStringList { u"Export the changes"_s });
-    const QString saved = name.contains(u'.') ? out.filePath(name) : out.filePath(name + u".csv"_s);
     bytes.replace("{root}", m_root)
         .replace("{taken}",
             QDateTime::fromMSecsSinceEpoch(taken / 1000000).toString(u"yyyy-MM-dd HH:mm"_s).toUtf8());
-    QCOMPARE(fileBytes(saved), bytes);
+    QCOMPARE(fileBytes(out.filePath(saved)), bytes);
 }
 
 void tst_MendwellWindow::folderList()

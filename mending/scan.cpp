@@ -82,8 +82,9 @@ void fillEntry(FileEntry& entry, const struct stat& st)
 class Walk
 {
 public:
-    explicit Walk(int rootFd)
+    Walk(int rootFd, ScanWatch* watch)
         : m_rootFd(rootFd)
+        , m_watch(watch)
     {
         m_queue.push_back(QByteArray());
     }
@@ -96,6 +97,8 @@ public:
             {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait(lock, [this] { return !m_queue.empty() || m_busy == 0; });
+                if (m_watch && m_watch->cancel.load(std::memory_order_relaxed))
+                    m_queue.clear();
                 if (m_queue.empty())
                     break;
                 folder = std::move(m_queue.back());
@@ -103,7 +106,10 @@ public:
                 ++m_busy;
             }
             found.clear();
+            const size_t before = files.size();
             readFolder(folder, files, problems, found);
+            if (m_watch)
+                m_watch->files.fetch_add(qint64(files.size() - before), std::memory_order_relaxed);
             {
                 std::lock_guard lock(m_mutex);
                 for (QByteArray& sub : found)
@@ -180,6 +186,7 @@ private:
     }
 
     int m_rootFd;
+    ScanWatch* m_watch;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<QByteArray> m_queue;
@@ -188,7 +195,7 @@ private:
 
 }
 
-ScanResult scanFolder(const QByteArray& root, int threads)
+ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch)
 {
     const int rootFd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
@@ -196,7 +203,7 @@ ScanResult scanFolder(const QByteArray& root, int threads)
     if (threads <= 0)
         threads = int(std::max(1u, std::thread::hardware_concurrency()));
 
-    Walk walk(rootFd);
+    Walk walk(rootFd, watch);
     std::vector<std::vector<FileEntry>> files(static_cast<size_t>(threads));
     std::vector<std::vector<ScanProblem>> problems(static_cast<size_t>(threads));
     for (auto& part : files)

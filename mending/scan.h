@@ -2,6 +2,8 @@
 
 #include "fileentry.h"
 
+#include <atomic>
+
 namespace mending {
 
 struct ScanResult
@@ -10,11 +12,18 @@ struct ScanResult
     QList<ScanProblem> problems; // sorted by path bytes
 };
 
+// Lets another thread follow a scan and stop it.
+struct ScanWatch
+{
+    std::atomic<qint64> files { 0 }; // found so far
+    std::atomic<bool> cancel { false }; // once set, the scan stops early and its result is incomplete
+};
+
 // Every regular file and symbolic link below root, at any depth, hidden ones included. Links are
 // recorded as links and never followed, so a link cannot lead the scan into a loop. Folders that
 // cannot be read are reported and the rest is scanned. Throws Failure when root itself cannot be opened.
 // threads = 0 uses one thread per core.
-ScanResult scanFolder(const QByteArray& root, int threads = 0);
+ScanResult scanFolder(const QByteArray& root, int threads = 0, ScanWatch* watch = nullptr);
 
 // Opens a file or folder below an open folder, also where the relative path is longer than the
 // system takes in one call. Returns -1 with errno set on failure.

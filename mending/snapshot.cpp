@@ -515,6 +515,13 @@ QList<StoredSnapshot> SnapshotStore::list(const QByteArray& root) const
     return found;
 }
 
+void SnapshotStore::remove(int id)
+{
+    if (::unlink(pathOf(id).constData()) != 0)
+        failOn(pathOf(id), errno);
+    syncFolder(m_folder);
+}
+
 QByteArray SnapshotStore::pathOf(int id) const
 {
     return m_folder + '/' + QByteArray::number(id) + ".mwsnap";

@@ -78,6 +78,9 @@ public:
     // Keeps a snapshot under the next free number and returns that number.
     int add(const Snapshot& snapshot);
 
+    // Forgets a snapshot: its file goes, and the folder is synced. Throws Failure naming the file.
+    void remove(int id);
+
     // Snapshots newest first (all of them, or those taken of one folder). Files that cannot be
     // read are left out of the list.
     QList<StoredSnapshot> list(const QByteArray& root = QByteArray()) const;

@@ -1,17 +1,871 @@
 #include "mainwindow.h"
 
+#include "printer.h"
+#include "runerror.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <time.h>
+
+using namespace mending;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+qint64 nowNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+QString gameFolderText(const GameFolder& game)
+{
+    return MainWindow::tr("The Sims %1  ·  %2  ·  %3  ·  %4")
+        .arg(game.generation)
+        .arg(game.kind, runnerName(game.runner), game.path);
+}
+
+QString snapshotText(const SnapshotInfo& info)
+{
+    QString text = MainWindow::tr("snapshot of %1").arg(timeText(info.takenNs));
+    if (!info.label.isEmpty())
+        text += MainWindow::tr(" (\"%1\")").arg(QString::fromUtf8(info.label));
+    return text;
+}
+
+// The work below runs on a pool thread: it touches no widget and hands everything back in its outcome.
+
+WorkOutcome takeSnapshot(
+    std::shared_ptr<ScanWatch> watch, SnapshotStore store, QByteArray root, QByteArray label)
+{
+    WorkOutcome outcome;
+    outcome.what = WorkOutcome::TakeSnapshot;
+    try {
+        Snapshot snapshot;
+        snapshot.root = root;
+        snapshot.label = label;
+        snapshot.takenNs = nowNs();
+        ScanResult scan = scanFolder(root, 0, watch.get());
+        // Checked once more right before the store is written: after that there is nothing half-done to undo.
+        if (watch->cancel) {
+            outcome.cancelled = true;
+            return outcome;
+        }
+        snapshot.files = std::move(scan.files);
+        snapshot.problems = std::move(scan.problems);
+        outcome.files = snapshot.files.size();
+        outcome.problems = snapshot.problems;
+        outcome.snapshotId = store.add(snapshot);
+    } catch (const Failure& failure) {
+        outcome.error = failure.message();
+    }
+    return outcome;
+}
+
+WorkOutcome compareWithSnapshot(std::shared_ptr<ScanWatch> watch, QByteArray snapshotPath)
+{
+    WorkOutcome outcome;
+    outcome.what = WorkOutcome::Compare;
+    try {
+        const Snapshot before = readSnapshotFile(snapshotPath);
+        const ScanResult now = scanFolder(before.root, 0, watch.get());
+        if (watch->cancel) {
+            outcome.cancelled = true;
+            return outcome;
+        }
+        DiffResult result = diffFiles(before.files, now.files, before.problems + now.problems);
+        flagSuspects(result, before.root, now.files);
+        outcome.files = now.files.size();
+        outcome.problems = now.problems;
+        outcome.rows = changeRows(result);
+        outcome.heading = { before.root,
+            snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
+            false };
+    } catch (const Failure& failure) {
+        outcome.error = failure.message();
+    }
+    return outcome;
+}
+
+WorkOutcome compareWithFolderList(std::shared_ptr<ScanWatch> watch, QByteArray listPath, QByteArray root)
+{
+    WorkOutcome outcome;
+    outcome.what = WorkOutcome::Compare;
+    try {
+        QList<QByteArray> names;
+        try {
+            names = parseFolderList(readWholeFile(listPath));
+        } catch (const Failure& failure) {
+            throw Failure(QFile::decodeName(listPath) + u": "_s + failure.message());
+        }
+        const ScanResult now = scanFolder(root, 0, watch.get());
+        if (watch->cancel) {
+            outcome.cancelled = true;
+            return outcome;
+        }
+        DiffResult result = diffTopLevel(names, now.files);
+        flagSuspects(result, root, now.files);
+        outcome.files = now.files.size();
+        outcome.problems = now.problems;
+        outcome.rows = changeRows(result);
+        outcome.heading = { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)),
+            result.topLevelOnly };
+    } catch (const Failure& failure) {
+        outcome.error = failure.message();
+    }
+    return outcome;
+}
+
+QPushButton* button(const QString& text, const char* name, const QString& tip, QWidget* parent)
+{
+    auto* made = new QPushButton(text, parent);
+    made->setObjectName(QLatin1String(name));
+    made->setToolTip(tip);
+    made->setAutoDefault(false);
+    return made;
+}
+
+}
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , m_store(SnapshotStore::defaultFolder())
+    , m_watch(std::make_shared<ScanWatch>())
 {
-    setWindowTitle(QStringLiteral("Mendwell"));
-    auto* coming = new QLabel(tr("The Mendwell window is coming soon; until then, every step works on the "
-                                 "command line (mendwell --help)."),
+    setWindowTitle(tr("Mendwell"));
+    createControls();
+    createMenus();
+    wireEvents();
+    setTabOrder();
+    Form_Load();
+}
+
+MainWindow::~MainWindow()
+{
+    // The work holds no pointer into the window, but the pool must not outlive the program's data.
+    if (m_watch)
+        m_watch->cancel = true;
+    m_working.waitForFinished();
+}
+
+void MainWindow::createControls()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    auto* layout = new QVBoxLayout(client);
+
+    auto* folderRow = new QHBoxLayout;
+    auto* lblFolder = new QLabel(tr("&Game folder:"), client);
+    cboFolder = new QComboBox(client);
+    cboFolder->setObjectName(u"cboFolder"_s);
+    cboFolder->setToolTip(
+        tr("The game folders Mendwell found on this computer: the game, the folder, how the "
+           "game runs (natively, or under Proton, Wine, Lutris or Bottles) and where it is."));
+    cboFolder->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboFolder->setMinimumContentsLength(30);
+    lblFolder->setBuddy(cboFolder);
+    cmdOtherFolder = button(tr("&Other folder…"), "cmdOtherFolder",
+        tr("Choose any folder, hidden ones included: the games Wine and Proton run keep their "
+           "Documents inside dot-folders such as ~/.wine or ~/.local/share/Steam."),
+        client);
+    folderRow->addWidget(lblFolder);
+    folderRow->addWidget(cboFolder, 1);
+    folderRow->addWidget(cmdOtherFolder);
+    layout->addLayout(folderRow);
+
+    auto* splitter = new QSplitter(Qt::Vertical, client);
+    splitter->setChildrenCollapsible(false);
+    layout->addWidget(splitter, 1);
+
+    auto* snapshots = new QGroupBox(tr("Snapshots of this folder"), splitter);
+    auto* snapshotsLayout = new QHBoxLayout(snapshots);
+    lstSnapshots = new QTreeWidget(snapshots);
+    lstSnapshots->setObjectName(u"lstSnapshots"_s);
+    lstSnapshots->setHeaderLabels({ tr("Taken"), tr("Label"), tr("Files") });
+    lstSnapshots->setRootIsDecorated(false);
+    lstSnapshots->setUniformRowHeights(true);
+    lstSnapshots->setToolTip(tr("What the folder held at each snapshot, newest first. Choose the one taken "
+                                "while the game still worked, then ask what changed since."));
+    lstSnapshots->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    lstSnapshots->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    lstSnapshots->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    lstSnapshots->header()->setStretchLastSection(false);
+    lstSnapshots->setMinimumHeight(lstSnapshots->fontMetrics().height() * 5);
+    snapshotsLayout->addWidget(lstSnapshots, 1);
+
+    auto* snapshotButtons = new QVBoxLayout;
+    auto* labelRow = new QHBoxLayout;
+    auto* lblLabel = new QLabel(tr("&Label:"), snapshots);
+    txtLabel = new QLineEdit(snapshots);
+    txtLabel->setObjectName(u"txtLabel"_s);
+    txtLabel->setPlaceholderText(tr("e.g. before new CC"));
+    txtLabel->setToolTip(tr("A few words to know this snapshot again later (optional)."));
+    lblLabel->setBuddy(txtLabel);
+    labelRow->addWidget(lblLabel);
+    labelRow->addWidget(txtLabel, 1);
+    snapshotButtons->addLayout(labelRow);
+    cmdRemember = button(tr("&Remember this folder as it is now"), "cmdRemember",
+        tr("Takes a snapshot: notes every file below the game folder, its size and time. Do it while the "
+           "game works; nothing in the folder is changed."),
+        snapshots);
+    cmdDelete = button(tr("&Delete snapshot…"), "cmdDelete",
+        tr("Forgets the chosen snapshot. The game folder itself is not touched."), snapshots);
+    cmdWhatChanged = button(tr("&What changed?"), "cmdWhatChanged",
+        tr("Compares the folder as it is now with the chosen snapshot: every file added, changed, removed "
+           "or moved since, in every subfolder."),
+        snapshots);
+    cmdFolderList = button(tr("Compare with a Brenvale folder l&ist…"), "cmdFolderList",
+        tr("Compares the folder with a list Brenvale saved. Such a list holds top-level names only, so "
+           "only files added to or removed from the top of the folder can be found."),
+        snapshots);
+    snapshotButtons->addWidget(cmdRemember);
+    snapshotButtons->addWidget(cmdDelete);
+    snapshotButtons->addStretch(1);
+    snapshotsLayout->addLayout(snapshotButtons);
+
+    auto* changes = new QGroupBox(tr("What changed"), splitter);
+    auto* changesLayout = new QVBoxLayout(changes);
+    lblSince = new QLabel(tr("Choose a snapshot above, then ask what changed since."), changes);
+    lblSince->setObjectName(u"lblSince"_s);
+    lblSince->setWordWrap(true);
+    auto* compareRow = new QHBoxLayout;
+    compareRow->addWidget(cmdWhatChanged);
+    compareRow->addWidget(cmdFolderList);
+    compareRow->addWidget(lblSince, 1);
+    changesLayout->addLayout(compareRow);
+    auto* filterRow = new QHBoxLayout;
+    auto* lblFilter = new QLabel(tr("Fil&ter:"), changes);
+    txtFilter = new QLineEdit(changes);
+    txtFilter->setObjectName(u"txtFilter"_s);
+    txtFilter->setClearButtonEnabled(true);
+    txtFilter->setPlaceholderText(tr("part of a name, folder or flag"));
+    txtFilter->setToolTip(tr("Shows only the files whose path, group or flags contain this text (letter case "
+                             "ignored)."));
+    lblFilter->setBuddy(txtFilter);
+    auto* lblKind = new QLabel(tr("&Kind:"), changes);
+    cboKind = new QComboBox(changes);
+    cboKind->setObjectName(u"cboKind"_s);
+    cboKind->addItems({ tr("All files"), tr("Added"), tr("Changed"), tr("Removed"), tr("Moved"),
+        tr("Suspect files"), tr("Noise (.cfg, .log, .txt)") });
+    cboKind->setToolTip(tr("Shows one kind of change only. Suspect files carry a flag that says why they may "
+                           "break the game; noise is what mods write while the game runs."));
+    lblKind->setBuddy(cboKind);
+    filterRow->addWidget(lblFilter);
+    filterRow->addWidget(txtFilter, 1);
+    filterRow->addWidget(lblKind);
+    filterRow->addWidget(cboKind);
+    changesLayout->addLayout(filterRow);
+
+    m_changes = new ChangesModel(this);
+    m_shown = new ChangesFilter(m_changes, this);
+    grdChanges = new QTreeView(changes);
+    grdChanges->setObjectName(u"grdChanges"_s);
+    grdChanges->setModel(m_shown);
+    grdChanges->setRootIsDecorated(false);
+    grdChanges->setUniformRowHeights(true);
+    grdChanges->setAlternatingRowColors(true);
+    grdChanges->setSortingEnabled(true);
+    grdChanges->sortByColumn(ChangesModel::PathColumn, Qt::AscendingOrder);
+    grdChanges->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    grdChanges->setToolTip(tr("Every change since the snapshot. Click a column's title to sort by it; point "
+                              "at a flag to read why the file may be trouble."));
+    QHeaderView* columns = grdChanges->header();
+    columns->setStretchLastSection(false);
+    for (int column : { ChangesModel::KindColumn, ChangesModel::SizeColumn, ChangesModel::DateColumn,
+             ChangesModel::FlagsColumn })
+        columns->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    columns->setSectionResizeMode(ChangesModel::PathColumn, QHeaderView::Stretch);
+    columns->setSectionResizeMode(ChangesModel::GroupColumn, QHeaderView::Interactive);
+    columns->resizeSection(ChangesModel::GroupColumn, columns->fontMetrics().horizontalAdvance(u'x') * 28);
+    changesLayout->addWidget(grdChanges, 1);
+    lblCounts = new QLabel(changes);
+    lblCounts->setObjectName(u"lblCounts"_s);
+    changesLayout->addWidget(lblCounts);
+
+    auto* actionRow = new QHBoxLayout;
+    cmdExport = button(tr("&Export…"), "cmdExport",
+        tr("Saves the files shown, in the order shown, as CSV for a spreadsheet or as plain text. Names keep "
+           "their exact bytes."),
+        changes);
+    cmdPrint = button(tr("&Print"), "cmdPrint",
+        tr("Prints the files shown on the default printer, with their flags."), changes);
+    const QString coming = tr("Coming in the next version.");
+    cmdMoveOut = button(tr("&Move the new files out"), "cmdMoveOut",
+        tr("Moves the new files (all, or those chosen) to a quarantine folder beside the game folder, so "
+           "you can see whether the game works without them. %1")
+            .arg(coming),
+        changes);
+    cmdPutBack = button(tr("Put them b&ack"), "cmdPutBack",
+        tr("Brings files that were moved out back to where they were, byte for byte. %1").arg(coming),
+        changes);
+    cmdCulprit = button(tr("Find the &culprit"), "cmdCulprit",
+        tr("A guided 50/50: moves half of the new mods out at a time and asks whether the game works, until "
+           "one mod is left. %1")
+            .arg(coming),
+        changes);
+    for (QPushButton* waiting : { cmdMoveOut, cmdPutBack, cmdCulprit })
+        waiting->setEnabled(false);
+    actionRow->addWidget(cmdExport);
+    actionRow->addWidget(cmdPrint);
+    actionRow->addStretch(1);
+    actionRow->addWidget(cmdMoveOut);
+    actionRow->addWidget(cmdPutBack);
+    actionRow->addWidget(cmdCulprit);
+    changesLayout->addLayout(actionRow);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    // A handful of snapshots is the rule; the changes are what the player reads.
+    const int lineHeight = fontMetrics().height();
+    splitter->setSizes({ lineHeight * 10, lineHeight * 30 });
+
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(u"lblStatus"_s);
+    prgWork = new QProgressBar(this);
+    prgWork->setObjectName(u"prgWork"_s);
+    prgWork->setToolTip(tr("Files found so far."));
+    prgWork->setVisible(false);
+    cmdCancel = button(tr("Ca&ncel"), "cmdCancel",
+        tr("Stops the scan. Nothing is kept from it: no snapshot is saved and the changes shown stay as "
+           "they were."),
         this);
-    coming->setObjectName(QStringLiteral("lblComing"));
-    coming->setWordWrap(true);
-    coming->setMargin(24);
-    setCentralWidget(coming);
-    resize(480, 120);
+    cmdCancel->setVisible(false);
+    auto* cancelKey = new QAction(this);
+    cancelKey->setShortcut(Qt::Key_Escape);
+    addAction(cancelKey);
+    connect(cancelKey, &QAction::triggered, this, &MainWindow::cmdCancel_Click);
+    statusBar()->addWidget(lblStatus, 1);
+    statusBar()->addPermanentWidget(prgWork);
+    statusBar()->addPermanentWidget(cmdCancel);
+
+    m_progressTimer.setInterval(100);
+    // At 200% scale a laptop's screen holds less than the usual size: the window then takes what there is.
+    QSize size(980, 680);
+    if (const QScreen* shown = screen())
+        size = size.boundedTo(shown->availableGeometry().size() * 0.92);
+    resize(size.expandedTo(minimumSizeHint()));
+}
+
+void MainWindow::createMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    mnuOtherFolder = file->addAction(tr("&Other folder…"));
+    mnuOtherFolder->setShortcut(QKeySequence::Open);
+    file->addSeparator();
+    mnuExport = file->addAction(tr("&Export…"));
+    mnuExport->setShortcut(tr("Ctrl+E"));
+    mnuPrint = file->addAction(tr("&Print"));
+    mnuPrint->setShortcut(QKeySequence::Print);
+    file->addSeparator();
+    mnuQuit = file->addAction(tr("&Quit"));
+    mnuQuit->setShortcut(QKeySequence::Quit);
+
+    QMenu* snapshot = menuBar()->addMenu(tr("&Snapshot"));
+    mnuRemember = snapshot->addAction(tr("&Remember this folder as it is now"));
+    mnuRemember->setShortcut(tr("Ctrl+R"));
+    mnuDelete = snapshot->addAction(tr("&Delete snapshot…"));
+    mnuDelete->setShortcut(QKeySequence::Delete);
+    // Delete is for the list of snapshots only, never for text being typed elsewhere.
+    mnuDelete->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    lstSnapshots->addAction(mnuDelete);
+    snapshot->addSeparator();
+    mnuWhatChanged = snapshot->addAction(tr("&What changed?"));
+    mnuWhatChanged->setShortcut(QKeySequence::Refresh);
+    mnuFolderList = snapshot->addAction(tr("Compare with a Brenvale folder l&ist…"));
+    mnuFolderList->setShortcut(tr("Ctrl+L"));
+    snapshot->addSeparator();
+    mnuFindFilter = snapshot->addAction(tr("&Filter the changes"));
+    mnuFindFilter->setShortcut(QKeySequence::Find);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    mnuHelp = help->addAction(tr("Mendwell &Help"));
+    mnuHelp->setShortcut(QKeySequence::HelpContents);
+    mnuAbout = help->addAction(tr("&About Mendwell"));
+}
+
+void MainWindow::wireEvents()
+{
+    connect(cboFolder, &QComboBox::activated, this, &MainWindow::cboFolder_Change);
+    connect(cmdOtherFolder, &QPushButton::clicked, this, &MainWindow::cmdOtherFolder_Click);
+    connect(lstSnapshots, &QTreeWidget::itemSelectionChanged, this, &MainWindow::lstSnapshots_Change);
+    connect(lstSnapshots, &QTreeWidget::itemActivated, this, &MainWindow::cmdWhatChanged_Click);
+    connect(cmdRemember, &QPushButton::clicked, this, &MainWindow::cmdRemember_Click);
+    connect(txtLabel, &QLineEdit::returnPressed, this, &MainWindow::cmdRemember_Click);
+    connect(cmdDelete, &QPushButton::clicked, this, &MainWindow::cmdDelete_Click);
+    connect(cmdWhatChanged, &QPushButton::clicked, this, &MainWindow::cmdWhatChanged_Click);
+    connect(cmdFolderList, &QPushButton::clicked, this, &MainWindow::cmdFolderList_Click);
+    connect(txtFilter, &QLineEdit::textChanged, this, &MainWindow::txtFilter_Change);
+    connect(cboKind, &QComboBox::currentIndexChanged, this, &MainWindow::cboKind_Change);
+    connect(cmdExport, &QPushButton::clicked, this, &MainWindow::cmdExport_Click);
+    connect(cmdPrint, &QPushButton::clicked, this, &MainWindow::cmdPrint_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &MainWindow::cmdCancel_Click);
+    connect(&m_progressTimer, &QTimer::timeout, this, &MainWindow::work_Progress);
+    connect(&m_working, &QFutureWatcher<WorkOutcome>::finished, this, &MainWindow::work_Finished);
+
+    connect(mnuOtherFolder, &QAction::triggered, this, &MainWindow::cmdOtherFolder_Click);
+    connect(mnuExport, &QAction::triggered, this, &MainWindow::cmdExport_Click);
+    connect(mnuPrint, &QAction::triggered, this, &MainWindow::cmdPrint_Click);
+    connect(mnuQuit, &QAction::triggered, this, &MainWindow::close);
+    connect(mnuRemember, &QAction::triggered, this, &MainWindow::cmdRemember_Click);
+    connect(mnuDelete, &QAction::triggered, this, &MainWindow::cmdDelete_Click);
+    connect(mnuWhatChanged, &QAction::triggered, this, &MainWindow::cmdWhatChanged_Click);
+    connect(mnuFolderList, &QAction::triggered, this, &MainWindow::cmdFolderList_Click);
+    connect(mnuFindFilter, &QAction::triggered, txtFilter, qOverload<>(&QLineEdit::setFocus));
+    connect(mnuHelp, &QAction::triggered, this, &MainWindow::mnuHelp_Click);
+    connect(mnuAbout, &QAction::triggered, this, &MainWindow::mnuAbout_Click);
+}
+
+void MainWindow::setTabOrder()
+{
+    const QList<QWidget*> order { cboFolder, cmdOtherFolder, lstSnapshots, txtLabel, cmdRemember, cmdDelete,
+        cmdWhatChanged, cmdFolderList, txtFilter, cboKind, grdChanges, cmdExport, cmdPrint, cmdMoveOut,
+        cmdPutBack, cmdCulprit, cmdCancel };
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void MainWindow::Form_Load()
+{
+    m_games = findGameFolders();
+    for (const GameFolder& game : std::as_const(m_games)) {
+        cboFolder->addItem(gameFolderText(game), game.path);
+        cboFolder->setItemData(cboFolder->count() - 1, game.path, Qt::ToolTipRole);
+    }
+    cboFolder->setPlaceholderText(tr("No game folder found here: choose one with Other folder…"));
+    cboFolder->setCurrentIndex(-1);
+    lblStatus->setText(m_games.isEmpty()
+            ? tr("Choose the game folder with Other folder… (for The Sims 4: Documents/Electronic Arts/The "
+                 "Sims 4/Mods).")
+            : (m_games.size() == 1 ? tr("Found 1 game folder. Pick it to begin.")
+                                   : tr("Found %1 game folders. Pick one to begin.").arg(m_games.size())));
+    if (!m_games.isEmpty()) {
+        cboFolder->setCurrentIndex(0);
+        cboFolder_Change();
+    }
+    updateCounts();
+    updateButtons();
+}
+
+bool MainWindow::openFolder(const QString& path)
+{
+    QByteArray root;
+    try {
+        root = canonicalFolder(QFile::encodeName(path));
+    } catch (const Failure& failure) {
+        showError(tr("Mendwell cannot open this folder.\n\n%1").arg(failure.message()));
+        return false;
+    }
+    int index = cboFolder->findData(QFile::decodeName(root));
+    if (index < 0) {
+        for (int i = 0; i < cboFolder->count() && index < 0; ++i) {
+            try {
+                if (canonicalFolder(QFile::encodeName(cboFolder->itemData(i).toString())) == root)
+                    index = i;
+            } catch (const Failure&) { }
+        }
+    }
+    if (index < 0) {
+        cboFolder->addItem(QFile::decodeName(root), QFile::decodeName(root));
+        index = cboFolder->count() - 1;
+    }
+    cboFolder->setCurrentIndex(index);
+    m_folder = root;
+    m_changes->setRows({});
+    m_heading = {};
+    lblSince->setText(tr("Choose a snapshot above, then ask what changed since."));
+    fillSnapshots();
+    lblStatus->setText(lstSnapshots->topLevelItemCount() == 0
+            ? tr("No snapshot of this folder yet: remember it as it is now while the game works.")
+            : tr("Choose the snapshot taken while the game worked, then ask what changed."));
+    updateCounts();
+    updateButtons();
+    return true;
+}
+
+void MainWindow::cboFolder_Change()
+{
+    if (cboFolder->currentIndex() >= 0)
+        openFolder(cboFolder->currentData().toString());
+}
+
+void MainWindow::cmdOtherFolder_Click()
+{
+    if (isWorking())
+        return;
+    QFileDialog dialog(this, tr("Choose the game folder"));
+    dialog.setObjectName(u"dlgFolder"_s);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Qt's own dialog, because the system's may hide dot-folders whatever is asked.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Drives);
+    dialog.setDirectory(m_folder.isEmpty() ? QDir::homePath() : QFile::decodeName(m_folder));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    openFolder(dialog.selectedFiles().constFirst());
+}
+
+void MainWindow::fillSnapshots(int select)
+{
+    lstSnapshots->clear();
+    if (m_folder.isEmpty())
+        return;
+    const QList<StoredSnapshot> stored = m_store.list(m_folder);
+    QTreeWidgetItem* chosen = nullptr;
+    for (const StoredSnapshot& snapshot : stored) {
+        auto* item = new QTreeWidgetItem(lstSnapshots,
+            { timeText(snapshot.info.takenNs), QString::fromUtf8(snapshot.info.label),
+                QLocale().toString(snapshot.info.fileCount) });
+        item->setData(0, Qt::UserRole, snapshot.id);
+        item->setData(2, Qt::UserRole, snapshot.info.fileCount);
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        if (snapshot.id == select || !chosen)
+            chosen = item;
+    }
+    if (chosen)
+        lstSnapshots->setCurrentItem(chosen);
+}
+
+int MainWindow::chosenSnapshot() const
+{
+    const QTreeWidgetItem* item = lstSnapshots->currentItem();
+    return item && item->isSelected() ? item->data(0, Qt::UserRole).toInt() : 0;
+}
+
+void MainWindow::lstSnapshots_Change()
+{
+    updateButtons();
+}
+
+void MainWindow::cmdRemember_Click()
+{
+    if (isWorking() || m_folder.isEmpty())
+        return;
+    const qint64 expected = lstSnapshots->topLevelItemCount() > 0
+        ? lstSnapshots->topLevelItem(0)->data(2, Qt::UserRole).toLongLong()
+        : 0;
+    startWork(tr("Remembering %1").arg(QFile::decodeName(m_folder)), expected,
+        std::bind(takeSnapshot, m_watch, m_store, m_folder, txtLabel->text().toUtf8()));
+}
+
+void MainWindow::cmdDelete_Click()
+{
+    const int id = chosenSnapshot();
+    if (isWorking() || id == 0)
+        return;
+    const QTreeWidgetItem* item = lstSnapshots->currentItem();
+    QString which = item->text(0);
+    if (!item->text(1).isEmpty())
+        which += tr(" (\"%1\")").arg(item->text(1));
+    QMessageBox box(QMessageBox::Question, tr("Delete snapshot"),
+        tr("Forget the snapshot taken %1?\n\nThe files of the game folder are not touched; only Mendwell's "
+           "record of how the folder was then is deleted.")
+            .arg(which),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    try {
+        m_store.remove(id);
+    } catch (const Failure& failure) {
+        showError(failure.message());
+    }
+    fillSnapshots();
+    lblStatus->setText(tr("Snapshot deleted."));
+    updateButtons();
+}
+
+void MainWindow::cmdWhatChanged_Click()
+{
+    const int id = chosenSnapshot();
+    if (isWorking() || id == 0)
+        return;
+    startWork(tr("Looking for changes in %1").arg(QFile::decodeName(m_folder)),
+        lstSnapshots->currentItem()->data(2, Qt::UserRole).toLongLong(),
+        std::bind(compareWithSnapshot, m_watch, m_store.pathOf(id)));
+}
+
+void MainWindow::cmdFolderList_Click()
+{
+    if (isWorking() || m_folder.isEmpty())
+        return;
+    QFileDialog dialog(this, tr("Choose a folder list saved by Brenvale"));
+    dialog.setObjectName(u"dlgFolderList"_s);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({ tr("Folder lists (*.txt *.TXT)"), tr("All files (*)") });
+    dialog.setDirectory(QDir::homePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    startWork(tr("Comparing %1 with a folder list").arg(QFile::decodeName(m_folder)), 0,
+        std::bind(compareWithFolderList, m_watch, QFile::encodeName(dialog.selectedFiles().constFirst()),
+            m_folder));
+}
+
+void MainWindow::startWork(const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work)
+{
+    m_workText = what;
+    prgWork->setRange(0, int(std::min<qint64>(expectedFiles, std::numeric_limits<int>::max())));
+    prgWork->setValue(0);
+    prgWork->setVisible(true);
+    cmdCancel->setVisible(true);
+    cmdCancel->setEnabled(true);
+    lblStatus->setText(what + u'…');
+    m_working.setFuture(QtConcurrent::run(std::move(work)));
+    m_progressTimer.start();
+    updateButtons();
+}
+
+void MainWindow::work_Progress()
+{
+    if (!m_watch)
+        return;
+    const qint64 found = m_watch->files.load(std::memory_order_relaxed);
+    // Past the expected count the bar would stop; it turns into a busy bar instead.
+    if (prgWork->maximum() > 0 && found > prgWork->maximum())
+        prgWork->setRange(0, 0);
+    if (prgWork->maximum() > 0)
+        prgWork->setValue(int(found));
+    if (!m_watch->cancel)
+        lblStatus->setText(tr("%1: %2 files so far…").arg(m_workText, QLocale().toString(found)));
+}
+
+void MainWindow::cmdCancel_Click()
+{
+    if (!isWorking() || !m_watch)
+        return;
+    m_watch->cancel = true;
+    cmdCancel->setEnabled(false);
+    lblStatus->setText(tr("Cancelling…"));
+}
+
+void MainWindow::work_Finished()
+{
+    m_progressTimer.stop();
+    prgWork->setVisible(false);
+    cmdCancel->setVisible(false);
+    WorkOutcome outcome = m_working.result();
+    m_watch = std::make_shared<ScanWatch>();
+
+    if (outcome.cancelled) {
+        lblStatus->setText(outcome.what == WorkOutcome::TakeSnapshot
+                ? tr("Cancelled: no snapshot was saved.")
+                : tr("Cancelled: the changes shown are those of before."));
+    } else if (!outcome.error.isEmpty()) {
+        lblStatus->setText(tr("Failed."));
+        showError(outcome.error);
+    } else if (outcome.what == WorkOutcome::TakeSnapshot) {
+        txtLabel->clear();
+        fillSnapshots(outcome.snapshotId);
+        lblStatus->setText((outcome.files == 1 ? tr("Remembered 1 file. Later, ask what changed since.")
+                                               : tr("Remembered %1 files. Later, ask what changed since.")
+                                                     .arg(QLocale().toString(outcome.files))));
+    } else {
+        m_heading = outcome.heading;
+        m_changes->setRows(std::move(outcome.rows));
+        lblSince->setText(tr("Since the %1%2")
+                              .arg(m_heading.since,
+                                  m_heading.topLevelOnly ? tr(
+                                      ". A folder list holds top-level names only: only files added to or "
+                                      "removed from the top of the folder can be known.")
+                                                         : QString()));
+        lblStatus->setText(m_changes->rowCount() == 0
+                ? tr("Nothing changed.")
+                : (m_changes->rowCount() == 1
+                        ? tr("1 change found.")
+                        : tr("%1 changes found.").arg(QLocale().toString(m_changes->rowCount()))));
+    }
+    if (!outcome.problems.isEmpty()) {
+        QStringList lines;
+        for (const ScanProblem& problem :
+            std::as_const(outcome.problems).first(std::min<qsizetype>(outcome.problems.size(), 20)))
+            lines.append(tr("%1: %2").arg(problem.path.isEmpty() ? u"."_s : QString::fromUtf8(problem.path),
+                QString::fromUtf8(problem.reason)));
+        QMessageBox::warning(this, tr("Mendwell"),
+            tr("Some folders could not be read; files below them are not known:\n\n%1")
+                .arg(lines.join(u'\n')));
+    }
+    updateCounts();
+    updateButtons();
+    emit workEnded();
+}
+
+void MainWindow::txtFilter_Change()
+{
+    m_shown->setText(txtFilter->text());
+    updateCounts();
+}
+
+void MainWindow::cboKind_Change()
+{
+    m_shown->setKind(ChangesModel::Filter(cboKind->currentIndex()));
+    updateCounts();
+}
+
+void MainWindow::updateCounts()
+{
+    qsizetype kinds[4] = {}, suspects = 0, noise = 0;
+    for (const ChangeRow& row : m_changes->rows()) {
+        ++kinds[int(row.kind)];
+        suspects += !row.flags.isEmpty();
+        noise += row.noise;
+    }
+    lblCounts->setText(tr("Added %1 · Changed %2 · Removed %3 · Moved %4 · Suspect %5 · Noise %6   —   "
+                          "showing %7 of %8")
+                           .arg(kinds[0])
+                           .arg(kinds[1])
+                           .arg(kinds[2])
+                           .arg(kinds[3])
+                           .arg(suspects)
+                           .arg(noise)
+                           .arg(m_shown->rowCount())
+                           .arg(m_changes->rowCount()));
+}
+
+void MainWindow::updateButtons()
+{
+    const bool idle = !isWorking();
+    const bool haveFolder = !m_folder.isEmpty();
+    const bool haveSnapshot = chosenSnapshot() != 0;
+    const bool haveChanges = !m_heading.root.isEmpty();
+    cboFolder->setEnabled(idle);
+    cmdOtherFolder->setEnabled(idle);
+    mnuOtherFolder->setEnabled(idle);
+    cmdRemember->setEnabled(idle && haveFolder);
+    mnuRemember->setEnabled(idle && haveFolder);
+    cmdDelete->setEnabled(idle && haveSnapshot);
+    mnuDelete->setEnabled(idle && haveSnapshot);
+    cmdWhatChanged->setEnabled(idle && haveSnapshot);
+    mnuWhatChanged->setEnabled(idle && haveSnapshot);
+    cmdFolderList->setEnabled(idle && haveFolder);
+    mnuFolderList->setEnabled(idle && haveFolder);
+    cmdExport->setEnabled(haveChanges);
+    mnuExport->setEnabled(haveChanges);
+    cmdPrint->setEnabled(haveChanges);
+    mnuPrint->setEnabled(haveChanges);
+}
+
+void MainWindow::cmdExport_Click()
+{
+    if (m_heading.root.isEmpty())
+        return;
+    QFileDialog dialog(this, tr("Export the changes"));
+    dialog.setObjectName(u"dlgExport"_s);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    const QString csv = tr("CSV for a spreadsheet (*.csv)");
+    const QString text = tr("Plain text (*.txt)");
+    dialog.setNameFilters({ csv, text });
+    dialog.setDefaultSuffix(u"csv"_s);
+    // A name typed without a suffix gets the one of the kind of file chosen.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, text](const QString& chosen) {
+        dialog.setDefaultSuffix(chosen == text ? u"txt"_s : u"csv"_s);
+    });
+    dialog.setDirectory(QDir::homePath());
+    dialog.selectFile(tr("mendwell-changes.csv"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    const bool asText = path.endsWith(u".txt"_s, Qt::CaseInsensitive)
+        || (!path.endsWith(u".csv"_s, Qt::CaseInsensitive) && dialog.selectedNameFilter() == text);
+    const QList<const ChangeRow*> rows = m_shown->shownRows();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        showError(tr("Cannot write %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    file.write(asText ? changesText(m_heading, rows) : changesCsv(rows));
+    if (!file.commit()) {
+        showError(tr("Cannot write %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    lblStatus->setText((rows.size() == 1 ? tr("1 file exported to %1.").arg(path)
+                                         : tr("%1 files exported to %2.").arg(rows.size()).arg(path)));
+}
+
+void MainWindow::cmdPrint_Click()
+{
+    if (m_heading.root.isEmpty())
+        return;
+    Printer printer;
+    printer.setFontName(u"DejaVu Sans Mono"_s);
+    printer.setFontSize(9);
+    for (const QString& line : changesPrintLines(m_heading, m_shown->shownRows()))
+        printer.Print(line);
+    try {
+        printer.EndDoc();
+        lblStatus->setText(tr("Sent to the printer."));
+    } catch (const RunError& error) {
+        showError(error.description());
+    }
+}
+
+void MainWindow::mnuHelp_Click()
+{
+    QMessageBox box(QMessageBox::Information, tr("Mendwell Help"),
+        tr("<p><b>When the game worked:</b> pick the game folder and press <i>Remember this folder as it is "
+           "now</i>. Mendwell notes every file below it; nothing is changed.</p>"
+           "<p><b>When the game broke:</b> choose that snapshot and press <i>What changed?</i> Every file "
+           "added, changed, removed or moved since is listed, grouped by mod, with flags for files that "
+           "often break the game (empty files, damaged packages, scripts that are no archive, files too deep "
+           "for the game, archives left unpacked, duplicates, second downloads, household files in Mods). "
+           "Point at a flag to read why.</p>"
+           "<p>Sort by clicking a column's title; narrow the list with <i>Filter</i> and <i>Kind</i>; "
+           "<i>Export</i> saves what is shown as CSV or text, <i>Print</i> prints it.</p>"
+           "<p>A folder list that Brenvale saved can stand in for a snapshot, but it holds top-level names "
+           "only.</p>"
+           "<p>Keys: Ctrl+O other folder, Ctrl+R remember, F5 what changed, Ctrl+L folder list, Ctrl+F "
+           "filter, "
+           "Ctrl+E export, Ctrl+P print, Delete forgets the chosen snapshot, Esc cancels a scan.</p>"
+           "<p>Moving the new files out, putting them back and the guided 50/50 that finds the culprit come "
+           "in the next version.</p>"
+           "<p>Everything also works on the command line: <tt>mendwell --help</tt>.</p>"),
+        QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void MainWindow::mnuAbout_Click()
+{
+    QMessageBox::about(this, tr("About Mendwell"),
+        tr("<p><b>Mendwell</b> %1</p><p>Finds what changed in a game's Mods folder since it last worked, "
+           "and which files may be the trouble.</p><p>Part of the Brenvale tools.</p>")
+            .arg(QCoreApplication::applicationVersion()));
+}
+
+void MainWindow::showError(const QString& text)
+{
+    QMessageBox::critical(this, tr("Mendwell"), text);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (isWorking()) {
+        m_watch->cancel = true;
+        m_working.waitForFinished();
+    }
+    event->accept();
 }

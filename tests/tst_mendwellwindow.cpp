@@ -1,30 +1,720 @@
 #include "mainwindow.h"
+#include "mendtree.h"
+#include "printedpages.h"
+#include "testhelpers.h"
 
-#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QHeaderView>
 #include <QLabel>
-#include <QTest>
+#include <QPrinterInfo>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Answers the modal dialogs a click opens, each with the next step given, in order; what each
+// dialog said is kept in `seen`.
+class Answerer : public QObject
+{
+public:
+    using Step = std::function<void(QWidget*)>;
+    explicit Answerer(QList<Step> steps)
+        : m_steps(std::move(steps))
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
+        m_timer.start();
+    }
+    QStringList seen;
+    QWidget* last = nullptr;
+    bool dialogShowsHidden = false;
+
+private:
+    void poll()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            seen.append(box->windowTitle() + u": "_s + box->text());
+        else
+            seen.append(modal->windowTitle());
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal))
+            dialogShowsHidden = dialog->filter().testFlag(QDir::Hidden);
+        last = modal;
+        // A dialog nobody expected is closed, so a failing test ends instead of waiting forever.
+        if (m_steps.isEmpty())
+            modal->close();
+        else
+            m_steps.takeFirst()(modal);
+    }
+    QTimer m_timer;
+    QList<Step> m_steps;
+};
+
+Answerer::Step press(QMessageBox::StandardButton which)
+{
+    return [which](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box && box->button(which))
+            box->button(which)->click();
+        else
+            modal->close();
+    };
+}
+
+// Types a path into Qt's own file dialog and presses its accept button, as a player would.
+Answerer::Step typePath(const QString& path)
+{
+    return [path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        dialog->findChild<QLineEdit*>(u"fileNameEdit"_s)->setText(path);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+}
+
+// As typePath, after choosing the next kind of file in the dialog's list of kinds with the keyboard.
+Answerer::Step typePathAsNextKind(const QString& path)
+{
+    return [path](QWidget* modal) {
+        if (auto* kinds = modal->findChild<QComboBox*>(u"fileTypeCombo"_s))
+            QTest::keyClick(kinds, Qt::Key_Down);
+        typePath(path)(modal);
+    };
+}
+
+// What the changes view shows, row by row in its order: "kind|path|group|flags".
+QStringList shownRows(MainWindow& window)
+{
+    auto* view = child<QTreeView>(&window, "grdChanges");
+    const QAbstractItemModel* model = view->model();
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c : { ChangesModel::KindColumn, ChangesModel::PathColumn, ChangesModel::GroupColumn,
+                 ChangesModel::FlagsColumn })
+            cells.append(model->index(r, c).data().toString());
+        rows.append(cells.join(u'|'));
+    }
+    return rows;
+}
+
+QStringList shownPaths(MainWindow& window)
+{
+    auto* view = child<QTreeView>(&window, "grdChanges");
+    QStringList paths;
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        paths.append(view->model()->index(r, ChangesModel::PathColumn).data().toString());
+    return paths;
+}
+
+QList<QByteArray> steps(const char* text)
+{
+    return text[0] ? QByteArray(text).split('\n') : QList<QByteArray>();
+}
+
+// A tree of many small files in many folders, made once: big enough that a scan of it lasts.
+void makeBigTree(const QByteArray& root, int files)
+{
+    for (int i = 0; i < files; ++i) {
+        if (i % 100 == 0)
+            ::mkdir((root + "/d" + QByteArray::number(i / 100)).constData(), 0755);
+        const QByteArray path = root + "/d" + QByteArray::number(i / 100) + "/f" + QByteArray::number(i);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);
+        ::close(fd);
+    }
+}
+
+}
 
 class tst_MendwellWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void saysWhatIsComing();
+    void initTestCase();
+    void init();
+    void cleanup();
+    void pickFolder_data();
+    void pickFolder();
+    void detectedFolder();
+    void takeAndDeleteSnapshots_data();
+    void takeAndDeleteSnapshots();
+    void changesView_data();
+    void changesView();
+    void sortAndFilter_data();
+    void sortAndFilter();
+    void exportFile_data();
+    void exportFile();
+    void folderList();
+    void cancel_data();
+    void cancel();
+    void printChanges();
+    void keys_data();
+    void keys();
+
+private:
+    // Opens the folder, remembers it, then applies the later steps and asks what changed.
+    void rememberThenCompare(MainWindow& window, const QList<QByteArray>& later);
+    void waitForWork(MainWindow& window, int timeoutMs = 30000);
+    QByteArray storeFolder() const { return m_data.path() + "/mendwell/snapshots"; }
+
+    tree::Folder m_home;
+    tree::Folder m_data;
+    std::unique_ptr<tree::Folder> m_folder; // the game folder of one test
+    QByteArray m_root; // its canonical path
+    tree::Folder m_big;
+    PrintedPages::Ruler m_ruler;
+    bool m_rulerMeasured = false;
 };
 
-void tst_MendwellWindow::saysWhatIsComing()
+void tst_MendwellWindow::initTestCase()
 {
+    qputenv("HOME", m_home.path());
+    qputenv("XDG_DATA_HOME", m_data.path());
+    makeBigTree(m_big.path(), 60000);
+}
+
+void tst_MendwellWindow::init()
+{
+    m_folder = std::make_unique<tree::Folder>();
+    m_root = mending::canonicalFolder(m_folder->path());
+    QProcess::execute(u"rm"_s, { u"-rf"_s, QFile::decodeName(storeFolder()) });
+}
+
+void tst_MendwellWindow::cleanup()
+{
+    m_folder.reset();
+}
+
+void tst_MendwellWindow::waitForWork(MainWindow& window, int timeoutMs)
+{
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    if (window.isWorking())
+        QVERIFY(ended.wait(timeoutMs));
+}
+
+void tst_MendwellWindow::rememberThenCompare(MainWindow& window, const QList<QByteArray>& later)
+{
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    tree::apply(m_root, later);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+}
+
+void tst_MendwellWindow::pickFolder_data()
+{
+    QTest::addColumn<QByteArray>("folder"); // below the made-up home
+    QTest::newRow("plain folder") << QByteArray("Documents/Electronic Arts/The Sims 4/Mods");
+    QTest::newRow("inside a Proton prefix, below dot-folders")
+        << QByteArray(".local/share/Steam/steamapps/compatdata/1222670/pfx/drive_c/users/steamuser/Documents/"
+                      "Electronic Arts/The Sims 4/Mods");
+    QTest::newRow("inside a Wine prefix")
+        << QByteArray(".wine/drive_c/users/ann/Documents/EA Games/The Sims 2/Downloads");
+}
+
+void tst_MendwellWindow::pickFolder()
+{
+    QFETCH(QByteArray, folder);
+    const QByteArray path = m_home.path() + '/' + folder;
+    tree::write(m_home.path(), folder + "/a.package", "DBPF");
     MainWindow window;
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Mendwell"));
-    auto* coming = window.findChild<QLabel*>(QStringLiteral("lblComing"));
-    QVERIFY(coming);
-    QVERIFY(coming->isVisible());
-    QCOMPARE(coming->text(),
-        QStringLiteral("The Mendwell window is coming soon; until then, every step works on the command line "
-                       "(mendwell --help)."));
-    // The whole sentence fits: nothing of it is cut off.
-    QVERIFY(coming->sizeHint().height() <= coming->height());
+    Answerer answer({ typePath(QFile::decodeName(path)) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdOtherFolder"), Qt::LeftButton);
+    QCOMPARE(answer.seen, QStringList { u"Choose the game folder"_s });
+    QVERIFY2(answer.dialogShowsHidden, "the folder dialog hides dot-folders");
+    QCOMPARE(window.folder(), mending::canonicalFolder(path));
+    QCOMPARE(child<QComboBox>(&window, "cboFolder")->currentText(),
+        QFile::decodeName(mending::canonicalFolder(path)));
+    QVERIFY(child<QPushButton>(&window, "cmdRemember")->isEnabled());
+    QCOMPARE(child<QTreeWidget>(&window, "lstSnapshots")->topLevelItemCount(), 0);
+    QProcess::execute(
+        u"rm"_s, { u"-rf"_s, QFile::decodeName(m_home.path() + '/' + folder.split('/').first()) });
+}
+
+void tst_MendwellWindow::detectedFolder()
+{
+    const QByteArray mods = m_home.path() + "/Documents/Electronic Arts/The Sims 4/Mods";
+    tree::write(m_home.path(), "Documents/Electronic Arts/The Sims 4/Mods/a.package", "DBPF");
+    const auto cleanHome = qScopeGuard([this] {
+        QProcess::execute(u"rm"_s, { u"-rf"_s, QFile::decodeName(m_home.path() + "/Documents") });
+    });
+    if (mending::findGameFolders().isEmpty())
+        QSKIP("this build's core detects no game folders yet");
+    MainWindow window;
+    auto* folders = child<QComboBox>(&window, "cboFolder");
+    QStringList texts;
+    for (int i = 0; i < folders->count(); ++i)
+        texts.append(folders->itemText(i));
+    QCOMPARE(texts, QStringList { u"The Sims 4  ·  Mods  ·  native  ·  "_s + QFile::decodeName(mods) });
+    // The first folder found is opened at once.
+    QCOMPARE(window.folder(), mending::canonicalFolder(mods));
+}
+
+void tst_MendwellWindow::takeAndDeleteSnapshots_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QStringList>("labelsLeft"); // newest first
+    QTest::newRow("No keeps the snapshot") << QMessageBox::No << QStringList { u"second"_s, u"first"_s };
+    QTest::newRow("Yes deletes it") << QMessageBox::Yes << QStringList { u"first"_s };
+}
+
+void tst_MendwellWindow::takeAndDeleteSnapshots()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QStringList, labelsLeft);
+    tree::apply(m_root, steps("file|Mods/a.package|DBPF\nfile|Mods/deep/b.package|DBPF\nfile|.hidden|x"));
+    MainWindow window;
+    window.show();
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    auto* list = child<QTreeWidget>(&window, "lstSnapshots");
+    for (const char* label : { "first", "second" }) {
+        child<QLineEdit>(&window, "txtLabel")->setText(QString::fromLatin1(label));
+        QSignalSpy ended(&window, &MainWindow::workEnded);
+        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        QVERIFY(ended.wait(30000));
+        // Snapshots taken within one clock tick would tie on time; the newest must still be first.
+        QTest::qWait(5);
+    }
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(0)->text(1), u"second"_s);
+    QCOMPARE(list->topLevelItem(0)->text(2), u"3"_s);
+    QCOMPARE(list->topLevelItem(1)->text(1), u"first"_s);
+    // The store on disk holds what the list shows.
+    const mending::SnapshotStore store(storeFolder());
+    QCOMPARE(store.list(m_root).size(), 2);
+    const mending::Snapshot kept = mending::readSnapshotFile(store.list(m_root).first().path);
+    QCOMPARE(kept.label, QByteArray("second"));
+    QCOMPARE(kept.files.size(), 3);
+    QCOMPARE(kept.files.at(0).path, QByteArray(".hidden"));
+
+    list->setCurrentItem(list->topLevelItem(0));
+    Answerer answerer({ press(answer) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdDelete"), Qt::LeftButton);
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY2(answerer.seen.first().startsWith(u"Delete snapshot: Forget the snapshot taken "_s),
+        qPrintable(answerer.seen.first()));
+    QStringList labels;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        labels.append(list->topLevelItem(i)->text(1));
+    QCOMPARE(labels, labelsLeft);
+    QStringList onDisk;
+    for (const mending::StoredSnapshot& stored : store.list(m_root))
+        onDisk.append(QString::fromUtf8(stored.info.label));
+    QCOMPARE(onDisk, labelsLeft);
+}
+
+void tst_MendwellWindow::changesView_data()
+{
+    QTest::addColumn<QList<QByteArray>>("before");
+    QTest::addColumn<QList<QByteArray>>("later");
+    QTest::addColumn<QStringList>("rows"); // kind|path|group|flags, in path order
+
+    QTest::newRow("nothing changed") << steps("file|a.package|DBPF") << steps("") << QStringList();
+    QTest::newRow("added, changed and removed")
+        << steps("file|a.package|DBPF\nfile|b.package|DBPF\nfile|sub/c.package|DBPF")
+        << steps("file|a.package|DBPF and more\nrm|b.package\nfile|sub/new.package|DBPFx")
+        << QStringList { u"Changed|a.package|a.package|"_s, u"Removed|b.package|b.package|"_s,
+               u"Added|sub/new.package|sub/new.package|"_s };
+    QTest::newRow("moved across folders")
+        << steps("file|one/hair.package|DBPF hair\nfile|two/other.package|DBPF")
+        << steps("mv|one/hair.package|two/hair.package")
+        << QStringList { u"Moved|two/hair.package|two/hair.package|"_s };
+    QTest::newRow("a new folder is one group")
+        << steps("file|old.package|DBPF")
+        << steps("file|NiceHair/hair.package|DBPF1\nfile|NiceHair/sub/hair_b.package|DBPF2")
+        << QStringList { u"Added|NiceHair/hair.package|NiceHair/ (whole folder)|"_s,
+               u"Added|NiceHair/sub/hair_b.package|NiceHair/ (whole folder)|"_s };
+    QTest::newRow("files of one name are one group")
+        << steps("file|old.package|DBPF")
+        << steps("file|Author_Mod.package|DBPF1\nfile|Author_Mod.ts4script|PK\x03\x04zz")
+        << QStringList { u"Added|Author_Mod.package|Author_Mod.* (same name)|"_s,
+               u"Added|Author_Mod.ts4script|Author_Mod.* (same name)|"_s };
+    QTest::newRow("suspects, each beside a clean file")
+        << steps("file|old.package|DBPF")
+        << steps("file|empty.package|\nfile|fine.package|DBPFfine\nfile|broken.package|XXXXdata\n"
+                 "file|script.ts4script|not a zip\nfile|good.ts4script|PK\x03\x04zz\n"
+                 "file|left.zip|PK\x03\x04\nfile|Sofa (1).package|DBPFsofa")
+        << QStringList { u"Added|broken.package|broken.package|not-a-package"_s,
+               u"Added|empty.package|empty.package|zero-bytes"_s, u"Added|fine.package|fine.package|"_s,
+               u"Added|good.ts4script|good.ts4script|"_s, u"Added|left.zip|left.zip|archive"_s,
+               u"Added|script.ts4script|script.ts4script|not-a-script"_s,
+               u"Added|Sofa (1).package|Sofa (1).package|browser-copy"_s };
+    QTest::newRow("noise is marked, never flagged")
+        << steps("file|old.package|DBPF") << steps("file|lastException.txt|log\nfile|mod.cfg|")
+        << QStringList { u"Added|lastException.txt|lastException.txt|noise"_s,
+               u"Added|mod.cfg|mod.cfg|noise"_s };
+    QTest::newRow("a name that is not UTF-8 shows a replacement mark")
+        << steps("file|old.package|DBPF") << steps("file|caf\xe9.package|DBPF")
+        << QStringList { u"Added|caf\uFFFD.package|caf\uFFFD.package|"_s };
+}
+
+void tst_MendwellWindow::changesView()
+{
+    QFETCH(QList<QByteArray>, before);
+    QFETCH(QList<QByteArray>, later);
+    QFETCH(QStringList, rows);
+    tree::apply(m_root, before);
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window, later);
+    QCOMPARE(shownRows(window), rows);
+    QVERIFY(child<QLabel>(&window, "lblSince")->text().startsWith(u"Since the snapshot of "_s));
+}
+
+void tst_MendwellWindow::sortAndFilter_data()
+{
+    QTest::addColumn<int>("sortColumn"); // -1: as the window starts (by path)
+    QTest::addColumn<bool>("twice"); // click the column's title twice: descending
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("kind"); // index in cboKind
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QString>("counts");
+
+    const QString all
+        = u"Added 4 · Changed 1 · Removed 1 · Moved 0 · Suspect 1 · Noise 1   —   showing %1 of 6"_s;
+    QTest::newRow("by path, letter case ignored")
+        << -1 << false << QString() << 0
+        << QStringList { u"b.package"_s, u"Big.package"_s, u"c.package"_s, u"empty.package"_s,
+               u"gone.package"_s, u"notes.txt"_s }
+        << all.arg(6);
+    QTest::newRow("by size, as numbers") << int(ChangesModel::SizeColumn) << false << QString() << 0
+                                         << QStringList { u"empty.package"_s, u"notes.txt"_s, u"b.package"_s,
+                                                u"gone.package"_s, u"c.package"_s, u"Big.package"_s }
+                                         << all.arg(6);
+    QTest::newRow("by size, largest first")
+        << int(ChangesModel::SizeColumn) << true << QString() << 0
+        << QStringList { u"Big.package"_s, u"c.package"_s, u"gone.package"_s, u"b.package"_s, u"notes.txt"_s,
+               u"empty.package"_s }
+        << all.arg(6);
+    QTest::newRow("by kind") << int(ChangesModel::KindColumn) << false << QString() << 0
+                             << QStringList { u"Big.package"_s, u"c.package"_s, u"empty.package"_s,
+                                    u"notes.txt"_s, u"b.package"_s, u"gone.package"_s }
+                             << all.arg(6);
+    QTest::newRow("by date") << int(ChangesModel::DateColumn) << false << QString() << 0
+                             << QStringList { u"gone.package"_s, u"b.package"_s, u"c.package"_s,
+                                    u"empty.package"_s, u"notes.txt"_s, u"Big.package"_s }
+                             << all.arg(6);
+    QTest::newRow("text, letter case ignored, flags included")
+        << -1 << false << u"B"_s << 0 << QStringList { u"b.package"_s, u"Big.package"_s, u"empty.package"_s }
+        << all.arg(3);
+    QTest::newRow("added only") << -1 << false << QString() << 1
+                                << QStringList { u"Big.package"_s, u"c.package"_s, u"empty.package"_s,
+                                       u"notes.txt"_s }
+                                << all.arg(4);
+    QTest::newRow("removed only") << -1 << false << QString() << 3 << QStringList { u"gone.package"_s }
+                                  << all.arg(1);
+    QTest::newRow("suspect files") << -1 << false << QString() << 5 << QStringList { u"empty.package"_s }
+                                   << all.arg(1);
+    QTest::newRow("noise") << -1 << false << QString() << 6 << QStringList { u"notes.txt"_s } << all.arg(1);
+    QTest::newRow("text and kind together")
+        << -1 << false << u"package"_s << 1
+        << QStringList { u"Big.package"_s, u"c.package"_s, u"empty.package"_s } << all.arg(3);
+    QTest::newRow("a flag's name") << -1 << false << u"zero"_s << 0 << QStringList { u"empty.package"_s }
+                                   << all.arg(1);
+}
+
+void tst_MendwellWindow::sortAndFilter()
+{
+    QFETCH(int, sortColumn);
+    QFETCH(bool, twice);
+    QFETCH(QString, filter);
+    QFETCH(int, kind);
+    QFETCH(QStringList, paths);
+    QFETCH(QString, counts);
+    tree::apply(m_root,
+        steps("file|b.package|DBPF12\nfile|gone.package|DBPF1234\ntime|gone.package|1000000000000000000\n"
+              "time|b.package|1100000000000000000"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window,
+        steps("rm|gone.package\nfile|b.package|DBPF123\ntime|b.package|1200000000000000000\n"
+              "file|c.package|DBPF123456\ntime|c.package|1300000000000000000\nfile|empty.package|\n"
+              "time|empty.package|1400000000000000000\nfile|notes.txt|n\ntime|notes.txt|1500000000000000000\n"
+              "file|Big.package|DBPF12345678901234\ntime|Big.package|1600000000000000000"));
+    auto* view = child<QTreeView>(&window, "grdChanges");
+    if (sortColumn >= 0) {
+        QHeaderView* header = view->header();
+        const QPoint title(header->sectionViewportPosition(sortColumn) + header->sectionSize(sortColumn) / 2,
+            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+        if (twice)
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+    }
+    QTest::keyClicks(child<QLineEdit>(&window, "txtFilter"), filter);
+    child<QComboBox>(&window, "cboKind")->setCurrentIndex(kind);
+    QCOMPARE(shownPaths(window), paths);
+    QCOMPARE(child<QLabel>(&window, "lblCounts")->text(), counts);
+}
+
+void tst_MendwellWindow::exportFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("asText"); // the second kind of file chosen in the dialog
+    QTest::addColumn<QString>("saved"); // the file's name as saved
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QByteArray>("bytes"); // {root} and {taken} stand for the folder and the snapshot's time
+
+    const QByteArray later = "added,\"a, b.package\",,5,2001-09-09 01:46:40,\"a, b.package\",,\r\n"
+                             "changed,caf\xe9.package,,7,2004-01-10 13:37:04,caf\xe9.package,,\r\n"
+                             "added,empty.package,,0,2001-09-09 01:46:40,empty.package,zero-bytes,"
+                             "empty (0 bytes): an unfinished or broken download\r\n"
+                             "moved,there/keep.package,here/keep.package,4,2001-09-09 01:46:40,there/,,\r\n";
+    QTest::newRow("csv, every row, exact bytes")
+        << u"changes.csv"_s << false << u"changes.csv"_s << QString()
+        << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n" + later);
+    QTest::newRow("csv of the filtered rows")
+        << u"changes.csv"_s << false << u"changes.csv"_s << u"empty"_s
+        << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n"
+                      "added,empty.package,,0,2001-09-09 01:46:40,empty.package,zero-bytes,"
+                      "empty (0 bytes): an unfinished or broken download\r\n");
+    QTest::newRow("text with flags below their file")
+        << u"changes.txt"_s << false << u"changes.txt"_s << QString()
+        << QByteArray("Mendwell: what changed in {root}\r\n"
+                      "Since: snapshot of {taken}\r\n"
+                      "4 files: 2 added, 1 changed, 0 removed, 1 moved; 1 suspect, 0 noise\r\n"
+                      "\r\n"
+                      "Added    a, b.package  5 bytes  2001-09-09 01:46:40\r\n"
+                      "Changed  caf\xe9.package  7 bytes  2004-01-10 13:37:04  (was 4 bytes  2001-09-09 "
+                      "01:46:40)\r\n"
+                      "Added    empty.package  0 bytes  2001-09-09 01:46:40\r\n"
+                      "         ! empty (0 bytes): an unfinished or broken download\r\n"
+                      "Moved    there/keep.package  (was here/keep.package)  4 bytes  2001-09-09 01:46:40  "
+                      "group: there/\r\n");
+    QTest::newRow("a name without a suffix is saved as CSV")
+        << u"changes"_s << false << u"changes.csv"_s << u"a, b"_s
+        << QByteArray("kind,path,old path,size,modified,group,flags,reasons\r\n"
+                      "added,\"a, b.package\",,5,2001-09-09 01:46:40,\"a, b.package\",,\r\n");
+    QTest::newRow("plain text chosen, no suffix typed")
+        << u"changes"_s << true << u"changes.txt"_s << u"a, b"_s
+        << QByteArray("Mendwell: what changed in {root}\r\n"
+                      "Since: snapshot of {taken}\r\n"
+                      "1 file: 1 added, 0 changed, 0 removed, 0 moved; 0 suspect, 0 noise\r\n"
+                      "\r\n"
+                      "Added    a, b.package  5 bytes  2001-09-09 01:46:40\r\n");
+}
+
+void tst_MendwellWindow::exportFile()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, asText);
+    QFETCH(QString, saved);
+    QFETCH(QString, filter);
+    QFETCH(QByteArray, bytes);
+    tree::apply(m_root,
+        steps("file|caf\xe9.package|DBPF\ntime|caf\xe9.package|1000000000000000000\n"
+              "file|here/keep.package|DBPF\ntime|here/keep.package|1000000000000000000"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window,
+        steps("file|caf\xe9.package|DBPFxyz\ntime|caf\xe9.package|1073741824000000000\n"
+              "mv|here/keep.package|there/keep.package\nfile|a, b.package|DBPF!\n"
+              "time|a, "
+              "b.package|1000000000000000000\nfile|empty.package|\ntime|empty.package|1000000000000000000"));
+    QTest::keyClicks(child<QLineEdit>(&window, "txtFilter"), filter);
+    const mending::SnapshotStore store(storeFolder());
+    const qint64 taken = store.list(m_root).first().info.takenNs;
+
+    QTemporaryDir out;
+    Answerer answer({ asText ? typePathAsNextKind(out.filePath(name)) : typePath(out.filePath(name)) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdExport"), Qt::LeftButton);
+    QCOMPARE(answer.seen, QStringList { u"Export the changes"_s });
+    bytes.replace("{root}", m_root)
+        .replace("{taken}",
+            QDateTime::fromMSecsSinceEpoch(taken / 1000000).toString(u"yyyy-MM-dd HH:mm"_s).toUtf8());
+    QCOMPARE(fileBytes(out.filePath(saved)), bytes);
+}
+
+void tst_MendwellWindow::folderList()
+{
+    tree::apply(m_root, steps("file|kept.iff|x\nfile|sub/inside.iff|x\nfile|new.iff|x"));
+    QTemporaryDir lists;
+    // Brenvale lists the files at the top of a folder only: sub/inside.iff is beyond what it can tell.
+    writeBytes(lists.filePath(u"list.txt"_s), "kept.iff\r\ngone.iff\r\n\r\n\r\n");
+    MainWindow window;
+    window.show();
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    Answerer answer({ typePath(lists.filePath(u"list.txt"_s)) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdFolderList"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(
+        shownRows(window), (QStringList { u"Removed|gone.iff|gone.iff|"_s, u"Added|new.iff|new.iff|"_s }));
+    QVERIFY2(child<QLabel>(&window, "lblSince")->text().contains(u"top-level names only"_s),
+        qPrintable(child<QLabel>(&window, "lblSince")->text()));
+    // Another folder starts afresh: the changes of this one are not shown as its own.
+    QTemporaryDir other;
+    QVERIFY(window.openFolder(other.path()));
+    QCOMPARE(shownRows(window), QStringList());
+    QVERIFY(!child<QPushButton>(&window, "cmdExport")->isEnabled());
+}
+
+void tst_MendwellWindow::cancel_data()
+{
+    QTest::addColumn<bool>("compare"); // cancel a comparison; else the taking of a snapshot
+    QTest::newRow("taking a snapshot") << false;
+    QTest::newRow("a comparison") << true;
+}
+
+void tst_MendwellWindow::cancel()
+{
+    QFETCH(bool, compare);
+    MainWindow window;
+    window.show();
+    QVERIFY(window.openFolder(QFile::decodeName(m_big.path())));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    const mending::SnapshotStore store(storeFolder());
+    QStringList before;
+    if (compare) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+        tree::write(m_big.path(), "d1/added.package", "DBPF");
+        QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+        before = shownRows(window);
+        QCOMPARE(before, QStringList { u"Added|d1/added.package|d1/added.package|"_s });
+        tree::write(m_big.path(), "d2/second.package", "DBPF");
+        ended.clear();
+    }
+    const auto removeAdded = qScopeGuard([this] {
+        ::unlink((m_big.path() + "/d1/added.package").constData());
+        ::unlink((m_big.path() + "/d2/second.package").constData());
+    });
+    const qsizetype kept = store.list().size();
+    const QString since = child<QLabel>(&window, "lblSince")->text();
+
+    QTest::mouseClick(
+        child<QPushButton>(&window, compare ? "cmdWhatChanged" : "cmdRemember"), Qt::LeftButton);
+    QVERIFY(window.isWorking());
+    auto* cancelButton = child<QPushButton>(&window, "cmdCancel");
+    QVERIFY(cancelButton->isVisible() && cancelButton->isEnabled());
+    QVERIFY(child<QProgressBar>(&window, "prgWork")->isVisible());
+    QVERIFY(!child<QPushButton>(&window, "cmdRemember")->isEnabled());
+    // The window answers while the scan runs: the filter still takes what is typed.
+    QTest::keyClicks(child<QLineEdit>(&window, "txtFilter"), u"x"_s);
+    QTest::mouseClick(cancelButton, Qt::LeftButton);
+    QVERIFY(ended.wait(60000));
+
+    QCOMPARE(child<QLabel>(&window, "lblStatus")->text(),
+        compare ? u"Cancelled: the changes shown are those of before."_s
+                : u"Cancelled: no snapshot was saved."_s);
+    QCOMPARE(store.list().size(), kept);
+    QCOMPARE(QDir(QFile::decodeName(storeFolder())).entryList(QDir::Files | QDir::Hidden).size(), kept);
+    child<QLineEdit>(&window, "txtFilter")->clear();
+    QCOMPARE(shownRows(window), before);
+    QCOMPARE(child<QLabel>(&window, "lblSince")->text(), since);
+    QVERIFY(!child<QPushButton>(&window, "cmdCancel")->isVisible());
+    QVERIFY(child<QPushButton>(&window, "cmdRemember")->isEnabled());
+}
+
+void tst_MendwellWindow::printChanges()
+{
+    if (PrintedPages::spoolFolder().isEmpty() || QPrinterInfo::defaultPrinter().isNull())
+        QSKIP("needs the private print server: run through ctest");
+    // A ruler in the window's printing font gives the place of every line and space.
+    if (!m_rulerMeasured) {
+        const QStringList jobs = PrintedPages::jobFiles();
+        Printer ruler;
+        ruler.setFontName(u"DejaVu Sans Mono"_s);
+        ruler.setFontSize(9);
+        ruler.Print(u"M"_s + QString(PrintedPages::rulerSpaces, u' ') + u"M"_s);
+        for (int line = 1; line < PrintedPages::rulerLastLine; ++line)
+            ruler.Print();
+        ruler.Print(u"M"_s);
+        ruler.EndDoc();
+        QString error;
+        const QString job = PrintedPages::waitForNewJob(jobs, error);
+        QVERIFY2(!job.isEmpty(), qPrintable(error));
+        QVERIFY2(PrintedPages::measureRuler(PrintedPages::readPages(job, error), m_ruler, error),
+            qPrintable(error));
+        m_rulerMeasured = true;
+    }
+    tree::apply(m_root, steps("file|keep.package|DBPF\ntime|keep.package|1000000000000000000"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window,
+        steps("file|office fluff.package|\ntime|office fluff.package|1000000000000000000\n"
+              "file|keep.package|DBPFnew\ntime|keep.package|1000000001000000000"));
+    const qint64 taken = mending::SnapshotStore(storeFolder()).list(m_root).first().info.takenNs;
+
+    const QStringList jobs = PrintedPages::jobFiles();
+    Answerer answer({ press(QMessageBox::Ok) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdPrint"), Qt::LeftButton);
+    QString error;
+    const QString job = PrintedPages::waitForNewJob(jobs, error);
+    QVERIFY2(!job.isEmpty(), qPrintable(error));
+    QVERIFY2(answer.seen.isEmpty(), qPrintable(answer.seen.value(0)));
+    const QStringList paper
+        = PrintedPages::documentLines(PrintedPages::pageLines(PrintedPages::readPages(job, error), m_ruler));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QStringList expected { u"Mendwell: what changed in "_s + QFile::decodeName(m_root),
+        u"Since: snapshot of "_s
+            + QDateTime::fromMSecsSinceEpoch(taken / 1000000).toString(u"yyyy-MM-dd HH:mm"_s),
+        u"2 files: 1 added, 1 changed, 0 removed, 0 moved; 1 suspect, 0 noise"_s, QString(),
+        u"Changed  keep.package  7 bytes  2001-09-09 01:46:41  (was 4 bytes  2001-09-09 01:46:40)"_s,
+        u"Added    office fluff.package  0 bytes  2001-09-09 01:46:40"_s,
+        u"         ! empty (0 bytes): an unfinished or broken download"_s };
+    QCOMPARE(paper, expected);
+}
+
+void tst_MendwellWindow::keys_data()
+{
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<QString>("effect"); // "snapshot", "compare" or the name of the control given the focus
+
+    QTest::newRow("Alt+R remembers the folder") << QKeySequence(u"Alt+R"_s) << u"snapshot"_s;
+    QTest::newRow("Ctrl+R remembers the folder") << QKeySequence(u"Ctrl+R"_s) << u"snapshot"_s;
+    QTest::newRow("Alt+W asks what changed") << QKeySequence(u"Alt+W"_s) << u"compare"_s;
+    QTest::newRow("F5 asks what changed") << QKeySequence(u"F5"_s) << u"compare"_s;
+    QTest::newRow("Alt+G goes to the game folder") << QKeySequence(u"Alt+G"_s) << u"cboFolder"_s;
+    QTest::newRow("Alt+L goes to the label") << QKeySequence(u"Alt+L"_s) << u"txtLabel"_s;
+    QTest::newRow("Alt+T goes to the filter") << QKeySequence(u"Alt+T"_s) << u"txtFilter"_s;
+    QTest::newRow("Ctrl+F goes to the filter") << QKeySequence(u"Ctrl+F"_s) << u"txtFilter"_s;
+    QTest::newRow("Alt+K goes to the kind") << QKeySequence(u"Alt+K"_s) << u"cboKind"_s;
+}
+
+void tst_MendwellWindow::keys()
+{
+    QFETCH(QKeySequence, key);
+    QFETCH(QString, effect);
+    tree::apply(m_root, steps("file|a.package|DBPF"));
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    child<QTreeView>(&window, "grdChanges")->setFocus();
+    const mending::SnapshotStore store(storeFolder());
+
+    QTest::keySequence(&window, key);
+    if (effect == u"snapshot"_s) {
+        QVERIFY(ended.wait(30000));
+        QCOMPARE(store.list(m_root).size(), 2);
+    } else if (effect == u"compare"_s) {
+        QVERIFY(ended.wait(30000));
+        QVERIFY(child<QLabel>(&window, "lblSince")->text().startsWith(u"Since the snapshot of "_s));
+    } else {
+        QVERIFY(QApplication::focusWidget());
+        QCOMPARE(QApplication::focusWidget()->objectName(), effect);
+        QCOMPARE(ended.size(), 1);
+    }
 }
 
 QTEST_MAIN(tst_MendwellWindow)

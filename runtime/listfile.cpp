@@ -303,7 +303,7 @@ ListBytes readListBytes(const QString& path)
     if (file.error() != QFileDevice::NoError)
         readFailed();
     // No file name holds a NUL byte, so a file that does is no folder list (an image, a program...).
-    if (std::memchr(bytes.data(), 0, bytes.size()))
+    if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()))
         throw RunError(ErrorNumber::PathFileAccess,
             u"The file %1 is not a folder list: it holds binary data."_s.arg(path));
     return bytes;

@@ -391,8 +391,13 @@ void TestQuarantine::runningGameBlocksMove()
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
             QFile file(QString::fromLatin1(cmdline));
-            // Until bash has replaced itself, its own command line would be read.
-            return file.open(QIODevice::ReadOnly) && !file.readAll().contains("exec -a");
+            // Until the child has run bash, and until bash has replaced itself, the command line
+            // read would be this test's or bash's own.
+            if (!file.open(QIODevice::ReadOnly))
+                return false;
+            const QByteArray line = file.readAll();
+            return !line.isEmpty() && !line.contains("exec -a")
+                && !line.contains(QCoreApplication::applicationFilePath().toUtf8());
         }(),
         5000);
 

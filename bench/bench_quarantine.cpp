@@ -102,8 +102,8 @@ int main()
     // its peer is a plain copy to the other volume.
     const QString mounted = dir.path() + QStringLiteral("/Drive/Mods");
     QDir().mkpath(mounted);
-    TmpfsMount mount(mounted);
-    if (mount.mounted() && makeTree(QFile::encodeName(mounted), 5000, 2)) {
+    TmpfsMount mount(QStringLiteral("256m"), mounted);
+    if (mount.isMounted() && makeTree(QFile::encodeName(mounted), 5000, 2)) {
         measure("Quarantine of a folder that is a mount point (copy, sync, compare)", mounted, false, 1, 0);
         const QString aside = dir.path() + QStringLiteral("/aside");
         report("    beside: cp -a to the other volume, then delete",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tmpfsmount.h"
+
 // Real folders for the quarantine's tests and benchmark: made with odd names, modes and times, and read back
 // whole (bytes, permissions, modification times) so that two states can be compared.
 
@@ -157,31 +159,4 @@ public:
 
 private:
     QString m_folder;
-};
-
-// A file system of its own mounted on a folder, so that the folder is a mount point as a removable drive or a
-// second disk is. Unmounted when it goes.
-class TmpfsMount
-{
-public:
-    explicit TmpfsMount(const QString& folder)
-        : m_folder(folder)
-    {
-        m_mounted = QProcess::execute(QStringLiteral("mount"),
-                        { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                            QStringLiteral("size=256m"), QStringLiteral("tmpfs"), folder })
-            == 0;
-    }
-    ~TmpfsMount()
-    {
-        if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_folder });
-    }
-    bool mounted() const { return m_mounted; }
-    TmpfsMount(const TmpfsMount&) = delete;
-    TmpfsMount& operator=(const TmpfsMount&) = delete;
-
-private:
-    QString m_folder;
-    bool m_mounted = false;
 };

@@ -139,8 +139,8 @@ void TestQuarantine::roundTrip()
     QVERIFY(QDir().mkpath(folder));
     std::unique_ptr<TmpfsMount> mount;
     if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(folder);
-        if (!mount->mounted())
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("256m"), folder);
+        if (!mount->isMounted())
             QSKIP("cannot mount a tmpfs here (needs root)");
     }
     QVERIFY(makeTree(encoded(folder), files, seed));
@@ -259,8 +259,8 @@ void TestQuarantine::neverOverwrites()
     QVERIFY(QDir().mkpath(folder + u'/' + QString::fromUtf8(under)));
     std::unique_ptr<TmpfsMount> mount;
     if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(folder);
-        if (!mount->mounted())
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("256m"), folder);
+        if (!mount->isMounted())
             QSKIP("cannot mount a tmpfs here (needs root)");
         QVERIFY(QDir().mkpath(folder + u'/' + QString::fromUtf8(under)));
     }
@@ -439,8 +439,8 @@ void TestQuarantine::survivesKills()
     QVERIFY(QDir().mkpath(folder));
     std::unique_ptr<TmpfsMount> mount;
     if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(folder);
-        if (!mount->mounted())
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("256m"), folder);
+        if (!mount->isMounted())
             QSKIP("cannot mount a tmpfs here (needs root)");
     }
     QVERIFY(makeTree(encoded(folder), files, 77, 2048));

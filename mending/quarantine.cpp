@@ -532,9 +532,11 @@ QString baseName(const QByteArray& path)
 class StepRunner
 {
 public:
-    StepRunner(const QByteArray& folder, const QByteArray& quarantine, const Step& step)
+    StepRunner(const QByteArray& folder, const QByteArray& quarantine, const Step& step,
+        MoveWatch* watch = nullptr)
         : m_folder(folder)
         , m_step(step)
+        , m_watch(watch)
     {
         m_batch = quarantine + '/' + step.batch;
         const QByteArray name = QFile::encodeName(QFileInfo(QFile::decodeName(folder)).fileName());
@@ -549,8 +551,17 @@ public:
         MoveReport report;
         report.batch = QFile::decodeName(m_step.batch);
         QList<QString> problems;
-        for (m_index = 0; m_index < m_step.entries.size(); ++m_index)
+        if (m_watch)
+            m_watch->total += m_step.entries.size();
+        for (m_index = 0; m_index < m_step.entries.size(); ++m_index) {
+            if (m_watch && m_watch->cancel) {
+                report.cancelled = true;
+                break;
+            }
             problems.append(apply(m_step.entries.at(m_index)));
+            if (m_watch)
+                ++m_watch->done;
+        }
         // One sync of each volume instead of one per file and folder: copies have their bytes on disk, and
         // every rename is kept, before any source is removed or the step is marked done.
         syncVolumes();
@@ -585,7 +596,7 @@ public:
                 }
             }
         }
-        for (qsizetype i = 0; i < m_step.entries.size(); ++i) {
+        for (qsizetype i = 0; i < problems.size(); ++i) {
             const StepEntry& entry = m_step.entries.at(i);
             if (!entry.folder) {
                 if (problems.at(i).isEmpty())
@@ -848,6 +859,7 @@ private:
     QSet<QByteArray> m_cleaned;
     QList<Copied> m_copied;
     QMap<QByteArray, QString> m_folderProblems;
+    MoveWatch* m_watch = nullptr;
     qsizetype m_index = 0;
 };
 
@@ -1217,7 +1229,7 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         return report;
     }
     const QList<std::pair<QByteArray, QString>> refused = report.skipped;
-    report = StepRunner(folder, quarantine, step).run();
+    report = StepRunner(folder, quarantine, step, m_watch).run();
     report.skipped = refused + report.skipped;
     ::unlink((quarantine + '/' + stepName).constData());
     syncFolder(quarantine);
@@ -1283,16 +1295,20 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
             report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, error);
             return report;
         }
-        const MoveReport done = StepRunner(folder, quarantine, step).run();
+        const MoveReport done = StepRunner(folder, quarantine, step, m_watch).run();
         report.batch = done.batch;
         report.moved += done.moved;
         report.skipped += done.skipped;
         removeBatchIfEmpty(quarantine + '/' + step.batch, folderName);
         ::unlink((quarantine + '/' + stepName).constData());
         syncFolder(quarantine);
+        if (done.cancelled) {
+            report.cancelled = true;
+            break;
+        }
     }
     for (const QByteArray& path : paths) {
-        if (!matched.contains(path))
+        if (!matched.contains(path) && !report.cancelled)
             report.skipped.append({ path, u"not among the files moved out"_s });
     }
     ::rmdir(quarantine.constData());

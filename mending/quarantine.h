@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <utility>
 
 // Files move out of a game folder into a quarantine folder beside it, and back, without ever being
@@ -46,7 +47,17 @@ struct MoveReport
     QList<QByteArray> moved;
     QList<std::pair<QByteArray, QString>> skipped; // path and why it stayed
     QString error; // nothing was moved at all, and why
+    bool cancelled = false; // stopped between two files: those not reached yet stayed where they were
     bool ok() const { return error.isEmpty(); }
+};
+
+// Lets another thread follow a move and stop it between two files. A stopped move leaves every file
+// in one place, moved or not; finishing an interrupted one after a crash cannot be stopped.
+struct MoveWatch
+{
+    std::atomic<qint64> done { 0 }; // files and whole folders handled so far
+    std::atomic<qint64> total { 0 };
+    std::atomic<bool> cancel { false };
 };
 
 struct RunningGame
@@ -86,13 +97,19 @@ public:
     // The batches, oldest first, with every file and whether it is still out.
     QList<QuarantineBatch> batches() const;
 
+    // Why files must not move now (a game is running), or nothing.
+    QString gameRunningMessage() const;
+
+    // The watch that moveOut() and restore() report to; it must outlive them.
+    void setWatch(MoveWatch* watch) { m_watch = watch; }
+
 private:
     MoveReport recoverLocked();
-    QString gameRunningMessage() const;
 
     QString m_folder;
     QString m_quarantine;
     int m_generation = 0;
+    MoveWatch* m_watch = nullptr;
 };
 
 }

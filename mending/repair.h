@@ -1,0 +1,88 @@
+#pragma once
+
+#include "bisect.h"
+#include "quarantine.h"
+#include "scan.h"
+#include "snapshot.h"
+
+#include <optional>
+
+// What the command line and the window share when they mend a folder: which files are new since a
+// snapshot, in the groups the 50/50 tests, and the 50/50 carried out on top of the quarantine.
+namespace mending {
+
+enum class NewKinds { Added, Changed, All };
+
+struct NewFiles
+{
+    QList<QByteArray> paths; // relative to the folder, ascending by bytes
+    QList<BisectGroup> groups; // the same files, by mod
+    QList<ScanProblem> problems; // folders that could not be read now: files below them are not known
+};
+
+// The files added (and changed, unless kinds says otherwise) in folder since the snapshot, read as
+// the folder is now. A snapshot of another folder can be compared too: paths are relative. Throws
+// Failure when the folder cannot be read at all.
+NewFiles newFilesSince(
+    const Snapshot& before, const QByteArray& folder, NewKinds kinds = NewKinds::All, ScanWatch* watch = nullptr);
+
+// The same against a folder list saved by Brenvale (top-level names only: files added to the top of
+// the folder).
+NewFiles newFilesSinceList(
+    const QList<QByteArray>& listed, const QByteArray& folder, ScanWatch* watch = nullptr);
+
+// Narrows to the files at or below the given paths (relative to the folder); paths that match none
+// are appended to unmatched.
+NewFiles onlyBelow(const NewFiles& files, const QList<QByteArray>& paths, QList<QByteArray>* unmatched);
+
+// The game generation a folder belongs to, from the game folders found on this computer or from its
+// path (".../The Sims 4/Mods"); 0 when it cannot be told.
+int generationOf(const QByteArray& folder);
+
+// The game's cache files lying beside the folder that are better moved out with a batch (the game
+// rebuilds them), as paths relative to the folder's parent.
+QList<QByteArray> cacheFilesBeside(const QByteArray& folder);
+
+// The sessions' store and the quarantine of one folder, driven together: each answer is recorded,
+// then the files move, then the moves are recorded done. A move that cannot happen now (the game is
+// running) stays pending and is carried out by the next call to recover().
+class FiftyFifty
+{
+public:
+    explicit FiftyFifty(const QByteArray& folder, const QString& storePath = BisectStore::defaultPath());
+
+    Quarantine& quarantine() { return m_quarantine; }
+    BisectStore& store() { return m_store; }
+    const QString& folder() const { return m_folder; }
+
+    // Finishes what a crash cut short: the quarantine's interrupted step, then the session's moves.
+    MoveReport recover();
+
+    std::optional<BisectSession> session() { return m_store.load(m_folder); }
+    bool running() { return isRunning(session()); }
+    static bool isRunning(const std::optional<BisectSession>& session)
+    {
+        return session && (session->running() || session->movesPending());
+    }
+
+    // Each records the step, then moves the files, then records the moves done; report says what
+    // moved, what stayed (and why), and report->error why the moves could not be made (they are
+    // then still pending). Each throws BisectError when the session does not await it or the store
+    // fails, and Failure, with nothing recorded, while the game runs.
+    BisectSession start(QList<BisectGroup> groups, MoveReport* report);
+    BisectSession answer(BisectAnswer answer, int forRound, MoveReport* report);
+    BisectSession stop(MoveReport* report);
+
+    // The files of the session that are out of the folder now, in group order.
+    QList<QByteArray> filesOut(const BisectSession& session) const;
+
+private:
+    void refuseWhileGameRuns();
+    BisectSession carryOut(BisectSession session, MoveReport* report);
+
+    QString m_folder;
+    Quarantine m_quarantine;
+    BisectStore m_store;
+};
+
+}

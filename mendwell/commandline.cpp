@@ -3,14 +3,19 @@
 #include "diff.h"
 #include "gamefolders.h"
 #include "pathtext.h"
+#include "repair.h"
 #include "scan.h"
 #include "snapshot.h"
 #include "suspects.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QHash>
+#include <QSet>
 
 #include <future>
+#include <limits>
 
 #include <sys/stat.h>
 
@@ -28,6 +33,11 @@ const char generalHelp[]
       "  mendwell snapshots [FOLDER]\n"
       "  mendwell diff OLD [NEW] [--format text|tsv|json]\n"
       "  mendwell check FOLDER [--format text|tsv|json]\n"
+      "  mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
+      "  mendwell restore FOLDER [BATCH] [PATH...]\n"
+      "  mendwell status FOLDER\n"
+      "  mendwell bisect start FOLDER --since SNAPSHOT\n"
+      "  mendwell bisect works|broken|status|stop FOLDER\n"
       "  mendwell COMMAND --help           what a command does\n"
       "\n"
       "Exit status: 0 done, 1 differences or suspect files found (diff, check), 2 trouble.\n";
@@ -77,6 +87,49 @@ const QHash<QByteArray, const char*>& commandHelp()
             "A flag only explains: nothing is moved or deleted.\n"
             "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
             "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n" },
+        { "quarantine",
+            "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
+            "\n"
+            "Moves the files added and changed in FOLDER since SNAPSHOT (a kept snapshot's number, a\n"
+            "snapshot file, or a folder list saved by Brenvale) out of the folder, so the game no longer\n"
+            "loads them. They go into \"FOLDER (moved out by Mendwell)\" beside FOLDER, on the same\n"
+            "drive, in a batch named by the date and time, with a manifest.tsv of where each file was,\n"
+            "its size, time and permissions. Nothing is ever deleted or overwritten: a file whose place\n"
+            "in the batch is taken stays where it is and is named on stderr.\n"
+            "  --only added|changed|all  which new files (default: all, added and changed)\n"
+            "  --cache                   move the game's cache beside FOLDER along (The Sims 4:\n"
+            "                            localthumbcache.package beside Mods); the game makes it anew\n"
+            "  PATH...                   only the new files at or below these paths (relative to FOLDER)\n"
+            "Refused while the game runs. Put the files back with: mendwell restore FOLDER\n"
+            "Exit status: 0 done, 2 trouble (a file that stayed, or nothing could move).\n" },
+        { "restore",
+            "Usage: mendwell restore FOLDER [BATCH] [PATH...]\n"
+            "\n"
+            "Puts files moved out of FOLDER back where they were, with their bytes, times and\n"
+            "permissions: every batch (newest first), or only BATCH (its name, as mendwell status shows\n"
+            "it), or only the given paths. A file whose place has been taken again stays in the batch and\n"
+            "is named on stderr. Refused while the game runs, and while a 50/50 runs on FOLDER.\n"
+            "Exit status: 0 done, 2 trouble.\n" },
+        { "status",
+            "Usage: mendwell status FOLDER\n"
+            "\n"
+            "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
+            "there is one. A move that a crash or a kill cut short is finished first, so that every\n"
+            "file is in exactly one place (every other command does this too).\n" },
+        { "bisect",
+            "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
+            "       mendwell bisect works|broken|status|stop FOLDER [--round N]\n"
+            "\n"
+            "Finds the one mod that breaks the game by halves. The new files since SNAPSHOT are taken\n"
+            "in groups (a mod's files stay together). start moves every new group out: start the game,\n"
+            "then say works (the cause is among the new files) or broken (it is not: everything comes\n"
+            "back). Each later round keeps half of the remaining suspects in FOLDER and the rest out;\n"
+            "start the game each time and answer works or broken. At most 1 + log2(groups) rounds.\n"
+            "The end names the culprit group and its files, puts every other file back and keeps the\n"
+            "culprit out (mendwell restore brings it back). status shows the round, the rounds left at\n"
+            "most and the files out; stop puts everything back. The 50/50 survives restarts.\n"
+            "  --round N   the round answered (as status shows it); an answer for another round is refused\n"
+            "Refused while the game runs: close it before you answer.\n" },
     };
     return help;
 }
@@ -130,8 +183,9 @@ struct Arguments
     bool help = false;
 };
 
-// Options with a value; everything else that starts with "-" is unknown.
-Arguments parseArguments(const QList<QByteArray>& arguments, const QList<QByteArray>& valued)
+// Options with a value, and flags without one; everything else that starts with "-" is unknown.
+Arguments parseArguments(
+    const QList<QByteArray>& arguments, const QList<QByteArray>& valued, const QList<QByteArray>& flags = {})
 {
     Arguments parsed;
     bool optionsEnd = false;
@@ -147,6 +201,10 @@ Arguments parseArguments(const QList<QByteArray>& arguments, const QList<QByteAr
         }
         if (argument == "--help" || argument == "-h") {
             parsed.help = true;
+            continue;
+        }
+        if (flags.contains(argument)) {
+            parsed.options.insert(argument, {});
             continue;
         }
         QByteArray name = argument;
@@ -698,6 +756,284 @@ int checkCommand(const Arguments& arguments, Output& out, std::FILE* err)
     return report.suspects.isEmpty() ? ExitStatus::Done : ExitStatus::Found;
 }
 
+// The folder's files as the player names them: relative to FOLDER, or absolute below it, or
+// relative to the current folder and below FOLDER.
+QList<QByteArray> pathsInside(const QByteArray& folder, const QList<QByteArray>& given)
+{
+    QList<QByteArray> paths;
+    for (const QByteArray& path : given) {
+        QByteArray inside = path;
+        if (path.startsWith('/')) {
+            const QByteArray absolute = QFile::encodeName(QDir::cleanPath(QFile::decodeName(path)));
+            if (absolute.startsWith(folder + '/'))
+                inside = absolute.sliced(folder.size() + 1);
+            else
+                throw Stop { QStringLiteral("%1 is not inside %2").arg(displayPath(path), displayPath(folder)) };
+        } else if (struct stat st; ::lstat((folder + '/' + path).constData(), &st) != 0) {
+            const QByteArray absolute
+                = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(path))));
+            if (absolute.startsWith(folder + '/'))
+                inside = absolute.sliced(folder.size() + 1);
+        }
+        paths.append(inside);
+    }
+    return paths;
+}
+
+// Says what recovery finished, if anything: a move that a crash or a kill cut short.
+void reportRecovery(const MoveReport& report, Output& out, std::FILE* err)
+{
+    if (!report.moved.isEmpty())
+        out << QStringLiteral("Finished a move that was cut short: %1 put in place.\n")
+                   .arg(fileCount(report.moved.size()));
+    for (const auto& [path, reason] : report.skipped)
+        std::fprintf(err, "mendwell: %s stayed where it was: %s\n", displayPath(path).toUtf8().constData(),
+            reason.toUtf8().constData());
+    if (!report.ok())
+        throw Stop { report.error };
+}
+
+void reportSkipped(const MoveReport& report, std::FILE* err)
+{
+    for (const auto& [path, reason] : report.skipped)
+        std::fprintf(err, "mendwell: %s stayed where it was: %s\n", displayPath(path).toUtf8().constData(),
+            reason.toUtf8().constData());
+}
+
+// The new files of FOLDER since the snapshot or folder list named by --since.
+NewFiles newFilesOf(const QByteArray& folder, const Arguments& arguments, NewKinds kinds, const char* command,
+    std::FILE* err)
+{
+    if (!arguments.options.contains("--since"))
+        throw Stop { QStringLiteral("%1 needs --since SNAPSHOT (see: mendwell snapshots)").arg(QLatin1String(command)) };
+    Side before = readSide(arguments.options.value("--since"));
+    NewFiles files;
+    if (before.kind == Side::FolderList) {
+        if (kinds == NewKinds::Changed)
+            throw Stop { QStringLiteral("a folder list holds names only: it cannot tell which files changed") };
+        files = newFilesSinceList(before.listed, folder);
+    } else {
+        decodeSide(before);
+        // Paths are relative: another folder's snapshot would make every file of this one look new.
+        if (before.snapshot.root != folder)
+            throw Stop { QStringLiteral("%1 was taken of %2, not of %3: give a snapshot of this folder")
+                             .arg(displayPath(before.name), displayPath(before.snapshot.root),
+                                 displayPath(folder)) };
+        files = newFilesSince(before.snapshot, folder, kinds);
+    }
+    reportProblems(files.problems, folder, err);
+    return files;
+}
+
+void refuseDuringFiftyFifty(FiftyFifty& fifty, const QByteArray& folder)
+{
+    if (fifty.running())
+        throw Stop { QStringLiteral("a 50/50 is running on %1: answer it (mendwell bisect status %1), or stop "
+                                    "it and put everything back (mendwell bisect stop %1)")
+                         .arg(displayPath(folder)) };
+}
+
+int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "quarantine");
+    const QByteArray folder = canonicalFolder(arguments.positional.first());
+    const QByteArray only = arguments.options.value("--only", "all");
+    if (only != "added" && only != "changed" && only != "all")
+        throw Stop { QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only)) };
+    const NewKinds kinds = only == "added" ? NewKinds::Added : only == "changed" ? NewKinds::Changed : NewKinds::All;
+
+    FiftyFifty fifty(folder);
+    reportRecovery(fifty.recover(), out, err);
+    refuseDuringFiftyFifty(fifty, folder);
+    NewFiles files = newFilesOf(folder, arguments, kinds, "quarantine", err);
+    QList<QByteArray> unmatched;
+    if (arguments.positional.size() > 1)
+        files = onlyBelow(files, pathsInside(folder, arguments.positional.sliced(1)), &unmatched);
+    for (const QByteArray& path : std::as_const(unmatched))
+        std::fprintf(err, "mendwell: %s: no new file there\n", displayPath(path).toUtf8().constData());
+    if (files.paths.isEmpty()) {
+        out << QStringLiteral("Nothing to move: no new files in %1.\n").arg(displayPath(folder));
+        return unmatched.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
+    }
+
+    const QList<QByteArray> caches = cacheFilesBeside(folder);
+    const bool withCache = arguments.options.contains("--cache");
+    const MoveReport report = fifty.quarantine().moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
+    if (!report.ok())
+        throw Stop { report.error };
+    reportSkipped(report, err);
+    const QSet<QByteArray> moved(report.moved.cbegin(), report.moved.cend());
+    out << QStringLiteral("Moved %1 out of %2\n  into %3\n")
+               .arg(fileCount(report.moved.size()), displayPath(folder),
+                   fifty.quarantine().quarantineFolder() + u'/' + report.batch);
+    for (const BisectGroup& group : std::as_const(files.groups)) {
+        const qsizetype count = std::count_if(group.paths.cbegin(), group.paths.cend(),
+            [&moved](const QByteArray& path) { return moved.contains(path); });
+        if (count > 0)
+            out << QStringLiteral("    %1  (%2)\n").arg(group.key, fileCount(count));
+    }
+    if (withCache) {
+        for (const QByteArray& cache : caches) {
+            if (moved.contains(cache))
+                out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
+        }
+    } else if (!caches.isEmpty()) {
+        out << QStringLiteral("The game's cache (%1) beside the folder still shows the old files; add --cache "
+                              "to move it out too (the game makes it anew).\n")
+                   .arg(displayPath(caches.join(", ")));
+    }
+    out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
+    return report.skipped.isEmpty() && unmatched.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
+}
+
+int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "restore");
+    const QByteArray folder = canonicalFolder(arguments.positional.first());
+    FiftyFifty fifty(folder);
+    reportRecovery(fifty.recover(), out, err);
+    refuseDuringFiftyFifty(fifty, folder);
+    QList<QByteArray> rest = arguments.positional.sliced(1);
+    QString batch;
+    if (!rest.isEmpty()) {
+        const QString name = QFile::decodeName(rest.first());
+        for (const QuarantineBatch& known : fifty.quarantine().batches()) {
+            if (known.name == name) {
+                batch = name;
+                rest.removeFirst();
+                break;
+            }
+        }
+    }
+    const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+    const bool anythingOut = std::any_of(
+        batches.cbegin(), batches.cend(), [](const QuarantineBatch& known) { return known.filesOut() > 0; });
+    if (!anythingOut && rest.isEmpty()) {
+        out << QStringLiteral("Nothing to put back: no files of %1 are moved out.\n").arg(displayPath(folder));
+        return ExitStatus::Done;
+    }
+    const MoveReport report = fifty.quarantine().restore(batch, pathsInside(folder, rest));
+    if (!report.ok())
+        throw Stop { report.error };
+    reportSkipped(report, err);
+    out << QStringLiteral("Put back %1 into %2.\n").arg(fileCount(report.moved.size()), displayPath(folder));
+    return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
+}
+
+void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
+{
+    out << session.summary() << '\n';
+    if (session.running() && !session.movesPending())
+        out << (session.roundsLeftAtMost() == 1
+                ? QStringLiteral("This is the last answer needed.\n")
+                : QStringLiteral("At most %1 answers are needed, this one included.\n").arg(session.roundsLeftAtMost()));
+    if (session.state() == BisectSession::State::CulpritFound) {
+        const BisectGroup& culprit = session.groups().at(session.culprit());
+        out << QStringLiteral("The culprit, %1, is kept in %2:\n")
+                   .arg(culprit.key, fifty.quarantine().quarantineFolder());
+        for (const QByteArray& path : culprit.paths)
+            out << QStringLiteral("    %1\n").arg(displayPath(path));
+        out << QStringLiteral("Bring it back with: mendwell restore %1\n").arg(displayPath(QFile::encodeName(fifty.folder())));
+        return;
+    }
+    if (!session.running())
+        return;
+    const QList<QByteArray> out_ = fifty.filesOut(session);
+    out << QStringLiteral("Out of the folder now: %1 in %2 of %3 groups\n")
+               .arg(fileCount(out_.size()))
+               .arg(session.out().size())
+               .arg(session.groups().size());
+    for (const int group : session.out())
+        out << QStringLiteral("    %1  (%2)\n").arg(session.groups().at(group).key, fileCount(session.groups().at(group).paths.size()));
+}
+
+int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 1, 1, "status");
+    const QByteArray folder = canonicalFolder(arguments.positional.first());
+    FiftyFifty fifty(folder);
+    reportRecovery(fifty.recover(), out, err);
+    qsizetype total = 0;
+    for (const QuarantineBatch& batch : fifty.quarantine().batches()) {
+        const int filesOut = batch.filesOut();
+        if (filesOut == 0)
+            continue;
+        total += filesOut;
+        out << QStringLiteral("Batch %1: %2 of %3 out\n")
+                   .arg(batch.name, fileCount(filesOut))
+                   .arg(batch.files.size());
+        for (const QuarantinedFile& file : batch.files) {
+            if (file.out)
+                out << QStringLiteral("    %1%2\n")
+                           .arg(displayPath(file.path),
+                               file.beside ? QStringLiteral("  (beside the folder)") : QString());
+        }
+    }
+    if (total == 0)
+        out << QStringLiteral("No files of %1 are moved out.\n").arg(displayPath(folder));
+    else
+        out << QStringLiteral("%1 out, in %2\nPut them back with: mendwell restore %3\n")
+                   .arg(fileCount(total), fifty.quarantine().quarantineFolder(), displayPath(folder));
+    if (const std::optional<BisectSession> session = fifty.session()) {
+        out << "\n50/50: ";
+        writeSession(*session, fifty, out);
+    }
+    return ExitStatus::Done;
+}
+
+int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 2, 2, "bisect");
+    const QByteArray action = arguments.positional.at(0);
+    const QList<QByteArray> actions { "start", "works", "broken", "status", "stop" };
+    if (!actions.contains(action))
+        throw Stop { QStringLiteral("bisect: unknown step %1 (give start, works, broken, status or stop)")
+                         .arg(displayPath(action)) };
+    const QByteArray folder = canonicalFolder(arguments.positional.at(1));
+    int forRound = -1;
+    if (arguments.options.contains("--round")) {
+        bool ok = false;
+        forRound = arguments.options.value("--round").toInt(&ok) - 1;
+        if (!ok || forRound < 0)
+            throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
+    }
+    FiftyFifty fifty(folder);
+    reportRecovery(fifty.recover(), out, err);
+    try {
+        MoveReport report;
+        std::optional<BisectSession> session;
+        if (action == "start") {
+            const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
+            if (files.groups.isEmpty()) {
+                out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n").arg(displayPath(folder));
+                return ExitStatus::Done;
+            }
+            if (fifty.running())
+                refuseDuringFiftyFifty(fifty, folder);
+            session = fifty.start(files.groups, &report);
+        } else if (action == "status") {
+            const std::optional<BisectSession> stored = fifty.session();
+            if (!stored) {
+                out << QStringLiteral("No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
+                           .arg(displayPath(folder));
+                return ExitStatus::Done;
+            }
+            session = stored;
+        } else if (action == "stop") {
+            session = fifty.stop(&report);
+        } else {
+            session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+        }
+        reportSkipped(report, err);
+        writeSession(*session, fifty, out);
+        if (!report.ok())
+            throw Stop { report.error };
+        return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
+    } catch (const BisectError& error) {
+        throw Stop { error.message() };
+    }
+}
+
 }
 
 int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* err)
@@ -715,10 +1051,17 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
         return ExitStatus::Trouble;
     }
     try {
-        const QList<QByteArray> valued = command == "snapshot" ? QList<QByteArray> { "-o", "--label" }
-            : command == "snapshots"                           ? QList<QByteArray> {}
-                                                               : QList<QByteArray> { "--format" };
-        const Arguments parsed = parseArguments(arguments.sliced(1), valued);
+        QList<QByteArray> valued { "--format" };
+        QList<QByteArray> flags;
+        if (command == "snapshot")
+            valued = { "-o", "--label" };
+        else if (command == "snapshots" || command == "restore" || command == "status")
+            valued = {};
+        else if (command == "quarantine")
+            valued = { "--since", "--only" }, flags = { "--cache" };
+        else if (command == "bisect")
+            valued = { "--since", "--round" };
+        const Arguments parsed = parseArguments(arguments.sliced(1), valued, flags);
         if (parsed.help) {
             output << commandHelp().value(command);
             return ExitStatus::Done;
@@ -731,6 +1074,14 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
             return snapshotsCommand(parsed, output);
         if (command == "diff")
             return diffCommand(parsed, output, err);
+        if (command == "quarantine")
+            return quarantineCommand(parsed, output, err);
+        if (command == "restore")
+            return restoreCommand(parsed, output, err);
+        if (command == "status")
+            return statusCommand(parsed, output, err);
+        if (command == "bisect")
+            return bisectCommand(parsed, output, err);
         return checkCommand(parsed, output, err);
     } catch (const Stop& stop) {
         output.flush();
@@ -738,6 +1089,9 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
     } catch (const Failure& failure) {
         output.flush();
         std::fprintf(err, "mendwell: %s\n", failure.message().toUtf8().constData());
+    } catch (const BisectError& error) {
+        output.flush();
+        std::fprintf(err, "mendwell: %s\n", error.message().toUtf8().constData());
     }
     return ExitStatus::Trouble;
 }

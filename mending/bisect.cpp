@@ -297,10 +297,10 @@ QString BisectSession::summary() const
                            .arg(groupCount(pending.moveOut.size()), groupCount(pending.bringBack.size()));
             return tr("%1: %2. Keep the game closed while the files move.").arg(round, what);
         }
-        const QString outNow = m_groups.size() == 1
-            ? tr("the one group is out of the folder")
-            : out().size() == 1 ? tr("1 of %1 groups is out of the folder").arg(m_groups.size())
-                                : tr("%1 of %2 groups are out of the folder").arg(out().size()).arg(m_groups.size());
+        const QString outNow = m_groups.size() == 1 ? tr("the one group is out of the folder")
+            : out().size() == 1
+            ? tr("1 of %1 groups is out of the folder").arg(m_groups.size())
+            : tr("%1 of %2 groups are out of the folder").arg(out().size()).arg(m_groups.size());
         return tr("%1: %2. Start the game: does it work now?").arg(round, outNow);
     }
     case State::CulpritFound: {

@@ -532,8 +532,8 @@ QString baseName(const QByteArray& path)
 class StepRunner
 {
 public:
-    StepRunner(const QByteArray& folder, const QByteArray& quarantine, const Step& step,
-        MoveWatch* watch = nullptr)
+    StepRunner(
+        const QByteArray& folder, const QByteArray& quarantine, const Step& step, MoveWatch* watch = nullptr)
         : m_folder(folder)
         , m_step(step)
         , m_watch(watch)

@@ -23,8 +23,8 @@ struct NewFiles
 // The files added (and changed, unless kinds says otherwise) in folder since the snapshot, read as
 // the folder is now. A snapshot of another folder can be compared too: paths are relative. Throws
 // Failure when the folder cannot be read at all.
-NewFiles newFilesSince(
-    const Snapshot& before, const QByteArray& folder, NewKinds kinds = NewKinds::All, ScanWatch* watch = nullptr);
+NewFiles newFilesSince(const Snapshot& before, const QByteArray& folder, NewKinds kinds = NewKinds::All,
+    ScanWatch* watch = nullptr);
 
 // The same against a folder list saved by Brenvale (top-level names only: files added to the top of
 // the folder).

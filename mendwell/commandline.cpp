@@ -88,7 +88,8 @@ const QHash<QByteArray, const char*>& commandHelp()
             "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
             "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n" },
         { "quarantine",
-            "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
+            "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "
+            "[PATH...]\n"
             "\n"
             "Moves the files added and changed in FOLDER since SNAPSHOT (a kept snapshot's number, a\n"
             "snapshot file, or a folder list saved by Brenvale) out of the folder, so the game no longer\n"
@@ -768,10 +769,12 @@ QList<QByteArray> pathsInside(const QByteArray& folder, const QList<QByteArray>&
             if (absolute.startsWith(folder + '/'))
                 inside = absolute.sliced(folder.size() + 1);
             else
-                throw Stop { QStringLiteral("%1 is not inside %2").arg(displayPath(path), displayPath(folder)) };
+                throw Stop {
+                    QStringLiteral("%1 is not inside %2").arg(displayPath(path), displayPath(folder))
+                };
         } else if (struct stat st; ::lstat((folder + '/' + path).constData(), &st) != 0) {
-            const QByteArray absolute
-                = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(path))));
+            const QByteArray absolute = QFile::encodeName(
+                QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(path))));
             if (absolute.startsWith(folder + '/'))
                 inside = absolute.sliced(folder.size() + 1);
         }
@@ -801,16 +804,19 @@ void reportSkipped(const MoveReport& report, std::FILE* err)
 }
 
 // The new files of FOLDER since the snapshot or folder list named by --since.
-NewFiles newFilesOf(const QByteArray& folder, const Arguments& arguments, NewKinds kinds, const char* command,
-    std::FILE* err)
+NewFiles newFilesOf(
+    const QByteArray& folder, const Arguments& arguments, NewKinds kinds, const char* command, std::FILE* err)
 {
     if (!arguments.options.contains("--since"))
-        throw Stop { QStringLiteral("%1 needs --since SNAPSHOT (see: mendwell snapshots)").arg(QLatin1String(command)) };
+        throw Stop {
+            QStringLiteral("%1 needs --since SNAPSHOT (see: mendwell snapshots)").arg(QLatin1String(command))
+        };
     Side before = readSide(arguments.options.value("--since"));
     NewFiles files;
     if (before.kind == Side::FolderList) {
         if (kinds == NewKinds::Changed)
-            throw Stop { QStringLiteral("a folder list holds names only: it cannot tell which files changed") };
+            throw Stop { QStringLiteral(
+                "a folder list holds names only: it cannot tell which files changed") };
         files = newFilesSinceList(before.listed, folder);
     } else {
         decodeSide(before);
@@ -828,8 +834,9 @@ NewFiles newFilesOf(const QByteArray& folder, const Arguments& arguments, NewKin
 void refuseDuringFiftyFifty(FiftyFifty& fifty, const QByteArray& folder)
 {
     if (fifty.running())
-        throw Stop { QStringLiteral("a 50/50 is running on %1: answer it (mendwell bisect status %1), or stop "
-                                    "it and put everything back (mendwell bisect stop %1)")
+        throw Stop { QStringLiteral(
+            "a 50/50 is running on %1: answer it (mendwell bisect status %1), or stop "
+            "it and put everything back (mendwell bisect stop %1)")
                          .arg(displayPath(folder)) };
 }
 
@@ -839,8 +846,12 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     const QByteArray only = arguments.options.value("--only", "all");
     if (only != "added" && only != "changed" && only != "all")
-        throw Stop { QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only)) };
-    const NewKinds kinds = only == "added" ? NewKinds::Added : only == "changed" ? NewKinds::Changed : NewKinds::All;
+        throw Stop {
+            QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only))
+        };
+    const NewKinds kinds = only == "added" ? NewKinds::Added
+        : only == "changed"                ? NewKinds::Changed
+                                           : NewKinds::All;
 
     FiftyFifty fifty(folder);
     reportRecovery(fifty.recover(), out, err);
@@ -858,7 +869,8 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 
     const QList<QByteArray> caches = cacheFilesBeside(folder);
     const bool withCache = arguments.options.contains("--cache");
-    const MoveReport report = fifty.quarantine().moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
+    const MoveReport report
+        = fifty.quarantine().moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
@@ -878,8 +890,9 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
                 out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
         }
     } else if (!caches.isEmpty()) {
-        out << QStringLiteral("The game's cache (%1) beside the folder still shows the old files; add --cache "
-                              "to move it out too (the game makes it anew).\n")
+        out << QStringLiteral(
+            "The game's cache (%1) beside the folder still shows the old files; add --cache "
+            "to move it out too (the game makes it anew).\n")
                    .arg(displayPath(caches.join(", ")));
     }
     out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
@@ -909,7 +922,8 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
     const bool anythingOut = std::any_of(
         batches.cbegin(), batches.cend(), [](const QuarantineBatch& known) { return known.filesOut() > 0; });
     if (!anythingOut && rest.isEmpty()) {
-        out << QStringLiteral("Nothing to put back: no files of %1 are moved out.\n").arg(displayPath(folder));
+        out << QStringLiteral("Nothing to put back: no files of %1 are moved out.\n")
+                   .arg(displayPath(folder));
         return ExitStatus::Done;
     }
     const MoveReport report = fifty.quarantine().restore(batch, pathsInside(folder, rest));
@@ -926,14 +940,16 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
     if (session.running() && !session.movesPending())
         out << (session.roundsLeftAtMost() == 1
                 ? QStringLiteral("This is the last answer needed.\n")
-                : QStringLiteral("At most %1 answers are needed, this one included.\n").arg(session.roundsLeftAtMost()));
+                : QStringLiteral("At most %1 answers are needed, this one included.\n")
+                      .arg(session.roundsLeftAtMost()));
     if (session.state() == BisectSession::State::CulpritFound) {
         const BisectGroup& culprit = session.groups().at(session.culprit());
         out << QStringLiteral("The culprit, %1, is kept in %2:\n")
                    .arg(culprit.key, fifty.quarantine().quarantineFolder());
         for (const QByteArray& path : culprit.paths)
             out << QStringLiteral("    %1\n").arg(displayPath(path));
-        out << QStringLiteral("Bring it back with: mendwell restore %1\n").arg(displayPath(QFile::encodeName(fifty.folder())));
+        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
+                   .arg(displayPath(QFile::encodeName(fifty.folder())));
         return;
     }
     if (!session.running())
@@ -944,7 +960,8 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                .arg(session.out().size())
                .arg(session.groups().size());
     for (const int group : session.out())
-        out << QStringLiteral("    %1  (%2)\n").arg(session.groups().at(group).key, fileCount(session.groups().at(group).paths.size()));
+        out << QStringLiteral("    %1  (%2)\n")
+                   .arg(session.groups().at(group).key, fileCount(session.groups().at(group).paths.size()));
 }
 
 int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
@@ -1005,7 +1022,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         if (action == "start") {
             const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
             if (files.groups.isEmpty()) {
-                out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n").arg(displayPath(folder));
+                out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n")
+                           .arg(displayPath(folder));
                 return ExitStatus::Done;
             }
             if (fifty.running())
@@ -1014,7 +1032,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         } else if (action == "status") {
             const std::optional<BisectSession> stored = fifty.session();
             if (!stored) {
-                out << QStringLiteral("No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
+                out << QStringLiteral(
+                    "No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
                            .arg(displayPath(folder));
                 return ExitStatus::Done;
             }
@@ -1022,7 +1041,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         } else if (action == "stop") {
             session = fifty.stop(&report);
         } else {
-            session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+            session = fifty.answer(
+                action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
         }
         reportSkipped(report, err);
         writeSession(*session, fifty, out);

@@ -6,6 +6,8 @@
 // whole (bytes, permissions, modification times) so that two states can be compared.
 
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -143,6 +145,75 @@ inline bool makeTree(const QByteArray& root, int count, quint32 seed, int maxSiz
             return false;
     }
     return true;
+}
+
+// Where every file of the game folder is now: in the folder itself or in one of the batches.
+struct Whereabouts
+{
+    QMap<QByteArray, QList<FileState>> copies; // path inside the folder: each place it is found
+    QStringList strays; // anything in the quarantine that is neither a moved file nor a manifest
+};
+
+inline Whereabouts whereabouts(const QString& folder, const QString& quarantine)
+{
+    Whereabouts found;
+    const QMap<QByteArray, FileState> inFolder = treeOf(QFile::encodeName(folder));
+    for (auto it = inFolder.cbegin(); it != inFolder.cend(); ++it)
+        found.copies[it.key()].append(it.value());
+    const QByteArray inside = QFile::encodeName(QFileInfo(folder).fileName()) + '/';
+    const QMap<QByteArray, FileState> stored = treeOf(QFile::encodeName(quarantine));
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+        const QByteArray& path = it.key();
+        const qsizetype slash = path.indexOf('/');
+        const QByteArray below = slash < 0 ? QByteArray() : path.mid(slash + 1);
+        if (below.startsWith(inside))
+            found.copies[below.mid(inside.size())].append(it.value());
+        else if (below != "manifest.tsv")
+            found.strays.append(QString::fromUtf8(path));
+    }
+    return found;
+}
+
+// The files as they lie when each is in exactly one place; otherwise empty, with the reason in why.
+inline QMap<QByteArray, FileState> inOnePlace(const Whereabouts& found, QString* why)
+{
+    QMap<QByteArray, FileState> single;
+    if (!found.strays.isEmpty()) {
+        *why = QStringLiteral("strays in the quarantine: ") + found.strays.join(QStringLiteral(", "));
+        return {};
+    }
+    for (auto it = found.copies.cbegin(); it != found.copies.cend(); ++it) {
+        if (it->size() != 1) {
+            *why = QStringLiteral("%1 is in %2 places").arg(QString::fromUtf8(it.key())).arg(it->size());
+            return {};
+        }
+        single.insert(it.key(), it->first());
+    }
+    return single;
+}
+
+// Compares what a folder holds with what it held, file by file, with the reason of the first difference.
+inline QString differences(const QMap<QByteArray, FileState>& was, const QMap<QByteArray, FileState>& now)
+{
+    for (auto it = was.cbegin(); it != was.cend(); ++it) {
+        if (!now.contains(it.key()))
+            return QStringLiteral("missing: %1").arg(QString::fromUtf8(it.key()));
+        const FileState& state = now.value(it.key());
+        if (state.content != it->content)
+            return QStringLiteral("other bytes: %1").arg(QString::fromUtf8(it.key()));
+        if (state.mode != it->mode)
+            return QStringLiteral("mode %1 instead of %2: %3")
+                .arg(state.mode, 0, 8)
+                .arg(it->mode, 0, 8)
+                .arg(QString::fromUtf8(it.key()));
+        if (state.modifiedNs != it->modifiedNs)
+            return QStringLiteral("other time: %1").arg(QString::fromUtf8(it.key()));
+    }
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (!was.contains(it.key()))
+            return QStringLiteral("extra: %1").arg(QString::fromUtf8(it.key()));
+    }
+    return {};
 }
 
 // Removes a folder whose names are not all text (QDir::removeRecursively() cannot name those), and folders

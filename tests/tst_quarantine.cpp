@@ -27,57 +27,6 @@ QByteArray encoded(const QString& path)
     return QFile::encodeName(path);
 }
 
-// Where every file of the game folder is now: in the folder itself or in one of the batches.
-struct Whereabouts
-{
-    QMap<QByteArray, QList<FileState>> copies; // path inside the folder: each place it is found
-    QStringList strays; // anything in the quarantine that is neither a moved file nor a manifest
-};
-
-Whereabouts whereabouts(const QString& folder)
-{
-    Whereabouts found;
-    const QMap<QByteArray, FileState> inFolder = treeOf(encoded(folder));
-    for (auto it = inFolder.cbegin(); it != inFolder.cend(); ++it)
-        found.copies[it.key()].append(it.value());
-    const QString quarantine = mending::quarantineFolderFor(folder);
-    const QByteArray inside = encoded(QFileInfo(folder).fileName()) + '/';
-    const QMap<QByteArray, FileState> stored = treeOf(encoded(quarantine));
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-        const QByteArray& path = it.key();
-        const qsizetype slash = path.indexOf('/');
-        const QByteArray below = slash < 0 ? QByteArray() : path.mid(slash + 1);
-        if (below.startsWith(inside))
-            found.copies[below.mid(inside.size())].append(it.value());
-        else if (below != "manifest.tsv")
-            found.strays.append(QString::fromUtf8(path));
-    }
-    return found;
-}
-
-// Compares what a folder holds with what it held, file by file, with the reason of the first difference.
-QString differences(const QMap<QByteArray, FileState>& was, const QMap<QByteArray, FileState>& now)
-{
-    for (auto it = was.cbegin(); it != was.cend(); ++it) {
-        if (!now.contains(it.key()))
-            return u"missing: %1"_s.arg(QString::fromUtf8(it.key()));
-        const FileState& state = now.value(it.key());
-        if (state.content != it->content)
-            return u"other bytes: %1"_s.arg(QString::fromUtf8(it.key()));
-        if (state.mode != it->mode)
-            return u"mode %1 instead of %2: %3"_s.arg(state.mode, 0, 8)
-                .arg(it->mode, 0, 8)
-                .arg(QString::fromUtf8(it.key()));
-        if (state.modifiedNs != it->modifiedNs)
-            return u"other time: %1"_s.arg(QString::fromUtf8(it.key()));
-    }
-    for (auto it = now.cbegin(); it != now.cend(); ++it) {
-        if (!was.contains(it.key()))
-            return u"extra: %1"_s.arg(QString::fromUtf8(it.key()));
-    }
-    return {};
-}
-
 QString problems(const MoveReport& report)
 {
     QStringList lines;
@@ -171,7 +120,7 @@ void TestQuarantine::roundTrip()
         for (const QByteArray& path : std::as_const(chosen))
             QVERIFY2(!now.contains(path), path.constData());
     }
-    const Whereabouts out = whereabouts(folder);
+    const Whereabouts out = whereabouts(folder, mending::quarantineFolderFor(folder));
     QVERIFY2(out.strays.size() == (withCache ? 1 : 0), qPrintable(out.strays.join(u", "_s)));
     // Subfolders that the move emptied go too.
     const QList<QByteArray> left = treeOf(encoded(folder), true).keys();
@@ -286,7 +235,7 @@ void TestQuarantine::neverOverwrites()
     QCOMPARE(report.skipped.first().first, hair);
     QVERIFY2(report.skipped.first().second.contains(u"already"_s), qPrintable(report.skipped.first().second));
 
-    const Whereabouts now = whereabouts(folder);
+    const Whereabouts now = whereabouts(folder, mending::quarantineFolderFor(folder));
     QCOMPARE(now.copies.value(hair).size(), 2);
     QCOMPARE(treeOf(root).value(hair).content, QByteArray("new hair"));
     QCOMPARE(treeOf(root).value(shoes).content, QByteArray("old shoes"));
@@ -497,7 +446,7 @@ void TestQuarantine::survivesKills()
 
         const MoveReport report = Quarantine(folder).recover();
         QVERIFY2(report.ok(), qPrintable(report.error));
-        const Whereabouts now = whereabouts(folder);
+        const Whereabouts now = whereabouts(folder, mending::quarantineFolderFor(folder));
         QVERIFY2(
             now.strays.isEmpty(), qPrintable(u"after kill %1: "_s.arg(killed) + now.strays.join(u", "_s)));
         QMap<QByteArray, FileState> single;

@@ -1,0 +1,563 @@
+// Mending a game folder through the real mendwell executable and through the core it stands on: the new
+// files since a snapshot move out and come back as they were, a running game stops every move, the
+// guided 50/50 finds the culprit from a simulated player's answers, and the executable killed with
+// SIGKILL at random moments leaves every file in exactly one place with its bytes.
+#include "filetree.h"
+#include "repair.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cmath>
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+using namespace mending;
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray encoded(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// A file made now, so that it is newer than any snapshot taken before it.
+void addFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// The files of one mod, as players add them: a folder of its own, a package with its script, or one file.
+QStringList modFiles(int index)
+{
+    const QString name = u"Creator%1_Mod"_s.arg(index, 3, 10, QChar(u'0'));
+    switch (index % 3) {
+    case 0:
+        return { name + u"/"_s + name + u".package"_s, name + u"/Scripts/"_s + name + u".ts4script"_s };
+    case 1:
+        return { name + u".package"_s, name + u".ts4script"_s };
+    default:
+        return { name + u".package"_s };
+    }
+}
+
+// A game process as players run it: a program with the game's file name.
+class GameProcess
+{
+public:
+    GameProcess()
+    {
+        const QString program = m_dir.filePath(u"TS4_x64.exe"_s);
+        QFile::copy(u"/bin/sleep"_s, program);
+        m_game.start(program, { u"120"_s });
+        m_game.waitForStarted();
+        // Until the program has replaced the starting process, /proc shows the test's own name.
+        for (int i = 0; i < 500 && runningGames(4).isEmpty(); ++i)
+            QThread::msleep(2);
+    }
+    ~GameProcess()
+    {
+        m_game.kill();
+        m_game.waitForFinished();
+    }
+    GameProcess(const GameProcess&) = delete;
+    GameProcess& operator=(const GameProcess&) = delete;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_game;
+};
+
+}
+
+class tst_Repair : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void roundTrip_data();
+    void roundTrip();
+    void choosingFiles_data();
+    void choosingFiles();
+    void cacheGoesAlongWhenAsked();
+    void runningGameStopsEveryMove();
+    void placeTakenAgainIsReported();
+    void fiftyFiftyThroughCommands_data();
+    void fiftyFiftyThroughCommands();
+    void answersOutOfTurn();
+    void fiftyFiftyOfManySizes();
+    void killedCommandsLeaveEveryFileInOnePlace();
+
+private:
+    Run mendwell(const QStringList& arguments);
+    void takeSnapshot();
+    // What the folder holds now, and where it must be back to after a restore.
+    QMap<QByteArray, FileState> folderNow() const { return treeOf(encoded(m_folder)); }
+    QString quarantine() const { return quarantineFolderFor(m_folder); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_home;
+    QString m_folder;
+};
+
+Run tst_Repair::mendwell(const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"HOME"_s, m_home);
+    env.insert(u"XDG_DATA_HOME"_s, m_home + u"/data"_s);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(MENDWELL_EXECUTABLE), arguments);
+    process.waitForFinished(120000);
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
+}
+
+void tst_Repair::takeSnapshot()
+{
+    const Run run = mendwell({ u"snapshot"_s, m_folder });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    // Files written within the same clock tick as the scan could look unchanged.
+    QThread::msleep(20);
+}
+
+void tst_Repair::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_home = m_dir->filePath(u"home"_s);
+    m_folder = m_dir->filePath(u"The Sims 4/Mods"_s);
+    QVERIFY(QDir().mkpath(m_home));
+    QVERIFY(QDir().mkpath(m_folder));
+    qputenv("XDG_DATA_HOME", encoded(m_home + u"/data"_s));
+    qputenv("HOME", encoded(m_home));
+}
+
+void tst_Repair::cleanup()
+{
+    // Odd names and read-only folders that QTemporaryDir cannot take away.
+    {
+        const RemovedAtEnd removed(m_dir->path());
+    }
+    m_dir.reset();
+}
+
+void tst_Repair::roundTrip_data()
+{
+    QTest::addColumn<int>("oldFiles");
+    QTest::addColumn<int>("newFiles");
+    QTest::addColumn<quint32>("seed");
+
+    QTest::newRow("a few mods") << 30 << 10 << 1u;
+    QTest::newRow("many new files, odd names, links, modes") << 200 << 600 << 2u;
+    QTest::newRow("new files only") << 0 << 300 << 3u;
+}
+
+// Every added and changed file goes out and the folder is left as the snapshot saw it; restore then
+// brings back every path with its bytes, modification time and permissions.
+void tst_Repair::roundTrip()
+{
+    QFETCH(int, oldFiles);
+    QFETCH(int, newFiles);
+    QFETCH(quint32, seed);
+
+    QVERIFY(makeTree(encoded(m_folder), oldFiles, seed));
+    const QMap<QByteArray, FileState> old = folderNow();
+    takeSnapshot();
+
+    QVERIFY(QDir().mkpath(m_folder + u"/New pack"_s));
+    QVERIFY(makeTree(encoded(m_folder + u"/New pack"_s), newFiles, seed + 100));
+    QRandomGenerator random(seed);
+    QSet<QByteArray> changed;
+    for (auto it = old.cbegin(); it != old.cend(); ++it) {
+        if (S_ISREG(it->mode) && (it->mode & 0200) && random.bounded(5) == 0) {
+            QVERIFY(writeFile(encoded(m_folder) + '/' + it.key(), it->content + "changed", it->mode & 07777,
+                it->modifiedNs + 1000000000));
+            changed.insert(it.key());
+        }
+    }
+    const QMap<QByteArray, FileState> withNew = folderNow();
+
+    const Run out = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s });
+    QVERIFY2(out.status == 0, qPrintable(out.err));
+    QVERIFY2(out.out.contains(quarantine()), qPrintable(out.out));
+    QMap<QByteArray, FileState> stayed = old;
+    for (const QByteArray& path : std::as_const(changed))
+        stayed.remove(path);
+    QCOMPARE(differences(stayed, folderNow()), QString());
+    QString why;
+    const QMap<QByteArray, FileState> everywhere = inOnePlace(whereabouts(m_folder, quarantine()), &why);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    QCOMPARE(differences(withNew, everywhere), QString());
+
+    const Run status = mendwell({ u"status"_s, m_folder });
+    QCOMPARE(status.status, 0);
+    QVERIFY2(
+        status.out.contains(u"%1 files out"_s.arg(withNew.size() - stayed.size())), qPrintable(status.out));
+
+    const Run back = mendwell({ u"restore"_s, m_folder });
+    QVERIFY2(back.status == 0, qPrintable(back.err));
+    QCOMPARE(differences(withNew, folderNow()), QString());
+    QVERIFY(!QFileInfo::exists(quarantine()));
+}
+
+void tst_Repair::choosingFiles_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("movedOut");
+    QTest::addColumn<int>("status");
+
+    const QStringList all { u"Added.package"_s, u"Pack/One.package"_s, u"Pack/Two.package"_s,
+        u"Old.package"_s };
+    QTest::newRow("all, by default") << QStringList {} << all << 0;
+    QTest::newRow("added only") << QStringList { u"--only"_s, u"added"_s } << all.first(3) << 0;
+    QTest::newRow("changed only") << QStringList { u"--only"_s, u"changed"_s }
+                                  << QStringList { u"Old.package"_s } << 0;
+    QTest::newRow("below a folder") << QStringList { u"Pack"_s } << all.mid(1, 2) << 0;
+    QTest::newRow("one file, given with a trailing slash")
+        << QStringList { u"Added.package/"_s } << all.first(1) << 0;
+    QTest::newRow("a path with no new file moves nothing")
+        << QStringList { u"Nowhere"_s } << QStringList {} << 2;
+    QTest::newRow("an old unchanged file is not new")
+        << QStringList { u"Kept.package"_s } << QStringList {} << 2;
+    QTest::newRow("a bad choice") << QStringList { u"--only"_s, u"some"_s } << QStringList {} << 2;
+}
+
+void tst_Repair::choosingFiles()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, movedOut);
+    QFETCH(int, status);
+
+    addFile(m_folder + u"/Old.package"_s, "old");
+    addFile(m_folder + u"/Kept.package"_s, "kept");
+    takeSnapshot();
+    addFile(m_folder + u"/Old.package"_s, "old, changed");
+    addFile(m_folder + u"/Added.package"_s, "added");
+    addFile(m_folder + u"/Pack/One.package"_s, "one");
+    addFile(m_folder + u"/Pack/Two.package"_s, "two");
+    const QMap<QByteArray, FileState> before = folderNow();
+
+    const Run run = mendwell(QStringList { u"quarantine"_s, m_folder, u"--since"_s, u"1"_s } + options);
+    QVERIFY2(run.status == status, qPrintable(run.err + run.out));
+    QMap<QByteArray, FileState> expected = before;
+    for (const QString& path : movedOut)
+        expected.remove(path.toUtf8());
+    QCOMPARE(differences(expected, folderNow()), QString());
+    QString why;
+    QCOMPARE(differences(before, inOnePlace(whereabouts(m_folder, quarantine()), &why)), QString());
+    if (status != 0)
+        QVERIFY2(!run.err.isEmpty(), "trouble is said on stderr");
+}
+
+// The Sims 4 rebuilds its thumbnail cache beside Mods: it goes along only when the player asks, and comes
+// back with the batch.
+void tst_Repair::cacheGoesAlongWhenAsked()
+{
+    const QString cache = QFileInfo(m_folder).absolutePath() + u"/localthumbcache.package"_s;
+    addFile(cache, "thumbnails of the mods loaded last time");
+    takeSnapshot();
+    addFile(m_folder + u"/New.package"_s, "new");
+    const QMap<QByteArray, FileState> before = folderNow();
+    const QByteArray cacheBytes = "thumbnails of the mods loaded last time";
+
+    Run run = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s });
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains(u"localthumbcache.package"_s) && run.out.contains(u"--cache"_s),
+        qPrintable(run.out));
+    QVERIFY(QFileInfo::exists(cache));
+    QVERIFY(mendwell({ u"restore"_s, m_folder }).status == 0);
+
+    run = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s, u"--cache"_s });
+    QCOMPARE(run.status, 0);
+    QVERIFY(!QFileInfo::exists(cache));
+    const QList<QuarantineBatch> batches = Quarantine(m_folder).batches();
+    QCOMPARE(batches.size(), 1);
+    QFile stored(batches.first().path + u"/beside Mods/localthumbcache.package"_s);
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QCOMPARE(stored.readAll(), cacheBytes);
+
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+    QFile back(cache);
+    QVERIFY(back.open(QIODevice::ReadOnly));
+    QCOMPARE(back.readAll(), cacheBytes);
+    QCOMPARE(differences(before, folderNow()), QString());
+}
+
+// Files must not move while the game reads them: every command that moves refuses, says why, and
+// leaves every file where it is.
+void tst_Repair::runningGameStopsEveryMove()
+{
+    takeSnapshot();
+    addFile(m_folder + u"/A.package"_s, "a");
+    addFile(m_folder + u"/B.package"_s, "b");
+    QCOMPARE(mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s, u"B.package"_s }).status, 0);
+    const QMap<QByteArray, FileState> before = folderNow();
+
+    const QList<QStringList> moves { { u"quarantine"_s, m_folder, u"--since"_s, u"1"_s },
+        { u"restore"_s, m_folder }, { u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s } };
+    {
+        const GameProcess game;
+        QVERIFY(!runningGames(4).isEmpty());
+        for (const QStringList& arguments : moves) {
+            const Run run = mendwell(arguments);
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.err.contains(u"The Sims 4 is running"_s), qPrintable(run.err));
+            QCOMPARE(differences(before, folderNow()), QString());
+        }
+    }
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+    QVERIFY(QFileInfo::exists(m_folder + u"/B.package"_s));
+}
+
+// Nothing is ever overwritten: a file made again where a moved-out one lay keeps its place, and the
+// moved-out file stays in its batch.
+void tst_Repair::placeTakenAgainIsReported()
+{
+    takeSnapshot();
+    addFile(m_folder + u"/Mod.package"_s, "the mod");
+    addFile(m_folder + u"/Other.package"_s, "another mod");
+    QCOMPARE(mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s }).status, 0);
+    addFile(m_folder + u"/Mod.package"_s, "downloaded again");
+
+    const Run run = mendwell({ u"restore"_s, m_folder });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"Mod.package"_s) && run.err.contains(u"already"_s), qPrintable(run.err));
+    QFile again(m_folder + u"/Mod.package"_s);
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), QByteArray("downloaded again"));
+    QVERIFY(QFileInfo::exists(m_folder + u"/Other.package"_s));
+    const QList<QuarantineBatch> batches = Quarantine(m_folder).batches();
+    QCOMPARE(batches.size(), 1);
+    QFile kept(batches.first().path + u"/Mods/Mod.package"_s);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("the mod"));
+    QVERIFY(mendwell({ u"status"_s, m_folder }).out.contains(u"Mod.package"_s));
+}
+
+void tst_Repair::fiftyFiftyThroughCommands_data()
+{
+    QTest::addColumn<int>("mods");
+    QTest::addColumn<int>("culprit"); // -1: the game stays broken with every new mod out
+
+    QTest::newRow("one mod, the culprit") << 1 << 0;
+    QTest::newRow("2 mods, the second") << 2 << 1;
+    QTest::newRow("5 mods, the fourth") << 5 << 3;
+    QTest::newRow("11 mods, the first") << 11 << 0;
+    QTest::newRow("16 mods, the last") << 16 << 15;
+    QTest::newRow("33 mods, one in the middle") << 33 << 17;
+    QTest::newRow("6 mods, none of them") << 6 << -1;
+}
+
+// A player who only runs the commands and starts the game: the game is broken exactly while every file of
+// the culprit lies in the folder. Each command is a program of its own, so every round is a restart.
+void tst_Repair::fiftyFiftyThroughCommands()
+{
+    QFETCH(int, mods);
+    QFETCH(int, culprit);
+
+    addFile(m_folder + u"/Old.package"_s, "works");
+    takeSnapshot();
+    for (int i = 0; i < mods; ++i) {
+        for (const QString& file : modFiles(i))
+            addFile(m_folder + u'/' + file, file.toUtf8());
+    }
+    const QMap<QByteArray, FileState> withNew = folderNow();
+    const QStringList culpritFiles = culprit >= 0 ? modFiles(culprit) : QStringList();
+    const auto broken = [&] {
+        return culprit < 0
+            || std::all_of(culpritFiles.cbegin(), culpritFiles.cend(),
+                [&](const QString& file) { return QFileInfo::exists(m_folder + u'/' + file); });
+    };
+
+    Run run = mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(u"Round 1 of at most"_s), qPrintable(run.out));
+    const int bound = 1 + int(std::ceil(std::log2(mods)));
+    int rounds = 0;
+    while (!run.out.contains(u"culprit is"_s) && !run.out.contains(u"not among the new files"_s)) {
+        QVERIFY2(++rounds <= bound, qPrintable(u"more than %1 rounds"_s.arg(bound)));
+        // Looking does not change anything.
+        const QMap<QByteArray, FileState> now = folderNow();
+        const Run status = mendwell({ u"bisect"_s, u"status"_s, m_folder });
+        QVERIFY2(status.out.contains(u"Round %1 of at most"_s.arg(rounds)), qPrintable(status.out));
+        QCOMPARE(differences(now, folderNow()), QString());
+        run = mendwell({ u"bisect"_s, broken() ? u"broken"_s : u"works"_s, m_folder });
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+    }
+
+    QMap<QByteArray, FileState> expected = withNew;
+    if (culprit < 0) {
+        QVERIFY2(run.out.contains(u"cache"_s), qPrintable(run.out));
+    } else {
+        QVERIFY2(run.out.contains(u"The culprit is \"%1"_s.arg(
+                     modFiles(culprit).first().section(u'/', 0, 0).section(u'.', 0, 0))),
+            qPrintable(run.out));
+        for (const QString& file : culpritFiles) {
+            QVERIFY2(run.out.contains(file), qPrintable(run.out));
+            expected.remove(file.toUtf8());
+        }
+    }
+    QCOMPARE(differences(expected, folderNow()), QString());
+    QString why;
+    QCOMPARE(differences(withNew, inOnePlace(whereabouts(m_folder, quarantine()), &why)), QString());
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+    QCOMPARE(differences(withNew, folderNow()), QString());
+}
+
+// Answers the 50/50 does not wait for are refused and change nothing.
+void tst_Repair::answersOutOfTurn()
+{
+    takeSnapshot();
+    for (int i = 0; i < 4; ++i)
+        addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
+
+    Run run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
+    QCOMPARE(run.status, 2);
+    QVERIFY(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status == 0);
+    QVERIFY(mendwell({ u"bisect"_s, u"works"_s, m_folder, u"--round"_s, u"1"_s }).status == 0);
+    const QMap<QByteArray, FileState> round2 = folderNow();
+
+    // The same answer again, for the round already answered (a second click).
+    run = mendwell({ u"bisect"_s, u"works"_s, m_folder, u"--round"_s, u"1"_s });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"round 1"_s), qPrintable(run.err));
+    // A second start, and moving files by hand while the 50/50 runs.
+    QCOMPARE(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status, 2);
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 2);
+    QCOMPARE(mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s }).status, 2);
+    QCOMPARE(differences(round2, folderNow()), QString());
+
+    run = mendwell({ u"bisect"_s, u"stop"_s, m_folder });
+    QCOMPARE(run.status, 0);
+    QCOMPARE(mendwell({ u"bisect"_s, u"broken"_s, m_folder }).status, 2);
+    QCOMPARE(mendwell({ u"bisect"_s, u"stop"_s, m_folder }).status, 2);
+    QCOMPARE(folderNow().size(), 4);
+    QVERIFY(!QFileInfo::exists(quarantine()));
+}
+
+// The core alone over real files, for many sizes and every kind of culprit position; a new FiftyFifty
+// for every answer, as after a restart.
+void tst_Repair::fiftyFiftyOfManySizes()
+{
+    Snapshot empty;
+    QRandomGenerator random(7);
+    for (const int mods : { 1, 2, 3, 4, 7, 8, 9, 31, 64, 100, 256 }) {
+        QList<int> culprits { 0, mods / 2, mods - 1, int(random.bounded(mods)) };
+        if (mods <= 9) {
+            culprits.clear();
+            for (int i = 0; i < mods; ++i)
+                culprits.append(i);
+        }
+        QVERIFY(QDir(m_folder).removeRecursively() && QDir().mkpath(m_folder));
+        for (int i = 0; i < mods; ++i)
+            addFile(m_folder + u"/Mod %1.package"_s.arg(i), QByteArray::number(i));
+        const QMap<QByteArray, FileState> all = folderNow();
+        const NewFiles files = newFilesSince(empty, encoded(m_folder));
+        QCOMPARE(files.groups.size(), mods);
+
+        for (const int culprit : std::as_const(culprits)) {
+            const QString culpritFile = m_folder + u"/Mod %1.package"_s.arg(culprit);
+            MoveReport report;
+            BisectSession session = FiftyFifty(encoded(m_folder)).start(files.groups, &report);
+            QVERIFY2(report.ok() && report.skipped.isEmpty(), qPrintable(report.error));
+            const int bound = 1 + int(std::ceil(std::log2(mods)));
+            QCOMPARE(session.mostRounds(), bound);
+            int rounds = 0;
+            while (session.running()) {
+                QVERIFY(++rounds <= bound);
+                session
+                    = FiftyFifty(encoded(m_folder))
+                          .answer(QFileInfo::exists(culpritFile) ? BisectAnswer::Broken : BisectAnswer::Works,
+                              session.round(), &report);
+                QVERIFY2(report.ok() && report.skipped.isEmpty(), qPrintable(report.error));
+            }
+            QVERIFY(session.culprit() >= 0);
+            QCOMPARE(session.groups().at(session.culprit()).paths,
+                QList<QByteArray> { QFileInfo(culpritFile).fileName().toUtf8() });
+            QMap<QByteArray, FileState> expected = all;
+            expected.remove(QFileInfo(culpritFile).fileName().toUtf8());
+            QCOMPARE(differences(expected, folderNow()), QString());
+            QVERIFY(Quarantine(m_folder).restore().ok());
+        }
+    }
+}
+
+// The real executable is killed at random moments while it moves thousands of files out and back; after
+// each kill, mendwell status finishes what was cut short and every file is in exactly one place with its
+// bytes, time and permissions.
+void tst_Repair::killedCommandsLeaveEveryFileInOnePlace()
+{
+    const int kills = 100;
+    takeSnapshot();
+    QVERIFY(makeTree(encoded(m_folder), 2500, 99, 2048));
+    const QMap<QByteArray, FileState> before = folderNow();
+    const QString step = quarantine() + u"/.mendwell-step"_s;
+
+    QRandomGenerator random(2026);
+    int killed = 0;
+    int midMove = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; killed < kills; ++round) {
+        QVERIFY2(round < kills * 5, "the moves end too soon to be cut short");
+        QProcess mover;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, m_home + u"/data"_s);
+        mover.setProcessEnvironment(env);
+        const bool out = round % 4 < 2;
+        mover.start(QStringLiteral(MENDWELL_EXECUTABLE),
+            out ? QStringList { u"quarantine"_s, m_folder, u"--since"_s, u"1"_s }
+                : QStringList { u"restore"_s, m_folder });
+        QVERIFY(mover.waitForStarted());
+        if (round % 2 == 0) {
+            // Half the kills land while a move is on record, at a random point of it.
+            QElapsedTimer waiting;
+            waiting.start();
+            while (!QFileInfo::exists(step) && waiting.elapsed() < 5000 && mover.state() == QProcess::Running)
+                QThread::usleep(50);
+            QThread::usleep(random.bounded(0, 4000));
+        } else {
+            QThread::usleep(random.bounded(0, 150000));
+        }
+        if (mover.state() == QProcess::Running) {
+            ::kill(pid_t(mover.processId()), SIGKILL);
+            QVERIFY(mover.waitForFinished());
+            ++killed;
+            midMove += QFileInfo::exists(step);
+        } else {
+            QVERIFY(mover.waitForFinished());
+        }
+
+        const Run status = mendwell({ u"status"_s, m_folder });
+        QVERIFY2(status.status == 0, qPrintable(status.err));
+        QVERIFY2(!QFileInfo::exists(step), "status finished the move");
+        QString why;
+        const QMap<QByteArray, FileState> everywhere = inOnePlace(whereabouts(m_folder, quarantine()), &why);
+        QVERIFY2(why.isEmpty(), qPrintable(u"after kill %1: "_s.arg(killed) + why));
+        const QString difference = differences(before, everywhere);
+        QVERIFY2(difference.isEmpty(), qPrintable(u"after kill %1: "_s.arg(killed) + difference));
+    }
+    qInfo("%d kills of the real executable in %.1f s, %d of them in the middle of a move", killed,
+        clock.elapsed() / 1000.0, midMove);
+    QVERIFY(midMove >= kills / 4);
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+    QCOMPARE(differences(before, folderNow()), QString());
+}
+
+QTEST_GUILESS_MAIN(tst_Repair)
+#include "tst_repair.moc"

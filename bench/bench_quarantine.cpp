@@ -53,9 +53,16 @@ void measure(const char* title, const QString& folder, bool everyOther, int runs
         bareBack = std::min(bareBack, bestOf(1, [&] { bareRenames(aside, root, files); }));
         QDir(QFile::decodeName(aside)).removeRecursively();
     }
-    report("  move out into a new batch", out, targetMs);
+    // A move that copies has no target of its own: its peer is a plain copy, printed by the caller.
+    const auto reportMove = [targetMs](const char* what, double ms) {
+        if (targetMs > 0)
+            report(what, ms, targetMs);
+        else
+            report(what, ms);
+    };
+    reportMove("  move out into a new batch", out);
     report("    beside: bare renames of the same files", bareOut);
-    report("  put the batch back", back, targetMs);
+    reportMove("  put the batch back", back);
     report("    beside: bare renames back", bareBack);
 
     // The batch holds the files in folders like the game folder's; once it is empty they are removed, and

@@ -123,6 +123,17 @@ if [ $with_mendwell = yes ]; then
     for name in FOUND "New Sim.iff" house02.iff; do
         grep -qxF "added	$name" "$work/diff.tsv" || fail "mendwell diff does not report $name as added"
     done
+    # The added files go out of the game folder and come back with their bytes.
+    cp -a "$game" "$work/game-before"
+    mendwell quarantine "$game" --since "$lists/old.TXT" >"$work/quarantine.out" 2>&1 \
+        || { cat "$work/quarantine.out"; fail "mendwell quarantine failed"; }
+    for name in FOUND "New Sim.iff" house02.iff; do
+        [ ! -e "$game/$name" ] || fail "mendwell quarantine left $name in the game folder"
+    done
+    mendwell status "$game" | grep -q "3 files out" || fail "mendwell status does not count 3 files out"
+    mendwell restore "$game" >/dev/null || fail "mendwell restore failed"
+    diff -r "$work/game-before" "$game" || fail "the game folder is not as it was after mendwell restore"
+    [ ! -e "$game (moved out by Mendwell)" ] || fail "an empty quarantine folder was left"
     (cd / && exec mendwell) & pids+=($!)
     window Mendwell >/dev/null
     kill "${pids[-1]}"

@@ -969,7 +969,14 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, 1, "status");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
-    reportRecovery(fifty.recover(), out, err);
+    // Looking must work while the game runs, even when a move is still to be finished.
+    bool unfinished = false;
+    try {
+        reportRecovery(fifty.recover(), out, err);
+    } catch (const Stop& stop) {
+        std::fprintf(err, "mendwell: a move is not finished yet: %s\n", stop.message.toUtf8().constData());
+        unfinished = true;
+    }
     qsizetype total = 0;
     for (const QuarantineBatch& batch : fifty.quarantine().batches()) {
         const int filesOut = batch.filesOut();
@@ -995,7 +1002,7 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
         out << "\n50/50: ";
         writeSession(*session, fifty, out);
     }
-    return ExitStatus::Done;
+    return unfinished ? ExitStatus::Trouble : ExitStatus::Done;
 }
 
 int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)

@@ -99,6 +99,7 @@ private slots:
     void fiftyFiftyThroughCommands_data();
     void fiftyFiftyThroughCommands();
     void answersOutOfTurn();
+    void pendingMovesWaitForTheGame();
     void fiftyFiftyOfManySizes();
     void killedCommandsLeaveEveryFileInOnePlace();
 
@@ -448,6 +449,32 @@ void tst_Repair::answersOutOfTurn()
     QCOMPARE(mendwell({ u"bisect"_s, u"stop"_s, m_folder }).status, 2);
     QCOMPARE(folderNow().size(), 4);
     QVERIFY(!QFileInfo::exists(quarantine()));
+}
+
+// An answer on record whose moves never happened (the program died between the two) is carried out by
+// the next command; while the game runs it waits, and status still shows where things stand.
+void tst_Repair::pendingMovesWaitForTheGame()
+{
+    takeSnapshot();
+    for (int i = 0; i < 4; ++i)
+        addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
+    QCOMPARE(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status, 0);
+    const QMap<QByteArray, FileState> allOut = folderNow();
+    BisectStore(BisectStore::defaultPath())
+        .answer(QFileInfo(m_folder).canonicalFilePath(), BisectAnswer::Works);
+    {
+        const GameProcess game;
+        const Run status = mendwell({ u"status"_s, m_folder });
+        QCOMPARE(status.status, 2);
+        QVERIFY2(status.err.contains(u"The Sims 4 is running"_s), qPrintable(status.err));
+        QVERIFY2(status.out.contains(u"4 files out"_s), qPrintable(status.out));
+        QCOMPARE(differences(allOut, folderNow()), QString());
+        QCOMPARE(mendwell({ u"bisect"_s, u"broken"_s, m_folder }).status, 2);
+    }
+    const Run status = mendwell({ u"bisect"_s, u"status"_s, m_folder });
+    QVERIFY2(status.status == 0, qPrintable(status.err));
+    QVERIFY2(status.out.contains(u"Round 2 of at most 3"_s), qPrintable(status.out));
+    QCOMPARE(folderNow().size(), 2);
 }
 
 // The core alone over real files, for many sizes and every kind of culprit position; a new FiftyFifty

@@ -1,42 +1,8 @@
 #include "pathtext.h"
 
-namespace mending {
+#include "namecodec.h"
 
-int utf8SequenceLength(const char* data, qsizetype available)
-{
-    const auto* p = reinterpret_cast<const uchar*>(data);
-    if (available <= 0)
-        return 0;
-    const uchar c = p[0];
-    if (c < 0x80)
-        return 1;
-    int length;
-    uint code;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        length = 3;
-        code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        code = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (available < length)
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (p[i] & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
-        return 0;
-    if (code >= 0xD800 && code <= 0xDFFF)
-        return 0;
-    return length;
-}
+namespace mending {
 
 QString displayPath(const QByteArray& path)
 {

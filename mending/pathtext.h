@@ -5,10 +5,6 @@
 
 namespace mending {
 
-// The length of the valid UTF-8 sequence that starts at data (1 to 4), or 0 where the bytes there
-// are not UTF-8 (a stray continuation byte, an overlong form, a surrogate, a cut sequence).
-int utf8SequenceLength(const char* data, qsizetype available);
-
 // Raw path bytes made readable in messages; bytes that are not UTF-8 show as \xNN.
 QString displayPath(const QByteArray& path);
 

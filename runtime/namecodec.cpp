@@ -49,6 +49,17 @@ qsizetype validSequence(const unsigned char* bytes, qsizetype i, qsizetype size,
 
 }
 
+int utf8SequenceLength(const char* data, qsizetype available)
+{
+    if (available <= 0)
+        return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    if (bytes[0] < 0x80)
+        return 1;
+    char32_t code = 0;
+    return int(validSequence(bytes, 0, available, code));
+}
+
 QString decodeName(QByteArrayView bytes)
 {
     // Almost every name is valid UTF-8: Qt's decoder takes those.

@@ -12,4 +12,7 @@
 // The screen shows such a surrogate as a replacement mark.
 
 QString decodeName(QByteArrayView bytes);
+// The length (1 to 4) of the strictly valid UTF-8 sequence that starts at data, or 0 where the
+// bytes there are no UTF-8 (a stray continuation byte, an overlong form, a surrogate, a cut sequence).
+int utf8SequenceLength(const char* data, qsizetype available);
 QByteArray encodeName(QStringView name);

@@ -16,6 +16,7 @@
 
 #include <future>
 #include <limits>
+#include <numeric>
 
 #include <sys/stat.h>
 
@@ -1027,14 +1028,23 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         MoveReport report;
         std::optional<BisectSession> session;
         if (action == "start") {
+            if (fifty.running())
+                refuseDuringFiftyFifty(fifty, folder);
+            // Files already out are not in the folder, so the 50/50 could not test them.
+            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+            const qsizetype filesOut = std::accumulate(batches.cbegin(), batches.cend(), qsizetype(0),
+                [](qsizetype sum, const QuarantineBatch& batch) { return sum + batch.filesOut(); });
+            if (filesOut > 0)
+                throw Stop { QStringLiteral(
+                    "%1 of %2 moved out before (see: mendwell status %2): put them back "
+                    "first with mendwell restore %2, so that the 50/50 can test them")
+                                 .arg(fileCount(filesOut), displayPath(folder)) };
             const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
             if (files.groups.isEmpty()) {
                 out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n")
                            .arg(displayPath(folder));
                 return ExitStatus::Done;
             }
-            if (fifty.running())
-                refuseDuringFiftyFifty(fifty, folder);
             session = fifty.start(files.groups, &report);
         } else if (action == "status") {
             const std::optional<BisectSession> stored = fifty.session();

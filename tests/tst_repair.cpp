@@ -429,6 +429,12 @@ void tst_Repair::answersOutOfTurn()
 
     Run run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
     QCOMPARE(run.status, 2);
+    // Files moved out before are not in the folder to be tested: they must come back first.
+    QCOMPARE(mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s, modFiles(2).first() }).status, 0);
+    run = mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"mendwell restore"_s), qPrintable(run.err));
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
     QVERIFY(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status == 0);
     QVERIFY(mendwell({ u"bisect"_s, u"works"_s, m_folder, u"--round"_s, u"1"_s }).status == 0);
     const QMap<QByteArray, FileState> round2 = folderNow();

@@ -9,6 +9,9 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -60,28 +63,44 @@ private:
     }
 };
 
-// The text with its line ends (CR LF, LF or a lone CR) as line separators, all but every
-// linesPerBlock-th one, which stays a paragraph break.
-QString joinedLines(const QString& text)
+bool isLineEnd(char16_t c)
 {
-    QString joined;
-    joined.resize(text.size());
-    char16_t* out = reinterpret_cast<char16_t*>(joined.data());
-    const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
-    const char16_t* const end = in + text.size();
+    return c == u'\r' || c == u'\n';
+}
+
+// Whether a text has at least so many line ends (CR LF, LF or a lone CR); it stops counting there.
+bool hasLines(QStringView text, qsizetype lines)
+{
+    const char16_t* const end = text.utf16() + text.size();
+    for (const char16_t* at = text.utf16(); lines > 0 && at != end; ++at) {
+        if (isLineEnd(*at) && !(*at == u'\r' && at + 1 != end && at[1] == u'\n'))
+            --lines;
+    }
+    return lines == 0;
+}
+
+// Turns the line ends of a text into line separators, all but every linesPerBlock-th one, which
+// becomes a paragraph break. The text only shrinks, so it is rewritten in place.
+void joinLines(QString& text)
+{
+    char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
+    const char16_t* in = begin;
+    const char16_t* const end = begin + text.size();
+    char16_t* out = begin;
     int lines = 0;
     while (in != end) {
-        const char16_t c = *in++;
-        if (c != u'\r' && c != u'\n') {
-            *out++ = c;
-            continue;
-        }
-        if (c == u'\r' && in != end && *in == u'\n')
+        const char16_t* const lineEnd = std::find_if(in, end, isLineEnd);
+        if (out != in)
+            std::memmove(out, in, (lineEnd - in) * sizeof(char16_t));
+        out += lineEnd - in;
+        in = lineEnd;
+        if (in == end)
+            break;
+        if (*in++ == u'\r' && in != end && *in == u'\n')
             ++in;
         *out++ = ++lines % linesPerBlock == 0 ? u'\n' : char16_t(QChar::LineSeparator);
     }
-    joined.truncate(out - reinterpret_cast<const char16_t*>(joined.constData()));
-    return joined;
+    text.truncate(out - begin);
 }
 
 // Where the line around a position begins and ends: at paragraph ends and at line separators.
@@ -136,13 +155,13 @@ QString TextArea::Text() const
     return text;
 }
 
-void TextArea::setText(const QString& text)
+void TextArea::setText(QString text)
 {
     // A box that does not wrap keeps one paragraph per line: its horizontal scroll bar grows with
     // the widest line laid out so far, and joined lines would be laid out sooner.
-    const bool join
-        = joinedLinesLayout(document()) && std::max(text.count(u'\n'), text.count(u'\r')) >= joinFromLines;
-    setPlainText(join ? joinedLines(text) : text);
+    if (joinedLinesLayout(document()) && hasLines(text, joinFromLines))
+        joinLines(text);
+    setPlainText(text);
 }
 
 // A word move, as the box makes it, goes over a line separator and any blanks after it; between

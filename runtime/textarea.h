@@ -21,7 +21,8 @@ public:
     TextArea(bool wrap, QWidget* parent);
 
     QString Text() const;
-    void setText(const QString& text);
+    // A text given as a temporary (as a listing just composed) is joined in place.
+    void setText(QString text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

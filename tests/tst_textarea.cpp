@@ -27,6 +27,8 @@ private slots:
     void scrollBarReachesEveryLine();
     void keysWorkAsBefore_data();
     void keysWorkAsBefore();
+    void clicksAndDragsAsBefore_data();
+    void clicksAndDragsAsBefore();
     void tripleClickSelectsOneLine_data();
     void tripleClickSelectsOneLine();
     void copyGivesRealLineEnds_data();
@@ -290,6 +292,52 @@ void tst_TextArea::keysWorkAsBefore()
     QCOMPARE(m_box->Text(), rawText(m_before));
     if (keys.last().key() != Qt::Key_PageUp)
         compareViews("after the keys");
+}
+
+void tst_TextArea::clicksAndDragsAsBefore_data()
+{
+    QTest::addColumn<int>("scrolledTo");
+    QTest::addColumn<QPoint>("from"); // x, line in the box
+    QTest::addColumn<QPoint>("to"); // the same point: a click
+    QTest::addColumn<bool>("doubleClick");
+    QTest::newRow("click inside a line") << 0 << QPoint(40, 3) << QPoint(40, 3) << false;
+    QTest::newRow("click after the end of a line") << 0 << QPoint(300, 5) << QPoint(300, 5) << false;
+    QTest::newRow("click on the last line of a paragraph") << 60 << QPoint(20, 3) << QPoint(20, 3) << false;
+    QTest::newRow("drag down across a paragraph end") << 58 << QPoint(30, 1) << QPoint(60, 12) << false;
+    QTest::newRow("drag up to the start of a line") << 70 << QPoint(50, 9) << QPoint(0, 2) << false;
+    QTest::newRow("drag past the end of lines") << 0 << QPoint(300, 2) << QPoint(400, 6) << false;
+    QTest::newRow("double click on a word") << 0 << QPoint(30, 4) << QPoint(30, 4) << true;
+    QTest::newRow("double click after the end of a line") << 60 << QPoint(350, 3) << QPoint(350, 3) << true;
+    QTest::newRow("double click, then drag down") << 0 << QPoint(30, 4) << QPoint(70, 9) << true;
+}
+
+void tst_TextArea::clicksAndDragsAsBefore()
+{
+    QFETCH(int, scrolledTo);
+    QFETCH(QPoint, from);
+    QFETCH(QPoint, to);
+    QFETCH(bool, doubleClick);
+    fill(composeListing(names(2000)));
+    m_box->verticalScrollBar()->setValue(scrolledTo);
+    m_before->verticalScrollBar()->setValue(scrolledTo);
+    settle();
+    for (QPlainTextEdit* box : { static_cast<QPlainTextEdit*>(m_box), m_before }) {
+        const QPoint start(from.x(), yOfLine(from.y()));
+        const QPoint end(to.x(), yOfLine(to.y()));
+        if (doubleClick)
+            QTest::mouseDClick(box->viewport(), Qt::LeftButton, {}, start);
+        else
+            QTest::mousePress(box->viewport(), Qt::LeftButton, {}, start);
+        if (end != start) {
+            if (doubleClick)
+                QTest::mousePress(box->viewport(), Qt::LeftButton, {}, start);
+            QTest::mouseMove(box->viewport(), end);
+        }
+        QTest::mouseRelease(box->viewport(), Qt::LeftButton, {}, end);
+    }
+    QCOMPARE(m_box->textCursor().selectionStart(), m_before->textCursor().selectionStart());
+    QCOMPARE(m_box->textCursor().selectionEnd(), m_before->textCursor().selectionEnd());
+    compareViews("after the clicks");
 }
 
 void tst_TextArea::tripleClickSelectsOneLine_data()

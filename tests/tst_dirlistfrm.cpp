@@ -10,9 +10,11 @@
 #include "twips.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
 
@@ -66,6 +68,7 @@ private slots:
 
     void listFolder_data();
     void listFolder();
+    void listFolderOfABigFolderReachesEveryName();
     void saveWritesBytes_data();
     void saveWritesBytes();
     void saveDialogSetUp();
@@ -689,6 +692,40 @@ void tst_DirListFrm::listFolder()
     QCOMPARE(child<Label>(m_window.get(), "lblCount")->Caption(), count);
     QVERIFY(!child<QPushButton>(m_window.get(), "listDirCmd")->isEnabled());
     QVERIFY(items("lstSelected").isEmpty());
+}
+
+void tst_DirListFrm::listFolderOfABigFolderReachesEveryName()
+{
+    QStringList names;
+    for (int i = 0; i < 100000; ++i)
+        names.append(u"Object_%1.iff"_s.arg(i, 6, 10, QChar(u'0')));
+    child<ListBox>(m_window.get(), "lstAll")->AddItems(names);
+    click("cmdRightAll");
+    click("listDirCmd");
+    auto* text = child<TextArea>(m_window.get(), "dirCntTxt");
+    QCOMPARE(text->Text(), names.join(u"\r\n"_s) + u"\r\n\r\n"_s);
+    QCOMPARE(child<Label>(m_window.get(), "lblCount")->Caption(), u"100000 files"_s);
+
+    // The scroll bar counts every line: at each value the line at the top of the box is the line
+    // of that number, and at the bottom the last name shows above the two empty lines.
+    QScrollBar* bar = text->verticalScrollBar();
+    const QString shown = text->toPlainText();
+    for (const int value : { 1, 63, 64, 65, 50000, bar->maximum() }) {
+        bar->setValue(value);
+        QCoreApplication::processEvents();
+        const int top = text->cursorForPosition(QPoint(2, 2)).position();
+        QCOMPARE(int(shown.left(top).count(u'\n')), value);
+    }
+    const QPoint bottom(2, text->viewport()->height() - 2);
+    QCOMPARE(text->cursorForPosition(bottom).position(), text->document()->characterCount() - 1);
+    QTextCursor last = text->document()->find(names.last());
+    QVERIFY(text->viewport()->rect().contains(text->cursorRect(last)));
+
+    // Ctrl+A, Ctrl+C copies the lines with line feeds, as from a paragraph per line.
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), names.join(u'\n') + u"\n\n"_s);
 }
 
 void tst_DirListFrm::saveWritesBytes_data()

@@ -94,10 +94,18 @@ void FiftyFiftyPanel::showSession(
     m_round = session.round();
     m_running = session.running();
     m_movesPending = session.movesPending();
+    QString summary = session.summary();
     switch (session.state()) {
-    case BisectSession::State::Running:
+    case BisectSession::State::Running: {
         lblRound->setText(tr("Round %1 of at most %2").arg(session.round() + 1).arg(session.mostRounds()));
+        // The round is said in large letters just above.
+        const QString said = lblRound->text() + u": "_s;
+        if (summary.startsWith(said)) {
+            summary = summary.mid(said.size());
+            summary[0] = summary.at(0).toUpper();
+        }
         break;
+    }
     case BisectSession::State::CulpritFound:
         lblRound->setText(tr("The culprit is found"));
         break;
@@ -108,13 +116,15 @@ void FiftyFiftyPanel::showSession(
         lblRound->setText(tr("The 50/50 was stopped"));
         break;
     }
-    lblSummary->setText(session.summary());
+    lblSummary->setText(summary);
 
     lstOut->clear();
     QStringList shown;
     if (session.state() == BisectSession::State::CulpritFound) {
         const BisectGroup& culprit = session.groups().at(session.culprit());
-        lblOut->setText(tr("Its files, kept out of the game folder in %1:").arg(quarantine));
+        lblOut->setText(tr("Its files, kept out of the game folder in %1 (look for an update of this mod, or "
+                           "leave it out; Put them back brings it back):")
+                            .arg(quarantine));
         for (const QByteArray& path : culprit.paths)
             shown.append(displayPath(path));
     } else if (session.running()) {

@@ -250,6 +250,16 @@ WorkOutcome startFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, C
                 outcome.cancelled = true;
                 return;
             }
+            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+            const bool someOut = std::any_of(batches.cbegin(), batches.cend(),
+                [](const QuarantineBatch& batch) { return batch.filesOut() > 0; });
+            if (files.groups.isEmpty() && someOut) {
+                outcome.error = MainWindow::tr(
+                    "No file added or changed since then is in the game folder now: the new files are out in "
+                    "the quarantine folder. Put them back first, then find the culprit among them.");
+                outcome.refused = true;
+                return;
+            }
             if (files.groups.isEmpty()) {
                 outcome.error = MainWindow::tr(
                     "No file was added or changed since then, so there is no new file to look for the "
@@ -474,6 +484,7 @@ void MainWindow::createControls()
     cboBatch->setToolTip(tr("Which files Put them back brings back: every batch, newest first, or the one "
                             "batch moved out at the time shown."));
     cboBatch->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cboBatch->setPlaceholderText(tr("nothing is out"));
     cmdCulprit = button(tr("Find the &culprit"), "cmdCulprit",
         tr("A guided 50/50 over the mods added or changed since the snapshot: it moves half of them out at a "
            "time and asks whether the game works, until one mod is left. About one game start for each "
@@ -1182,11 +1193,13 @@ void MainWindow::showSession(const BisectSession& session, const QList<QByteArra
     pnlFiftyFifty->showSession(session, filesOut, quarantineFolderFor(QFile::decodeName(m_folder)));
     if (!pnlFiftyFifty->isVisible()) {
         pnlFiftyFifty->setVisible(true);
-        // A pane shown late gets no room of its own: the guide takes what the changes had below the snapshots.
+        // A pane shown late gets no room of its own: the guide takes what the changes had below the
+        // snapshots.
         QList<int> sizes = m_splitter->sizes();
         const int shared = sizes.value(1) + sizes.value(2);
         const int lineHeight = fontMetrics().height();
-        const int guide = std::max(shared / 2, std::min(shared - lineHeight * 8, pnlFiftyFifty->sizeHint().height()));
+        const int guide
+            = std::max(shared / 2, std::min(shared - lineHeight * 8, pnlFiftyFifty->sizeHint().height()));
         m_splitter->setSizes({ sizes.value(0), shared - guide, guide });
     }
     // The player goes to the game and back between rounds: the task bar says where the 50/50 stands.
@@ -1287,6 +1300,10 @@ void MainWindow::finishFiftyFifty(const WorkOutcome& outcome)
         lblStatus->setText(said);
         if (!report.moved.isEmpty())
             QMessageBox::information(this, tr("Mendwell"), said);
+    } else if (outcome.session && outcome.session->running()) {
+        lblStatus->setText(tr("Round %1: %2 moved. Start the game, then say below whether it works.")
+                               .arg(outcome.session->round() + 1)
+                               .arg(fileCountText(report.moved.size())));
     } else if (outcome.session) {
         lblStatus->setText(outcome.session->summary());
     }

@@ -30,6 +30,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <numeric>
 #include <time.h>
 
 using namespace mending;
@@ -173,6 +174,7 @@ WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int 
     watch->moving = true;
     outcome.moves = quarantine.moveOut(paths, beside);
     watch->moving = false;
+    outcome.batches = quarantine.batches();
     outcome.cancelled = outcome.moves.cancelled;
     if (!outcome.moves.moved.isEmpty())
         compareAgain(outcome, watch, source, root);
@@ -189,6 +191,7 @@ WorkOutcome putFilesBack(
     watch->moving = true;
     outcome.moves = quarantine.restore(batch);
     watch->moving = false;
+    outcome.batches = quarantine.batches();
     outcome.cancelled = outcome.moves.cancelled;
     if (!outcome.moves.moved.isEmpty())
         compareAgain(outcome, watch, source, root);
@@ -217,6 +220,8 @@ WorkOutcome withFiftyFifty(std::shared_ptr<WorkWatch> watch, const QByteArray& r
             outcome.error = failure.message();
         }
         watch->moving = false;
+        // Read here: a batch of many files costs the window's thread a stat of each.
+        outcome.batches = fifty.quarantine().batches();
         outcome.session = fifty.session();
         if (outcome.session)
             outcome.filesOut = fifty.filesOut(*outcome.session);
@@ -363,6 +368,8 @@ void MainWindow::createControls()
     layout->addWidget(splitter, 1);
 
     auto* snapshots = new QGroupBox(tr("Snapshots of this folder"), splitter);
+    snapshots->setObjectName(u"fraSnapshots"_s);
+    m_snapshots = snapshots;
     auto* snapshotsLayout = new QHBoxLayout(snapshots);
     lstSnapshots = new QTreeWidget(snapshots);
     lstSnapshots->setObjectName(u"lstSnapshots"_s);
@@ -464,8 +471,13 @@ void MainWindow::createControls()
     columns->resizeSection(ChangesModel::GroupColumn, columns->fontMetrics().horizontalAdvance(u'x') * 28);
     changesLayout->addWidget(grdChanges, 1);
     lblCounts = new QLabel(changes);
+    lblCounts->setWordWrap(true);
     lblCounts->setObjectName(u"lblCounts"_s);
-    changesLayout->addWidget(lblCounts);
+    // The counts share their line with Export and Print, and the repair buttons have a line of their
+    // own: one line for all of them is wider than a screen at 200%.
+    auto* countsRow = new QHBoxLayout;
+    countsRow->addWidget(lblCounts, 1);
+    changesLayout->addLayout(countsRow);
 
     auto* actionRow = new QHBoxLayout;
     cmdExport = button(tr("&Export…"), "cmdExport",
@@ -490,12 +502,12 @@ void MainWindow::createControls()
            "time and asks whether the game works, until one mod is left. About one game start for each "
            "halving instead of one for every mod."),
         changes);
-    actionRow->addWidget(cmdExport);
-    actionRow->addWidget(cmdPrint);
-    actionRow->addStretch(1);
+    countsRow->addWidget(cmdExport);
+    countsRow->addWidget(cmdPrint);
     actionRow->addWidget(cmdMoveOut);
     actionRow->addWidget(cmdPutBack);
     actionRow->addWidget(cboBatch);
+    actionRow->addStretch(1);
     actionRow->addWidget(cmdCulprit);
     changesLayout->addLayout(actionRow);
     lblQuarantine = new QLabel(changes);
@@ -857,9 +869,9 @@ void MainWindow::work_Progress()
             prgWork->setRange(0, int(std::min<qint64>(total, std::numeric_limits<int>::max())));
             prgWork->setValue(int(std::min(done, total)));
         }
+        // The core counts a folder that moves whole as one: the bar shows how far, the text what.
         if (!m_watch->move.cancel)
-            lblStatus->setText(tr("%1: %2 of %3 moved…")
-                                   .arg(m_workText, QLocale().toString(done), QLocale().toString(total)));
+            lblStatus->setText(m_workText + u'…');
         return;
     }
     const qint64 found = m_watch->scan.files.load(std::memory_order_relaxed);
@@ -986,10 +998,11 @@ void MainWindow::updateButtons()
     cboFolder->setEnabled(idle);
     cmdOtherFolder->setEnabled(idle);
     mnuOtherFolder->setEnabled(idle);
-    cmdRemember->setEnabled(idle && haveFolder);
-    mnuRemember->setEnabled(idle && haveFolder);
-    cmdDelete->setEnabled(idle && haveSnapshot);
-    mnuDelete->setEnabled(idle && haveSnapshot);
+    const bool guideShown = pnlFiftyFifty->isVisibleTo(this);
+    cmdRemember->setEnabled(idle && haveFolder && !guideShown);
+    mnuRemember->setEnabled(idle && haveFolder && !guideShown);
+    cmdDelete->setEnabled(idle && haveSnapshot && !guideShown);
+    mnuDelete->setEnabled(idle && haveSnapshot && !guideShown);
     cmdWhatChanged->setEnabled(idle && haveSnapshot);
     mnuWhatChanged->setEnabled(idle && haveSnapshot);
     cmdFolderList->setEnabled(idle && haveFolder);
@@ -1131,18 +1144,25 @@ void MainWindow::finishMoves(const WorkOutcome& outcome)
         QMessageBox::warning(
             this, tr("Close the game first"), tr("%1\n\nNothing was moved.").arg(report.error));
     showSkipped(said, report);
-    fillBatches();
+    if (outcome.batches)
+        fillBatches(*outcome.batches);
+    else
+        fillBatches();
     updateCounts();
     updateButtons();
 }
 
 void MainWindow::fillBatches()
 {
+    fillBatches(m_folder.isEmpty() ? QList<QuarantineBatch>()
+                                   : Quarantine(QFile::decodeName(m_folder), m_generation).batches());
+}
+
+void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
+{
     cboBatch->clear();
     if (m_folder.isEmpty())
         return;
-    const Quarantine quarantine(QFile::decodeName(m_folder), m_generation);
-    QList<QuarantineBatch> batches = quarantine.batches();
     qsizetype out = 0;
     cboBatch->addItem(tr("every batch, newest first"), QString());
     for (auto it = batches.crbegin(); it != batches.crend(); ++it) {
@@ -1152,6 +1172,8 @@ void MainWindow::fillBatches()
         out += files;
         cboBatch->addItem(tr("%1  ·  %2").arg(it->name, fileCountText(files)), it->name);
     }
+    // With a placeholder set, a combo box chooses no item by itself.
+    cboBatch->setCurrentIndex(0);
     if (cboBatch->count() == 1) {
         cboBatch->clear();
         lblQuarantine->setText(tr("No file of this folder is moved out."));
@@ -1161,7 +1183,7 @@ void MainWindow::fillBatches()
         tr("Moved out: %1 in %2, kept in %3")
             .arg(fileCountText(out),
                 cboBatch->count() == 2 ? tr("1 batch") : tr("%1 batches").arg(cboBatch->count() - 1),
-                quarantine.quarantineFolder()));
+                quarantineFolderFor(QFile::decodeName(m_folder))));
 }
 
 void MainWindow::loadSession()
@@ -1183,6 +1205,7 @@ void MainWindow::loadSession()
         showSession(*session, out);
     } else {
         pnlFiftyFifty->setVisible(false);
+        m_snapshots->setVisible(true);
         setWindowTitle(tr("Mendwell"));
     }
 }
@@ -1192,15 +1215,16 @@ void MainWindow::showSession(const BisectSession& session, const QList<QByteArra
     m_sessionRunning = FiftyFifty::isRunning(session);
     pnlFiftyFifty->showSession(session, filesOut, quarantineFolderFor(QFile::decodeName(m_folder)));
     if (!pnlFiftyFifty->isVisible()) {
+        // While the guide is shown, the snapshots make room for it: one taken with half the mods out
+        // would only mislead later.
+        m_snapshots->setVisible(false);
         pnlFiftyFifty->setVisible(true);
-        // A pane shown late gets no room of its own: the guide takes what the changes had below the
-        // snapshots.
-        QList<int> sizes = m_splitter->sizes();
-        const int shared = sizes.value(1) + sizes.value(2);
-        const int lineHeight = fontMetrics().height();
-        const int guide
-            = std::max(shared / 2, std::min(shared - lineHeight * 8, pnlFiftyFifty->sizeHint().height()));
-        m_splitter->setSizes({ sizes.value(0), shared - guide, guide });
+        // A pane shown late gets no room of its own: the guide takes what the snapshots had and more.
+        const QList<int> sizes = m_splitter->sizes();
+        const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+        // Half each: the changes stay readable, and the guide's list scrolls.
+        const int guide = total / 2;
+        m_splitter->setSizes({ 0, total - guide, guide });
     }
     // The player goes to the game and back between rounds: the task bar says where the 50/50 stands.
     if (session.running())
@@ -1270,8 +1294,14 @@ void MainWindow::pnlFiftyFifty_Retry()
 
 void MainWindow::pnlFiftyFifty_Close()
 {
+    const QList<int> sizes = m_splitter->sizes();
+    const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
     pnlFiftyFifty->setVisible(false);
+    m_snapshots->setVisible(true);
+    const int snapshots = fontMetrics().height() * 10;
+    m_splitter->setSizes({ snapshots, total - snapshots, 0 });
     setWindowTitle(tr("Mendwell"));
+    updateButtons();
     cmdCulprit->setFocus();
 }
 
@@ -1313,7 +1343,10 @@ void MainWindow::finishFiftyFifty(const WorkOutcome& outcome)
                "once the game is closed.")
                 .arg(report.error));
     showSkipped(tr("Moving the files of the 50/50:"), report);
-    fillBatches();
+    if (outcome.batches)
+        fillBatches(*outcome.batches);
+    else
+        fillBatches();
     updateCounts();
     updateButtons();
     if (pnlFiftyFifty->isVisible())

@@ -58,6 +58,7 @@ struct WorkOutcome
     mending::MoveReport moves; // what moving files out or back did
     std::optional<mending::BisectSession> session; // the 50/50 after the work
     QList<QByteArray> filesOut; // its files out of the folder now
+    std::optional<QList<mending::QuarantineBatch>> batches; // read after files moved
 };
 
 // Mendwell's window. The game folder picked in cboFolder (or with Other folder) fills lstSnapshots
@@ -132,6 +133,7 @@ private:
     void showSession(const mending::BisectSession& session, const QList<QByteArray>& filesOut);
     void loadSession();
     void fillBatches();
+    void fillBatches(const QList<mending::QuarantineBatch>& batches);
     bool refuseWhileGameRuns();
     void showSkipped(const QString& what, const mending::MoveReport& report);
     QList<QByteArray> filesToMove(bool* chosen) const;
@@ -183,6 +185,7 @@ private:
     QLabel* lblQuarantine = nullptr;
     FiftyFiftyPanel* pnlFiftyFifty = nullptr;
     QSplitter* m_splitter = nullptr;
+    QWidget* m_snapshots = nullptr;
     QLabel* lblStatus = nullptr;
     QProgressBar* prgWork = nullptr;
     QPushButton* cmdCancel = nullptr;

@@ -1166,8 +1166,12 @@ void tst_MendwellWindow::fiftyFifty()
         QCOMPARE(after.value(path.toUtf8()), before.value(path.toUtf8()));
     QVERIFY(!window->fiftyFiftyRunning());
     QVERIFY(child<QPushButton>(window.get(), "cmdCulprit")->isEnabled());
+    // A snapshot of the folder with mods out while the guide is shown would mislead later.
+    QVERIFY(!child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
     QTest::mouseClick(child<QPushButton>(window.get(), "cmdCloseGuide"), Qt::LeftButton);
     QVERIFY(!child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
+    QVERIFY(child<QWidget>(window.get(), "fraSnapshots")->isVisible());
+    QVERIFY(child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
 }
 
 void tst_MendwellWindow::lateAnswerRefused()

@@ -2,7 +2,8 @@
 # Mendwell's window driven as a player drives it, by keys alone: open the game folder, remember it,
 # add mods, see them among the changes, move them out and back, then find the culprit with the 50/50,
 # answering as the player would (the game breaks exactly when the culprit is in the folder).
-# With MENDWELL_SHOTS set to a folder, screenshots of the steps are saved there.
+# With MENDWELL_SHOTS set to a folder, screenshots of the steps are saved there; MENDWELL_SCREEN
+# (e.g. 2560x1440, a screen that is used at 200%) sets the size of the X server's screen.
 here=$(dirname "$0")
 source "$here/lib.sh"
 mendwell=$(realpath "$1")
@@ -34,12 +35,32 @@ title_is() {
 
 files_in() { (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort); }
 
-start_x
+# Presses a key until the game folder holds what is given: while the window still works on the step
+# before, the button is greyed and the key does nothing; once done, the button is greyed for good.
+press_until() {
+    local keys=$1 want=$2
+    for _ in $(seq 1 10); do
+        main_window >/dev/null
+        key "$keys"
+        for _ in $(seq 1 20); do [ "$(files_in "$game")" = "$want" ] && return 0; sleep 0.1; done
+    done
+    fail "after $keys the game folder holds: $(files_in "$game")"
+}
+
+if [ -n "${MENDWELL_SCREEN:-}" ]; then
+    exec 3< <(Xvfb -displayfd 4 -noreset -screen 0 "${MENDWELL_SCREEN}x24" -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
+    read -r line <&3; pids+=("${line#pid }")
+    read -r line <&3; export DISPLAY=":$line" QT_QPA_PLATFORM=xcb
+else
+    start_x
+fi
 export HOME="$work/home" XDG_DATA_HOME="$work/data" LC_ALL=C.UTF-8
-mkdir -p "$HOME" "$work/game/Mods/Old"
-game="$work/game/Mods"
-quarantine="$work/game/Mods (moved out by Mendwell)"
+game="$HOME/Documents/Electronic Arts/The Sims 4/Mods"
+quarantine="$game (moved out by Mendwell)"
+mkdir -p "$game/Old"
 printf 'DBPF old' > "$game/Old/old.package"
+# The game's thumbnail cache beside Mods, which Mendwell offers to move along.
+printf 'DBPF thumbnails' > "$game/../localthumbcache.package"
 
 # "mendwell" without a command opens the window; Other folder (Ctrl+O) picks the game folder.
 (cd "$work" && exec "$mendwell") & pids+=($!)
@@ -71,12 +92,15 @@ printf 'DBPF dresser' > "$game/Dresser.package"
 printf 'DBPF easel' > "$game/Easel.package"
 before=$(files_in "$game")
 
-main_window >/dev/null
-key F5
-sleep 1
-shot changes
-# What the changes view shows, saved through Export.
-key ctrl+e
+# What changed (F5); what the changes view shows is then saved through Export (Ctrl+E), which is
+# greyed until the view holds changes.
+for _ in $(seq 1 10); do
+    main_window >/dev/null
+    key F5
+    sleep 1
+    key ctrl+e
+    xdotool search --onlyvisible --name '^Export the changes$' >/dev/null 2>&1 && break
+done
 window "Export the changes" >/dev/null
 key ctrl+a
 type_text "$work/changes.csv"
@@ -87,24 +111,36 @@ shown=$(tail -n +2 "$work/changes.csv" | cut -d, -f1,2 | tr -d '\r' | LC_ALL=C s
 expected=$(printf '%s\n' added,Armchair.package added,Author_Tool.package added,Author_Tool.ts4script \
     added,Dresser.package added,Easel.package added,NewSet/Chairs/chair.package added,NewSet/table.package)
 [ "$shown" = "$expected" ] || fail "the changes view shows: $shown"
+shot changes
 
 # Move the new files out (Alt+M), then put them back (Alt+U).
-main_window >/dev/null
-key alt+m
+for _ in $(seq 1 10); do
+    main_window >/dev/null
+    key alt+m
+    xdotool search --onlyvisible --name "^Move the game's cache too\?\$" >/dev/null 2>&1 && break
+    sleep 1
+done
+window "Move the game's cache too\\?" >/dev/null
+key Return
 for _ in $(seq 1 50); do [ "$(files_in "$game")" = "Old/old.package" ] && break; sleep 0.1; done
 [ "$(files_in "$game")" = "Old/old.package" ] || fail "files left after Move out: $(files_in "$game")"
+[ -e "$game/../localthumbcache.package" ] && fail "the cache stayed beside the folder after Yes"
+cmp -s "$quarantine"/*/"beside Mods/localthumbcache.package" <(printf 'DBPF thumbnails') || fail "the cache is not in the quarantine"
 moved=$(cd "$quarantine"/*/Mods && files_in .)
 [ "$moved" = "$(echo "$before" | grep -v '^Old/')" ] || fail "the quarantine holds: $moved"
 cmp -s "$quarantine"/*/Mods/Dresser.package <(printf 'DBPF dresser') || fail "Dresser.package changed on its way out"
 shot moved-out
-main_window >/dev/null
-key alt+u
-for _ in $(seq 1 50); do [ "$(files_in "$game")" = "$before" ] && break; sleep 0.1; done
-[ "$(files_in "$game")" = "$before" ] || fail "files after Put back: $(files_in "$game")"
+press_until alt+u "$before"
+cmp -s "$game/../localthumbcache.package" <(printf 'DBPF thumbnails') || fail "the cache did not come back"
 [ -e "$quarantine" ] && fail "the quarantine folder stayed after everything came back"
 
 # The 50/50 (Alt+C), answered with Alt+A (works) and Alt+B (still broken).
-key alt+c
+for _ in $(seq 1 10); do
+    main_window >/dev/null
+    key alt+c
+    xdotool search --onlyvisible --name '^Find the culprit$' >/dev/null 2>&1 && break
+    sleep 1
+done
 window "Find the culprit" >/dev/null
 key Return
 gone "Find the culprit"
@@ -112,7 +148,7 @@ id=$(main_window)
 title_is "$id" "Mendwell – round 1 of at most 4"
 rounds=0
 while [ "$(xdotool getwindowname "$id")" != "Mendwell – culprit found" ]; do
-    [ $rounds -lt 4 ] || fail "more than 1 + ceil(log2 4) rounds"
+    [ $rounds -lt 4 ] || fail "more than 1 + ceil(log2 5) rounds for 5 groups"
     title=$(xdotool getwindowname "$id")
     [ $rounds = 1 ] && shot fiftyfifty
     main_window >/dev/null

@@ -266,6 +266,8 @@ private slots:
     void cacheQuestion_data();
     void cacheQuestion();
     void takenPlaceReported();
+    void cancelMove_data();
+    void cancelMove();
     void fiftyFifty_data();
     void fiftyFifty();
     void lateAnswerRefused();
@@ -1025,6 +1027,72 @@ void tst_MendwellWindow::takenPlaceReported()
                  + batch + u"/Mods/a.package"_s)),
         QByteArray("DBPF first"));
     QVERIFY(child<QPushButton>(&window, "cmdPutBack")->isEnabled());
+}
+
+void tst_MendwellWindow::cancelMove_data()
+{
+    QTest::addColumn<bool>("back"); // cancel putting back; else moving out
+    QTest::newRow("moving out") << false;
+    QTest::newRow("putting back") << true;
+}
+
+void tst_MendwellWindow::cancelMove()
+{
+    QFETCH(bool, back);
+    // Loose files in a folder that was there before: each moves on its own, so the move lasts.
+    tree::apply(m_root, steps("file|CC/old.package|DBPF"));
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    const int files = 3000;
+    for (int i = 0; i < files; ++i)
+        tree::write(m_root, "CC/item" + QByteArray::number(i) + ".package", "DBPF " + QByteArray::number(i));
+    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    if (back) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(pathsOf(filesBelow(m_root)), QStringList { u"CC/old.package"_s });
+    }
+
+    QTest::mouseClick(child<QPushButton>(&window, back ? "cmdPutBack" : "cmdMoveOut"), Qt::LeftButton);
+    QVERIFY(window.isWorking());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(ended.wait(60000));
+    QVERIFY2(child<QLabel>(&window, "lblStatus")->text().startsWith(u"Cancelled. "_s),
+        qPrintable(child<QLabel>(&window, "lblStatus")->text()));
+
+    // Every file is in one place, the folder or the quarantine, with its bytes.
+    const QMap<QByteArray, FileState> in = filesBelow(m_root);
+    QMap<QByteArray, FileState> out;
+    const QList<mending::QuarantineBatch> batches = mending::Quarantine(QFile::decodeName(m_root)).batches();
+    for (const mending::QuarantineBatch& batch : batches) {
+        const QMap<QByteArray, FileState> stored = filesBelow(QFile::encodeName(batch.path) + "/Mods");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QVERIFY2(!out.contains(it.key()), it.key().constData());
+            out.insert(it.key(), *it);
+        }
+    }
+    QCOMPARE(in.size() + out.size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QVERIFY2(in.contains(it.key()) != out.contains(it.key()), it.key().constData());
+        QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
+    }
+    // Stopped before the end: some files did not move.
+    QVERIFY(back ? !out.isEmpty() : in.size() > 1);
+    // What is still out can be put back whole.
+    if (!out.isEmpty()) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+    }
+    QCOMPARE(filesBelow(m_root), before);
 }
 
 QList<QStringList> tst_MendwellWindow::makeGroups(int count)

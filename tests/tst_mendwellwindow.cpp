@@ -12,12 +12,14 @@
 #include <QListWidget>
 #include <QPrinterInfo>
 #include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <cmath>
 #include <functional>
+#include <signal.h>
 
 using namespace Qt::StringLiterals;
 
@@ -272,6 +274,7 @@ private slots:
     void fiftyFifty();
     void lateAnswerRefused();
     void interruptedMovesFinished();
+    void killedMoveFinished();
 
 private:
     // The new files of a 50/50 case: group g is a loose file, or a new folder of two files for odd g.
@@ -1301,6 +1304,63 @@ void tst_MendwellWindow::interruptedMovesFinished()
     QCOMPARE(listItems(window, "lstOut"), (QStringList { u"a.package"_s, u"b.package"_s }));
     QVERIFY(child<QPushButton>(&window, "cmdWorks")->isEnabled());
     QVERIFY(!child<QPushButton>(&window, "cmdMoveOut")->isEnabled());
+}
+
+void tst_MendwellWindow::killedMoveFinished()
+{
+    for (int i = 0; i < 1200; ++i)
+        tree::write(m_root, "Set" + QByteArray::number(i % 12) + "/item" + QByteArray::number(i) + ".package",
+            "DBPF " + QByteArray::number(i));
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    const QString step = quarantine + u"/.mendwell-step"_s;
+    // Another program moving files is killed at random moments until one kill cuts a move short.
+    QRandomGenerator random(7);
+    for (int attempt = 0; attempt < 40 && !QFileInfo::exists(step); ++attempt) {
+        QProcess mover;
+        mover.start(QStringLiteral(QUARANTINE_WORKER),
+            { QFile::decodeName(m_root), QString::number(attempt), u"move"_s });
+        QVERIFY(mover.waitForReadyRead(10000));
+        QTest::qSleep(random.bounded(5, 120));
+        ::kill(pid_t(mover.processId()), SIGKILL);
+        QVERIFY(mover.waitForFinished(10000));
+    }
+    QVERIFY2(QFileInfo::exists(step), "no kill came in the middle of a move");
+
+    MainWindow window;
+    window.show();
+    Answerer answer({ press(QMessageBox::Ok) });
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QVERIFY(window.isWorking());
+    QVERIFY(ended.wait(30000));
+    QVERIFY(!QFileInfo::exists(step));
+    QVERIFY2(answer.seen.size() <= 1, qPrintable(answer.seen.join(u" | "_s)));
+    if (!answer.seen.isEmpty())
+        QVERIFY2(
+            answer.seen.first().startsWith(u"Mendwell: A move that was cut short last time is finished: "_s),
+            qPrintable(answer.seen.first()));
+
+    // Every file in one place with its bytes; Put them back makes the folder whole again.
+    QMap<QByteArray, FileState> out;
+    for (const mending::QuarantineBatch& batch : mending::Quarantine(QFile::decodeName(m_root)).batches()) {
+        const QMap<QByteArray, FileState> stored = filesBelow(QFile::encodeName(batch.path) + "/Mods");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QVERIFY2(!out.contains(it.key()), it.key().constData());
+            out.insert(it.key(), *it);
+        }
+    }
+    const QMap<QByteArray, FileState> in = filesBelow(m_root);
+    QCOMPARE(in.size() + out.size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QVERIFY2(in.contains(it.key()) != out.contains(it.key()), it.key().constData());
+        QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
+    }
+    if (!out.isEmpty()) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        QVERIFY(ended.wait(30000));
+    }
+    QCOMPARE(filesBelow(m_root), before);
 }
 
 QTEST_MAIN(tst_MendwellWindow)

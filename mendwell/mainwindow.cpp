@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "fiftyfiftypanel.h"
+#include "pathtext.h"
 #include "printer.h"
 #include "runerror.h"
 
@@ -28,6 +30,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <numeric>
 #include <time.h>
 
 using namespace mending;
@@ -60,7 +63,7 @@ QString snapshotText(const SnapshotInfo& info)
 // The work below runs on a pool thread: it touches no widget and hands everything back in its outcome.
 
 WorkOutcome takeSnapshot(
-    std::shared_ptr<ScanWatch> watch, SnapshotStore store, QByteArray root, QByteArray label)
+    std::shared_ptr<WorkWatch> watch, SnapshotStore store, QByteArray root, QByteArray label)
 {
     WorkOutcome outcome;
     outcome.what = WorkOutcome::TakeSnapshot;
@@ -69,9 +72,9 @@ WorkOutcome takeSnapshot(
         snapshot.root = root;
         snapshot.label = label;
         snapshot.takenNs = nowNs();
-        ScanResult scan = scanFolder(root, 0, watch.get());
+        ScanResult scan = scanFolder(root, 0, &watch->scan);
         // Checked once more right before the store is written: after that there is nothing half-done to undo.
-        if (watch->cancel) {
+        if (watch->scan.cancel) {
             outcome.cancelled = true;
             return outcome;
         }
@@ -86,14 +89,14 @@ WorkOutcome takeSnapshot(
     return outcome;
 }
 
-WorkOutcome compareWithSnapshot(std::shared_ptr<ScanWatch> watch, QByteArray snapshotPath)
+WorkOutcome compareWithSnapshot(std::shared_ptr<WorkWatch> watch, QByteArray snapshotPath)
 {
     WorkOutcome outcome;
     outcome.what = WorkOutcome::Compare;
     try {
         const Snapshot before = readSnapshotFile(snapshotPath);
-        const ScanResult now = scanFolder(before.root, 0, watch.get());
-        if (watch->cancel) {
+        const ScanResult now = scanFolder(before.root, 0, &watch->scan);
+        if (watch->scan.cancel) {
             outcome.cancelled = true;
             return outcome;
         }
@@ -102,6 +105,7 @@ WorkOutcome compareWithSnapshot(std::shared_ptr<ScanWatch> watch, QByteArray sna
         outcome.files = now.files.size();
         outcome.problems = now.problems;
         outcome.rows = changeRows(result);
+        outcome.compared = true;
         outcome.heading = { before.root,
             snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
             false };
@@ -111,7 +115,7 @@ WorkOutcome compareWithSnapshot(std::shared_ptr<ScanWatch> watch, QByteArray sna
     return outcome;
 }
 
-WorkOutcome compareWithFolderList(std::shared_ptr<ScanWatch> watch, QByteArray listPath, QByteArray root)
+WorkOutcome compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray listPath, QByteArray root)
 {
     WorkOutcome outcome;
     outcome.what = WorkOutcome::Compare;
@@ -122,8 +126,8 @@ WorkOutcome compareWithFolderList(std::shared_ptr<ScanWatch> watch, QByteArray l
         } catch (const Failure& failure) {
             throw Failure(QFile::decodeName(listPath) + u": "_s + failure.message());
         }
-        const ScanResult now = scanFolder(root, 0, watch.get());
-        if (watch->cancel) {
+        const ScanResult now = scanFolder(root, 0, &watch->scan);
+        if (watch->scan.cancel) {
             outcome.cancelled = true;
             return outcome;
         }
@@ -132,12 +136,173 @@ WorkOutcome compareWithFolderList(std::shared_ptr<ScanWatch> watch, QByteArray l
         outcome.files = now.files.size();
         outcome.problems = now.problems;
         outcome.rows = changeRows(result);
+        outcome.compared = true;
         outcome.heading = { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)),
             result.topLevelOnly };
     } catch (const Failure& failure) {
         outcome.error = failure.message();
     }
     return outcome;
+}
+
+// Looks for the changes again after files moved, the way they were looked for last, so the view
+// shows the folder as it is now.
+void compareAgain(WorkOutcome& outcome, std::shared_ptr<WorkWatch> watch, const CompareSource& source,
+    const QByteArray& root)
+{
+    if (source.kind == CompareSource::None)
+        return;
+    WorkOutcome fresh = source.kind == CompareSource::Snapshot
+        ? compareWithSnapshot(watch, source.path)
+        : compareWithFolderList(watch, source.path, root);
+    if (fresh.cancelled || !fresh.error.isEmpty())
+        return;
+    outcome.compared = true;
+    outcome.rows = std::move(fresh.rows);
+    outcome.heading = fresh.heading;
+    outcome.problems = fresh.problems;
+    outcome.files = fresh.files;
+}
+
+WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int generation,
+    QList<QByteArray> paths, QList<QByteArray> beside, CompareSource source)
+{
+    WorkOutcome outcome;
+    outcome.what = WorkOutcome::MoveOut;
+    Quarantine quarantine(QFile::decodeName(root), generation);
+    quarantine.setWatch(&watch->move);
+    watch->moving = true;
+    outcome.moves = quarantine.moveOut(paths, beside);
+    watch->moving = false;
+    outcome.batches = quarantine.batches();
+    outcome.cancelled = outcome.moves.cancelled;
+    if (!outcome.moves.moved.isEmpty())
+        compareAgain(outcome, watch, source, root);
+    return outcome;
+}
+
+WorkOutcome putFilesBack(
+    std::shared_ptr<WorkWatch> watch, QByteArray root, int generation, QString batch, CompareSource source)
+{
+    WorkOutcome outcome;
+    outcome.what = WorkOutcome::PutBack;
+    Quarantine quarantine(QFile::decodeName(root), generation);
+    quarantine.setWatch(&watch->move);
+    watch->moving = true;
+    outcome.moves = quarantine.restore(batch);
+    watch->moving = false;
+    outcome.batches = quarantine.batches();
+    outcome.cancelled = outcome.moves.cancelled;
+    if (!outcome.moves.moved.isEmpty())
+        compareAgain(outcome, watch, source, root);
+    return outcome;
+}
+
+// The 50/50's store and the quarantine are opened on the thread of the work: the store may be used only
+// by the thread that opened it.
+template <typename Step>
+WorkOutcome withFiftyFifty(std::shared_ptr<WorkWatch> watch, const QByteArray& root, WorkOutcome::What what,
+    const CompareSource& source, Step step)
+{
+    WorkOutcome outcome;
+    outcome.what = what;
+    try {
+        FiftyFifty fifty(root);
+        fifty.quarantine().setWatch(&watch->move);
+        try {
+            step(fifty, outcome);
+        } catch (const BisectError& error) {
+            // An answer for a round already answered (a second click, another window): the session as it
+            // is now is shown instead.
+            outcome.error = error.message();
+            outcome.refused = error.kind() == BisectError::OutOfTurn;
+        } catch (const Failure& failure) {
+            outcome.error = failure.message();
+        }
+        watch->moving = false;
+        // Read here: a batch of many files costs the window's thread a stat of each.
+        outcome.batches = fifty.quarantine().batches();
+        outcome.session = fifty.session();
+        if (outcome.session)
+            outcome.filesOut = fifty.filesOut(*outcome.session);
+    } catch (const BisectError& error) {
+        outcome.error = error.message();
+    } catch (const Failure& failure) {
+        outcome.error = failure.message();
+    }
+    if (!outcome.moves.moved.isEmpty())
+        compareAgain(outcome, watch, source, root);
+    return outcome;
+}
+
+WorkOutcome recoverFolder(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source)
+{
+    return withFiftyFifty(
+        watch, root, WorkOutcome::Recover, source, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
+            watch->moving = true;
+            outcome.moves = fifty.recover();
+        });
+}
+
+WorkOutcome startFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource since)
+{
+    return withFiftyFifty(
+        watch, root, WorkOutcome::FiftyFifty, since, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
+            const NewFiles files = since.kind == CompareSource::FolderList
+                ? newFilesSinceList(parseFolderList(readWholeFile(since.path)), root, &watch->scan)
+                : newFilesSince(readSnapshotFile(since.path), root, NewKinds::All, &watch->scan);
+            if (watch->scan.cancel) {
+                outcome.cancelled = true;
+                return;
+            }
+            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+            const bool someOut = std::any_of(batches.cbegin(), batches.cend(),
+                [](const QuarantineBatch& batch) { return batch.filesOut() > 0; });
+            if (files.groups.isEmpty() && someOut) {
+                outcome.error = MainWindow::tr(
+                    "No file added or changed since then is in the game folder now: the new files are out in "
+                    "the quarantine folder. Put them back first, then find the culprit among them.");
+                outcome.refused = true;
+                return;
+            }
+            if (files.groups.isEmpty()) {
+                outcome.error = MainWindow::tr(
+                    "No file was added or changed since then, so there is no new file to look for the "
+                    "culprit among. Try deleting the game's cache, and look at older script mods after a "
+                    "game patch.");
+                outcome.refused = true;
+                return;
+            }
+            watch->moving = true;
+            fifty.start(files.groups, &outcome.moves);
+        });
+}
+
+WorkOutcome answerFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source,
+    std::optional<BisectAnswer> answer, int forRound)
+{
+    return withFiftyFifty(
+        watch, root, WorkOutcome::FiftyFifty, source, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
+            watch->moving = true;
+            if (answer)
+                fifty.answer(*answer, forRound, &outcome.moves);
+            else
+                fifty.stop(&outcome.moves);
+        });
+}
+
+// The 50/50 records each layout done once its files moved: stopping those moves halfway would leave the
+// session believing files are where they are not, so they always run to the end.
+void cancelWork(WorkWatch& watch, WorkOutcome::What what)
+{
+    watch.scan.cancel = true;
+    if (what != WorkOutcome::FiftyFifty && what != WorkOutcome::Recover)
+        watch.move.cancel = true;
+}
+
+QString fileCountText(qsizetype files)
+{
+    return files == 1 ? MainWindow::tr("1 file") : MainWindow::tr("%1 files").arg(QLocale().toString(files));
 }
 
 QPushButton* button(const QString& text, const char* name, const QString& tip, QWidget* parent)
@@ -154,7 +319,7 @@ QPushButton* button(const QString& text, const char* name, const QString& tip, Q
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_store(SnapshotStore::defaultFolder())
-    , m_watch(std::make_shared<ScanWatch>())
+    , m_watch(std::make_shared<WorkWatch>())
 {
     setWindowTitle(tr("Mendwell"));
     createControls();
@@ -168,7 +333,7 @@ MainWindow::~MainWindow()
 {
     // The work holds no pointer into the window, but the pool must not outlive the program's data.
     if (m_watch)
-        m_watch->cancel = true;
+        cancelWork(*m_watch, m_workKind);
     m_working.waitForFinished();
 }
 
@@ -198,10 +363,13 @@ void MainWindow::createControls()
     layout->addLayout(folderRow);
 
     auto* splitter = new QSplitter(Qt::Vertical, client);
+    m_splitter = splitter;
     splitter->setChildrenCollapsible(false);
     layout->addWidget(splitter, 1);
 
     auto* snapshots = new QGroupBox(tr("Snapshots of this folder"), splitter);
+    snapshots->setObjectName(u"fraSnapshots"_s);
+    m_snapshots = snapshots;
     auto* snapshotsLayout = new QHBoxLayout(snapshots);
     lstSnapshots = new QTreeWidget(snapshots);
     lstSnapshots->setObjectName(u"lstSnapshots"_s);
@@ -303,8 +471,13 @@ void MainWindow::createControls()
     columns->resizeSection(ChangesModel::GroupColumn, columns->fontMetrics().horizontalAdvance(u'x') * 28);
     changesLayout->addWidget(grdChanges, 1);
     lblCounts = new QLabel(changes);
+    lblCounts->setWordWrap(true);
     lblCounts->setObjectName(u"lblCounts"_s);
-    changesLayout->addWidget(lblCounts);
+    // The counts share their line with Export and Print, and the repair buttons have a line of their
+    // own: one line for all of them is wider than a screen at 200%.
+    auto* countsRow = new QHBoxLayout;
+    countsRow->addWidget(lblCounts, 1);
+    changesLayout->addLayout(countsRow);
 
     auto* actionRow = new QHBoxLayout;
     cmdExport = button(tr("&Export…"), "cmdExport",
@@ -313,31 +486,41 @@ void MainWindow::createControls()
         changes);
     cmdPrint = button(tr("&Print"), "cmdPrint",
         tr("Prints the files shown on the default printer, with their flags."), changes);
-    const QString coming = tr("Coming in the next version.");
-    cmdMoveOut = button(tr("&Move the new files out"), "cmdMoveOut",
-        tr("Moves the new files (all, or those chosen) to a quarantine folder beside the game folder, so "
-           "you can see whether the game works without them. %1")
-            .arg(coming),
+    cmdMoveOut = button(tr("&Move the new files out"), "cmdMoveOut", QString(), changes);
+    cmdPutBack = button(tr("P&ut them back"), "cmdPutBack",
+        tr("Brings the files of the batch chosen beside this button back to where they were, with their "
+           "bytes, times and permissions. A file whose place is taken again stays out and is named."),
         changes);
-    cmdPutBack = button(tr("Put them b&ack"), "cmdPutBack",
-        tr("Brings files that were moved out back to where they were, byte for byte. %1").arg(coming),
-        changes);
+    cboBatch = new QComboBox(changes);
+    cboBatch->setObjectName(u"cboBatch"_s);
+    cboBatch->setToolTip(tr("Which files Put them back brings back: every batch, newest first, or the one "
+                            "batch moved out at the time shown."));
+    cboBatch->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cboBatch->setPlaceholderText(tr("nothing is out"));
     cmdCulprit = button(tr("Find the &culprit"), "cmdCulprit",
-        tr("A guided 50/50: moves half of the new mods out at a time and asks whether the game works, until "
-           "one mod is left. %1")
-            .arg(coming),
+        tr("A guided 50/50 over the mods added or changed since the snapshot: it moves half of them out at a "
+           "time and asks whether the game works, until one mod is left. About one game start for each "
+           "halving instead of one for every mod."),
         changes);
-    for (QPushButton* waiting : { cmdMoveOut, cmdPutBack, cmdCulprit })
-        waiting->setEnabled(false);
-    actionRow->addWidget(cmdExport);
-    actionRow->addWidget(cmdPrint);
-    actionRow->addStretch(1);
+    countsRow->addWidget(cmdExport);
+    countsRow->addWidget(cmdPrint);
     actionRow->addWidget(cmdMoveOut);
     actionRow->addWidget(cmdPutBack);
+    actionRow->addWidget(cboBatch);
+    actionRow->addStretch(1);
     actionRow->addWidget(cmdCulprit);
     changesLayout->addLayout(actionRow);
+    lblQuarantine = new QLabel(changes);
+    lblQuarantine->setObjectName(u"lblQuarantine"_s);
+    lblQuarantine->setWordWrap(true);
+    lblQuarantine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    changesLayout->addWidget(lblQuarantine);
+
+    pnlFiftyFifty = new FiftyFiftyPanel(splitter);
+    pnlFiftyFifty->setVisible(false);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 1);
     // A handful of snapshots is the rule; the changes are what the player reads.
     const int lineHeight = fontMetrics().height();
     splitter->setSizes({ lineHeight * 10, lineHeight * 30 });
@@ -349,8 +532,9 @@ void MainWindow::createControls()
     prgWork->setToolTip(tr("Files found so far."));
     prgWork->setVisible(false);
     cmdCancel = button(tr("Ca&ncel"), "cmdCancel",
-        tr("Stops the scan. Nothing is kept from it: no snapshot is saved and the changes shown stay as "
-           "they were."),
+        tr("Stops the scan or the move. A stopped scan keeps nothing: no snapshot is saved and the changes "
+           "shown stay as they were. A stopped move ends between two files: each file is either moved or "
+           "still where it was."),
         this);
     cmdCancel->setVisible(false);
     auto* cancelKey = new QAction(this);
@@ -424,6 +608,15 @@ void MainWindow::wireEvents()
     connect(cmdCancel, &QPushButton::clicked, this, &MainWindow::cmdCancel_Click);
     connect(&m_progressTimer, &QTimer::timeout, this, &MainWindow::work_Progress);
     connect(&m_working, &QFutureWatcher<WorkOutcome>::finished, this, &MainWindow::work_Finished);
+    connect(cmdMoveOut, &QPushButton::clicked, this, &MainWindow::cmdMoveOut_Click);
+    connect(cmdPutBack, &QPushButton::clicked, this, &MainWindow::cmdPutBack_Click);
+    connect(cmdCulprit, &QPushButton::clicked, this, &MainWindow::cmdCulprit_Click);
+    connect(pnlFiftyFifty, &FiftyFiftyPanel::answered, this, &MainWindow::pnlFiftyFifty_Answered);
+    connect(pnlFiftyFifty, &FiftyFiftyPanel::stopAsked, this, &MainWindow::pnlFiftyFifty_Stop);
+    connect(pnlFiftyFifty, &FiftyFiftyPanel::retryAsked, this, &MainWindow::pnlFiftyFifty_Retry);
+    connect(pnlFiftyFifty, &FiftyFiftyPanel::closeAsked, this, &MainWindow::pnlFiftyFifty_Close);
+    connect(grdChanges->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &MainWindow::grdChanges_SelectionChange);
 
     connect(mnuOtherFolder, &QAction::triggered, this, &MainWindow::cmdOtherFolder_Click);
     connect(mnuExport, &QAction::triggered, this, &MainWindow::cmdExport_Click);
@@ -440,9 +633,11 @@ void MainWindow::wireEvents()
 
 void MainWindow::setTabOrder()
 {
-    const QList<QWidget*> order { cboFolder, cmdOtherFolder, lstSnapshots, txtLabel, cmdRemember, cmdDelete,
+    QList<QWidget*> order { cboFolder, cmdOtherFolder, lstSnapshots, txtLabel, cmdRemember, cmdDelete,
         cmdWhatChanged, cmdFolderList, txtFilter, cboKind, grdChanges, cmdExport, cmdPrint, cmdMoveOut,
-        cmdPutBack, cmdCulprit, cmdCancel };
+        cmdPutBack, cboBatch, cmdCulprit };
+    order += pnlFiftyFifty->tabOrder();
+    order.append(cmdCancel);
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
@@ -493,6 +688,8 @@ bool MainWindow::openFolder(const QString& path)
     }
     cboFolder->setCurrentIndex(index);
     m_folder = root;
+    m_generation = generationOf(root);
+    m_compared = {};
     m_changes->setRows({});
     m_heading = {};
     lblSince->setText(tr("Choose a snapshot above, then ask what changed since."));
@@ -500,8 +697,20 @@ bool MainWindow::openFolder(const QString& path)
     lblStatus->setText(lstSnapshots->topLevelItemCount() == 0
             ? tr("No snapshot of this folder yet: remember it as it is now while the game works.")
             : tr("Choose the snapshot taken while the game worked, then ask what changed."));
+    fillBatches();
+    loadSession();
     updateCounts();
     updateButtons();
+    // A move cut short (a crash, a power cut) is finished before anything else touches the folder.
+    const bool stepLeft
+        = QFileInfo::exists(quarantineFolderFor(QFile::decodeName(m_folder)) + u"/.mendwell-step"_s);
+    std::optional<BisectSession> session;
+    try {
+        if (m_sessions)
+            session = m_sessions->load(QFile::decodeName(m_folder));
+    } catch (const BisectError&) { }
+    if (!isWorking() && (stepLeft || (session && session->movesPending())))
+        pnlFiftyFifty_Retry();
     return true;
 }
 
@@ -568,7 +777,8 @@ void MainWindow::cmdRemember_Click()
         ? lstSnapshots->topLevelItem(0)->data(2, Qt::UserRole).toLongLong()
         : 0;
     startWork(tr("Remembering %1").arg(QFile::decodeName(m_folder)), expected,
-        std::bind(takeSnapshot, m_watch, m_store, m_folder, txtLabel->text().toUtf8()));
+        std::bind(takeSnapshot, m_watch, m_store, m_folder, txtLabel->text().toUtf8()),
+        WorkOutcome::TakeSnapshot);
 }
 
 void MainWindow::cmdDelete_Click()
@@ -603,9 +813,10 @@ void MainWindow::cmdWhatChanged_Click()
     const int id = chosenSnapshot();
     if (isWorking() || id == 0)
         return;
+    m_comparing = { CompareSource::Snapshot, m_store.pathOf(id) };
     startWork(tr("Looking for changes in %1").arg(QFile::decodeName(m_folder)),
         lstSnapshots->currentItem()->data(2, Qt::UserRole).toLongLong(),
-        std::bind(compareWithSnapshot, m_watch, m_store.pathOf(id)));
+        std::bind(compareWithSnapshot, m_watch, m_comparing.path));
 }
 
 void MainWindow::cmdFolderList_Click()
@@ -620,19 +831,21 @@ void MainWindow::cmdFolderList_Click()
     dialog.setDirectory(QDir::homePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    m_comparing = { CompareSource::FolderList, QFile::encodeName(dialog.selectedFiles().constFirst()) };
     startWork(tr("Comparing %1 with a folder list").arg(QFile::decodeName(m_folder)), 0,
-        std::bind(compareWithFolderList, m_watch, QFile::encodeName(dialog.selectedFiles().constFirst()),
-            m_folder));
+        std::bind(compareWithFolderList, m_watch, m_comparing.path, m_folder));
 }
 
-void MainWindow::startWork(const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work)
+void MainWindow::startWork(
+    const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work, WorkOutcome::What kind)
 {
     m_workText = what;
+    m_workKind = kind;
     prgWork->setRange(0, int(std::min<qint64>(expectedFiles, std::numeric_limits<int>::max())));
     prgWork->setValue(0);
     prgWork->setVisible(true);
     cmdCancel->setVisible(true);
-    cmdCancel->setEnabled(true);
+    cmdCancel->setEnabled(kind != WorkOutcome::Recover);
     lblStatus->setText(what + u'…');
     m_working.setFuture(QtConcurrent::run(std::move(work)));
     m_progressTimer.start();
@@ -643,23 +856,56 @@ void MainWindow::work_Progress()
 {
     if (!m_watch)
         return;
-    const qint64 found = m_watch->files.load(std::memory_order_relaxed);
+    const bool fiftyFifty = m_workKind == WorkOutcome::FiftyFifty || m_workKind == WorkOutcome::Recover;
+    if (m_watch->moving) {
+        // The 50/50's moves always run to the end (see cancelWork).
+        if (fiftyFifty)
+            cmdCancel->setEnabled(false);
+        const qint64 total = m_watch->move.total.load(std::memory_order_relaxed);
+        const qint64 done = m_watch->move.done.load(std::memory_order_relaxed);
+        if (total <= 0) {
+            prgWork->setRange(0, 0);
+        } else {
+            prgWork->setRange(0, int(std::min<qint64>(total, std::numeric_limits<int>::max())));
+            prgWork->setValue(int(std::min(done, total)));
+        }
+        // The core counts a folder that moves whole as one: the bar shows how far, the text what.
+        if (!m_watch->move.cancel)
+            lblStatus->setText(m_workText + u'…');
+        return;
+    }
+    const qint64 found = m_watch->scan.files.load(std::memory_order_relaxed);
     // Past the expected count the bar would stop; it turns into a busy bar instead.
     if (prgWork->maximum() > 0 && found > prgWork->maximum())
         prgWork->setRange(0, 0);
     if (prgWork->maximum() > 0)
         prgWork->setValue(int(found));
-    if (!m_watch->cancel)
+    if (!m_watch->scan.cancel)
         lblStatus->setText(tr("%1: %2 files so far…").arg(m_workText, QLocale().toString(found)));
 }
 
 void MainWindow::cmdCancel_Click()
 {
-    if (!isWorking() || !m_watch)
+    if (!isWorking() || !m_watch || !cmdCancel->isEnabled())
         return;
-    m_watch->cancel = true;
+    const bool fiftyFifty = m_workKind == WorkOutcome::FiftyFifty || m_workKind == WorkOutcome::Recover;
+    if (fiftyFifty && m_watch->moving)
+        return;
+    cancelWork(*m_watch, m_workKind);
     cmdCancel->setEnabled(false);
     lblStatus->setText(tr("Cancelling…"));
+}
+
+void MainWindow::showComparison(WorkOutcome& outcome)
+{
+    m_heading = outcome.heading;
+    m_changes->setRows(std::move(outcome.rows));
+    lblSince->setText(tr("Since the %1%2")
+                          .arg(m_heading.since,
+                              m_heading.topLevelOnly
+                                  ? tr(". A folder list holds top-level names only: only files added to or "
+                                       "removed from the top of the folder can be known.")
+                                  : QString()));
 }
 
 void MainWindow::work_Finished()
@@ -668,9 +914,13 @@ void MainWindow::work_Finished()
     prgWork->setVisible(false);
     cmdCancel->setVisible(false);
     WorkOutcome outcome = m_working.result();
-    m_watch = std::make_shared<ScanWatch>();
+    m_watch = std::make_shared<WorkWatch>();
 
-    if (outcome.cancelled) {
+    if (outcome.what == WorkOutcome::MoveOut || outcome.what == WorkOutcome::PutBack) {
+        finishMoves(outcome);
+    } else if (outcome.what == WorkOutcome::FiftyFifty || outcome.what == WorkOutcome::Recover) {
+        finishFiftyFifty(outcome);
+    } else if (outcome.cancelled) {
         lblStatus->setText(outcome.what == WorkOutcome::TakeSnapshot
                 ? tr("Cancelled: no snapshot was saved.")
                 : tr("Cancelled: the changes shown are those of before."));
@@ -684,14 +934,8 @@ void MainWindow::work_Finished()
                                                : tr("Remembered %1 files. Later, ask what changed since.")
                                                      .arg(QLocale().toString(outcome.files))));
     } else {
-        m_heading = outcome.heading;
-        m_changes->setRows(std::move(outcome.rows));
-        lblSince->setText(tr("Since the %1%2")
-                              .arg(m_heading.since,
-                                  m_heading.topLevelOnly ? tr(
-                                      ". A folder list holds top-level names only: only files added to or "
-                                      "removed from the top of the folder can be known.")
-                                                         : QString()));
+        m_compared = m_comparing;
+        showComparison(outcome);
         lblStatus->setText(m_changes->rowCount() == 0
                 ? tr("Nothing changed.")
                 : (m_changes->rowCount() == 1
@@ -754,10 +998,11 @@ void MainWindow::updateButtons()
     cboFolder->setEnabled(idle);
     cmdOtherFolder->setEnabled(idle);
     mnuOtherFolder->setEnabled(idle);
-    cmdRemember->setEnabled(idle && haveFolder);
-    mnuRemember->setEnabled(idle && haveFolder);
-    cmdDelete->setEnabled(idle && haveSnapshot);
-    mnuDelete->setEnabled(idle && haveSnapshot);
+    const bool guideShown = pnlFiftyFifty->isVisibleTo(this);
+    cmdRemember->setEnabled(idle && haveFolder && !guideShown);
+    mnuRemember->setEnabled(idle && haveFolder && !guideShown);
+    cmdDelete->setEnabled(idle && haveSnapshot && !guideShown);
+    mnuDelete->setEnabled(idle && haveSnapshot && !guideShown);
     cmdWhatChanged->setEnabled(idle && haveSnapshot);
     mnuWhatChanged->setEnabled(idle && haveSnapshot);
     cmdFolderList->setEnabled(idle && haveFolder);
@@ -766,6 +1011,346 @@ void MainWindow::updateButtons()
     mnuExport->setEnabled(haveChanges);
     cmdPrint->setEnabled(haveChanges);
     mnuPrint->setEnabled(haveChanges);
+
+    // While a 50/50 runs, its files are moved by its answers alone: other moves would mislead it.
+    bool chosen = false;
+    const qsizetype toMove = filesToMove(&chosen).size();
+    cmdMoveOut->setText(chosen ? tr("&Move the chosen files out") : tr("&Move the new files out"));
+    cmdMoveOut->setToolTip(
+        (chosen ? tr(
+             "Moves the %1 added or changed among the rows you chose to a quarantine folder beside the "
+             "game folder, so you can see whether the game works without them.")
+                : tr(
+                    "Moves the %1 added or changed that the list shows (choose rows to move only those) to a "
+                    "quarantine folder beside the game folder, so you can see whether the game works without "
+                    "them."))
+            .arg(fileCountText(toMove))
+        + (m_sessionRunning ? tr(" Not while the 50/50 runs.") : QString()));
+    cmdMoveOut->setEnabled(idle && haveChanges && toMove > 0 && !m_sessionRunning);
+    const bool haveBatches = cboBatch->count() > 1;
+    cmdPutBack->setEnabled(idle && haveBatches && !m_sessionRunning);
+    cboBatch->setEnabled(idle && haveBatches && !m_sessionRunning);
+    cmdCulprit->setEnabled(idle && (haveChanges || haveSnapshot) && !m_sessionRunning);
+    pnlFiftyFifty->setBusy(!idle);
+}
+
+QList<QByteArray> MainWindow::filesToMove(bool* chosen) const
+{
+    QList<const ChangeRow*> rows;
+    const QModelIndexList selected = grdChanges->selectionModel()->selectedRows();
+    *chosen = !selected.isEmpty();
+    if (*chosen) {
+        for (const QModelIndex& index : selected)
+            rows.append(&m_changes->row(m_shown->mapToSource(index).row()));
+    } else {
+        rows = m_shown->shownRows();
+    }
+    QList<QByteArray> paths;
+    for (const ChangeRow* row : std::as_const(rows)) {
+        if (row->kind == ChangeKind::Added || row->kind == ChangeKind::Changed)
+            paths.append(row->path);
+    }
+    return paths;
+}
+
+void MainWindow::grdChanges_SelectionChange()
+{
+    updateButtons();
+}
+
+bool MainWindow::refuseWhileGameRuns()
+{
+    const QString running = Quarantine(QFile::decodeName(m_folder), m_generation).gameRunningMessage();
+    if (running.isEmpty())
+        return false;
+    QMessageBox::warning(this, tr("Close the game first"), tr("%1\n\nNothing was moved.").arg(running));
+    lblStatus->setText(tr("Nothing was moved: the game is running."));
+    return true;
+}
+
+void MainWindow::cmdMoveOut_Click()
+{
+    bool chosen = false;
+    const QList<QByteArray> paths = filesToMove(&chosen);
+    if (isWorking() || m_folder.isEmpty() || paths.isEmpty() || m_sessionRunning || refuseWhileGameRuns())
+        return;
+    QList<QByteArray> beside = cacheFilesBeside(m_folder);
+    if (!beside.isEmpty()) {
+        QStringList names;
+        for (const QByteArray& path : std::as_const(beside))
+            names.append(displayPath(path));
+        QMessageBox box(QMessageBox::Question, tr("Move the game's cache too?"),
+            tr("The game keeps a cache beside the folder (%1). It remembers the old files: moving it out "
+               "with "
+               "them makes the game build it afresh, as mod makers advise after CC changes. Put them back "
+               "brings it back too.\n\nMove the cache along?")
+                .arg(names.join(u", "_s)),
+            QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::Yes);
+        if (box.exec() != QMessageBox::Yes)
+            beside.clear();
+    }
+    startWork(tr("Moving %1 out").arg(fileCountText(paths.size() + beside.size())), 0,
+        std::bind(moveFilesOut, m_watch, m_folder, m_generation, paths, beside, m_compared),
+        WorkOutcome::MoveOut);
+}
+
+void MainWindow::cmdPutBack_Click()
+{
+    if (isWorking() || m_folder.isEmpty() || cboBatch->count() <= 1 || m_sessionRunning
+        || refuseWhileGameRuns())
+        return;
+    const QString batch = cboBatch->currentData().toString();
+    startWork(
+        batch.isEmpty() ? tr("Putting every batch back") : tr("Putting back the batch of %1").arg(batch), 0,
+        std::bind(putFilesBack, m_watch, m_folder, m_generation, batch, m_compared), WorkOutcome::PutBack);
+}
+
+void MainWindow::showSkipped(const QString& what, const MoveReport& report)
+{
+    if (report.skipped.isEmpty())
+        return;
+    QStringList lines;
+    for (const auto& [path, why] :
+        std::as_const(report.skipped).first(std::min<qsizetype>(report.skipped.size(), 20)))
+        lines.append(tr("%1: %2").arg(displayPath(path), why));
+    if (report.skipped.size() > 20)
+        lines.append(tr("… and %1 more.").arg(report.skipped.size() - 20));
+    QMessageBox::warning(this, tr("Some files stayed where they were"),
+        tr("%1 Nothing was overwritten; these stayed where they were:\n\n%2").arg(what, lines.join(u'\n')));
+}
+
+void MainWindow::finishMoves(const WorkOutcome& outcome)
+{
+    WorkOutcome shown = outcome;
+    if (outcome.compared)
+        showComparison(shown);
+    const MoveReport& report = outcome.moves;
+    const QString quarantine = quarantineFolderFor(QFile::decodeName(m_folder));
+    QString said;
+    if (outcome.what == WorkOutcome::MoveOut) {
+        said = report.moved.isEmpty()
+            ? tr("No file was moved out.")
+            : tr("Moved %1 out to %2/%3.").arg(fileCountText(report.moved.size()), quarantine, report.batch);
+    } else {
+        said = report.moved.isEmpty()
+            ? tr("No file was put back.")
+            : tr("Put %1 back into the game folder.").arg(fileCountText(report.moved.size()));
+    }
+    if (report.cancelled)
+        said = tr("Cancelled. %1 The others are where they were.").arg(said);
+    lblStatus->setText(said);
+    if (!report.ok())
+        QMessageBox::warning(
+            this, tr("Close the game first"), tr("%1\n\nNothing was moved.").arg(report.error));
+    showSkipped(said, report);
+    if (outcome.batches)
+        fillBatches(*outcome.batches);
+    else
+        fillBatches();
+    updateCounts();
+    updateButtons();
+}
+
+void MainWindow::fillBatches()
+{
+    fillBatches(m_folder.isEmpty() ? QList<QuarantineBatch>()
+                                   : Quarantine(QFile::decodeName(m_folder), m_generation).batches());
+}
+
+void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
+{
+    cboBatch->clear();
+    if (m_folder.isEmpty())
+        return;
+    qsizetype out = 0;
+    cboBatch->addItem(tr("every batch, newest first"), QString());
+    for (auto it = batches.crbegin(); it != batches.crend(); ++it) {
+        const qsizetype files = it->filesOut();
+        if (files == 0)
+            continue;
+        out += files;
+        cboBatch->addItem(tr("%1  ·  %2").arg(it->name, fileCountText(files)), it->name);
+    }
+    // With a placeholder set, a combo box chooses no item by itself.
+    cboBatch->setCurrentIndex(0);
+    if (cboBatch->count() == 1) {
+        cboBatch->clear();
+        lblQuarantine->setText(tr("No file of this folder is moved out."));
+        return;
+    }
+    lblQuarantine->setText(
+        tr("Moved out: %1 in %2, kept in %3")
+            .arg(fileCountText(out),
+                cboBatch->count() == 2 ? tr("1 batch") : tr("%1 batches").arg(cboBatch->count() - 1),
+                quarantineFolderFor(QFile::decodeName(m_folder))));
+}
+
+void MainWindow::loadSession()
+{
+    m_sessionRunning = false;
+    std::optional<BisectSession> session;
+    try {
+        if (!m_sessions)
+            m_sessions = std::make_unique<BisectStore>(BisectStore::defaultPath());
+        session = m_sessions->load(QFile::decodeName(m_folder));
+    } catch (const BisectError& error) {
+        m_sessions.reset();
+        lblStatus->setText(error.message());
+    }
+    if (session && FiftyFifty::isRunning(session)) {
+        QList<QByteArray> out;
+        for (const int group : session->out())
+            out += session->groups().at(group).paths;
+        showSession(*session, out);
+    } else {
+        pnlFiftyFifty->setVisible(false);
+        m_snapshots->setVisible(true);
+        setWindowTitle(tr("Mendwell"));
+    }
+}
+
+void MainWindow::showSession(const BisectSession& session, const QList<QByteArray>& filesOut)
+{
+    m_sessionRunning = FiftyFifty::isRunning(session);
+    pnlFiftyFifty->showSession(session, filesOut, quarantineFolderFor(QFile::decodeName(m_folder)));
+    if (!pnlFiftyFifty->isVisible()) {
+        // While the guide is shown, the snapshots make room for it: one taken with half the mods out
+        // would only mislead later.
+        m_snapshots->setVisible(false);
+        pnlFiftyFifty->setVisible(true);
+        // A pane shown late gets no room of its own: the guide takes what the snapshots had and more.
+        const QList<int> sizes = m_splitter->sizes();
+        const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+        // Half each: the changes stay readable, and the guide's list scrolls.
+        const int guide = total / 2;
+        m_splitter->setSizes({ 0, total - guide, guide });
+    }
+    // The player goes to the game and back between rounds: the task bar says where the 50/50 stands.
+    if (session.running())
+        setWindowTitle(
+            tr("Mendwell – round %1 of at most %2").arg(session.round() + 1).arg(session.mostRounds()));
+    else if (session.state() == BisectSession::State::CulpritFound)
+        setWindowTitle(tr("Mendwell – culprit found"));
+    else
+        setWindowTitle(tr("Mendwell"));
+}
+
+CompareSource MainWindow::culpritSource() const
+{
+    if (m_compared.kind != CompareSource::None)
+        return m_compared;
+    if (const int id = chosenSnapshot(); id != 0)
+        return { CompareSource::Snapshot, m_store.pathOf(id) };
+    return {};
+}
+
+void MainWindow::cmdCulprit_Click()
+{
+    const CompareSource since = culpritSource();
+    if (isWorking() || m_folder.isEmpty() || since.kind == CompareSource::None || m_sessionRunning
+        || refuseWhileGameRuns())
+        return;
+    QMessageBox box(QMessageBox::Question, tr("Find the culprit"),
+        tr("Mendwell takes the mods added or changed since the %1 and moves them all out of the game folder "
+           "for the first round. After each round, start the game and say whether it works; Mendwell then "
+           "moves half of the rest, until one mod is left.\n\nKeep the game closed while files move. "
+           "Begin?")
+            .arg(since.kind == CompareSource::Snapshot ? tr("snapshot") : tr("folder list")),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    startWork(tr("Starting the 50/50"), 0, std::bind(startFiftyFifty, m_watch, m_folder, since),
+        WorkOutcome::FiftyFifty);
+}
+
+void MainWindow::pnlFiftyFifty_Answered(BisectAnswer answer, int forRound)
+{
+    if (isWorking() || m_folder.isEmpty() || refuseWhileGameRuns())
+        return;
+    startWork(answer == BisectAnswer::Works ? tr("The game works: moving files for the next round")
+                                            : tr("Still broken: moving files for the next round"),
+        0, std::bind(answerFiftyFifty, m_watch, m_folder, m_compared, std::optional(answer), forRound),
+        WorkOutcome::FiftyFifty);
+}
+
+void MainWindow::pnlFiftyFifty_Stop()
+{
+    if (isWorking() || m_folder.isEmpty() || refuseWhileGameRuns())
+        return;
+    startWork(tr("Stopping the 50/50: putting everything back"), 0,
+        std::bind(answerFiftyFifty, m_watch, m_folder, m_compared, std::optional<BisectAnswer>(), -1),
+        WorkOutcome::FiftyFifty);
+}
+
+void MainWindow::pnlFiftyFifty_Retry()
+{
+    if (isWorking() || m_folder.isEmpty())
+        return;
+    startWork(tr("Finishing the moves of %1").arg(QFile::decodeName(m_folder)), 0,
+        std::bind(recoverFolder, m_watch, m_folder, m_compared), WorkOutcome::Recover);
+}
+
+void MainWindow::pnlFiftyFifty_Close()
+{
+    const QList<int> sizes = m_splitter->sizes();
+    const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+    pnlFiftyFifty->setVisible(false);
+    m_snapshots->setVisible(true);
+    const int snapshots = fontMetrics().height() * 10;
+    m_splitter->setSizes({ snapshots, total - snapshots, 0 });
+    setWindowTitle(tr("Mendwell"));
+    updateButtons();
+    cmdCulprit->setFocus();
+}
+
+void MainWindow::finishFiftyFifty(const WorkOutcome& outcome)
+{
+    WorkOutcome shown = outcome;
+    if (outcome.compared)
+        showComparison(shown);
+    if (outcome.session)
+        showSession(*outcome.session, outcome.filesOut);
+    else
+        m_sessionRunning = false;
+    const MoveReport& report = outcome.moves;
+    if (outcome.cancelled) {
+        lblStatus->setText(tr("Cancelled: nothing was moved."));
+    } else if (!outcome.error.isEmpty()) {
+        lblStatus->setText(outcome.error);
+        if (!(outcome.refused && outcome.session && outcome.what == WorkOutcome::FiftyFifty
+                && FiftyFifty::isRunning(outcome.session)))
+            QMessageBox::warning(this, tr("Mendwell"), outcome.error);
+    } else if (outcome.what == WorkOutcome::Recover) {
+        const QString said = report.moved.isEmpty()
+            ? tr("Nothing was left half done.")
+            : tr("A move that was cut short last time is finished: %1 moved. Every file is in one place.")
+                  .arg(fileCountText(report.moved.size()));
+        lblStatus->setText(said);
+        if (!report.moved.isEmpty())
+            QMessageBox::information(this, tr("Mendwell"), said);
+    } else if (outcome.session && outcome.session->running()) {
+        lblStatus->setText(tr("Round %1: %2 moved. Start the game, then say below whether it works.")
+                               .arg(outcome.session->round() + 1)
+                               .arg(fileCountText(report.moved.size())));
+    } else if (outcome.session) {
+        lblStatus->setText(outcome.session->summary());
+    }
+    if (!report.ok() && outcome.error.isEmpty())
+        QMessageBox::warning(this, tr("Mendwell"),
+            tr("%1\n\nThe files of this round are not all where they should be yet: press Move the files now "
+               "once the game is closed.")
+                .arg(report.error));
+    showSkipped(tr("Moving the files of the 50/50:"), report);
+    if (outcome.batches)
+        fillBatches(*outcome.batches);
+    else
+        fillBatches();
+    updateCounts();
+    updateButtons();
+    if (pnlFiftyFifty->isVisible())
+        pnlFiftyFifty->firstButton()->setFocus();
 }
 
 void MainWindow::cmdExport_Click()
@@ -837,11 +1422,19 @@ void MainWindow::mnuHelp_Click()
            "<i>Export</i> saves what is shown as CSV or text, <i>Print</i> prints it.</p>"
            "<p>A folder list that Brenvale saved can stand in for a snapshot, but it holds top-level names "
            "only.</p>"
+           "<p><b>Moving files out:</b> <i>Move the new files out</i> takes the added and changed files "
+           "shown (or only the rows you chose) to a folder beside the game folder, named after it with "
+           "\u201c(moved out by Mendwell)\u201d; nothing is deleted or overwritten. <i>Put them back</i> "
+           "brings back every batch, or the one chosen beside it. Close the game first: Mendwell refuses "
+           "to move files while it runs.</p>"
+           "<p><b>Finding the culprit:</b> <i>Find the culprit</i> moves every new mod out; start the game "
+           "and answer <i>The game works now</i> or <i>Still broken</i>. Each answer halves the mods left "
+           "to suspect, until one is named; every other file then comes back and the culprit stays out. "
+           "The 50/50 is remembered when Mendwell or the computer restarts.</p>"
            "<p>Keys: Ctrl+O other folder, Ctrl+R remember, F5 what changed, Ctrl+L folder list, Ctrl+F "
-           "filter, "
-           "Ctrl+E export, Ctrl+P print, Delete forgets the chosen snapshot, Esc cancels a scan.</p>"
-           "<p>Moving the new files out, putting them back and the guided 50/50 that finds the culprit come "
-           "in the next version.</p>"
+           "filter, Ctrl+E export, Ctrl+P print, Delete forgets the chosen snapshot, Alt+M move out, "
+           "Alt+U put back, Alt+C find the culprit, then Alt+A works, Alt+B still broken, Alt+Y stop; "
+           "Esc cancels a scan or a move.</p>"
            "<p>Everything also works on the command line: <tt>mendwell --help</tt>.</p>"),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
@@ -852,7 +1445,8 @@ void MainWindow::mnuAbout_Click()
 {
     QMessageBox::about(this, tr("About Mendwell"),
         tr("<p><b>Mendwell</b> %1</p><p>Finds what changed in a game's Mods folder since it last worked, "
-           "and which files may be the trouble.</p><p>Part of the Brenvale tools.</p>")
+           "which files may be the trouble, and, by a guided 50/50, the one that is.</p><p>Part of the "
+           "Brenvale tools.</p>")
             .arg(QCoreApplication::applicationVersion()));
 }
 
@@ -864,7 +1458,7 @@ void MainWindow::showError(const QString& text)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (isWorking()) {
-        m_watch->cancel = true;
+        cancelWork(*m_watch, m_workKind);
         m_working.waitForFinished();
     }
     event->accept();

@@ -2,6 +2,8 @@
 
 #include "changesmodel.h"
 #include "gamefolders.h"
+#include "quarantine.h"
+#include "repair.h"
 #include "scan.h"
 #include "snapshot.h"
 
@@ -9,28 +11,54 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QSplitter;
 class QPushButton;
 class QTreeView;
 class QTreeWidget;
+class FiftyFiftyPanel;
+
+// What the window compared the folder with last, so the changes can be looked for again after files moved.
+struct CompareSource
+{
+    enum Kind { None, Snapshot, FolderList } kind = None;
+    QByteArray path; // the snapshot's or the list's file
+};
+
+// Followed by the window while work runs on another thread. Cancel stops a scan, or a move between two
+// files; moves of the 50/50 are never stopped halfway, so its session always knows where every file is.
+struct WorkWatch
+{
+    mending::ScanWatch scan;
+    mending::MoveWatch move;
+    std::atomic<bool> moving { false };
+};
 
 // What a piece of work off the window's thread hands back.
 struct WorkOutcome
 {
-    enum What { TakeSnapshot, Compare } what = TakeSnapshot;
+    enum What { TakeSnapshot, Compare, MoveOut, PutBack, Recover, FiftyFifty } what = TakeSnapshot;
     bool cancelled = false;
     QString error; // the reason, when it failed
+    bool refused = false; // the error is a refusal (the game runs, an answer came late): nothing was done
     int snapshotId = 0;
     qsizetype files = 0;
+    bool compared = false; // rows and heading hold a fresh comparison
     QList<ChangeRow> rows;
     ChangesHeading heading;
     QList<mending::ScanProblem> problems; // folders that could not be read
+    mending::MoveReport moves; // what moving files out or back did
+    std::optional<mending::BisectSession> session; // the 50/50 after the work
+    QList<QByteArray> filesOut; // its files out of the folder now
+    std::optional<QList<mending::QuarantineBatch>> batches; // read after files moved
 };
 
 // Mendwell's window. The game folder picked in cboFolder (or with Other folder) fills lstSnapshots
@@ -38,7 +66,10 @@ struct WorkOutcome
 // compares the folder as it is now with the chosen snapshot, and the folder-list button with a list
 // Brenvale saved. Both scans run on another thread while prgWork counts files and cmdCancel can stop
 // them; their result fills grdChanges, which txtFilter and cboKind narrow and Export and Print take
-// as shown. The three repair buttons wait for the next version.
+// as shown. Move out takes the added and changed files shown (or the rows chosen) to the quarantine
+// beside the folder, after asking about the game's cache; Put back brings back the batch chosen in
+// cboBatch. Find the culprit starts the guided 50/50 in pnlFiftyFifty, whose answers move files on the
+// same thread of work; a folder opened with a 50/50 under way shows the panel at its round.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -49,6 +80,7 @@ public:
     // The game folder the window works on (canonical, raw bytes); empty before one is picked.
     const QByteArray& folder() const { return m_folder; }
     bool isWorking() const { return m_working.isRunning(); }
+    bool fiftyFiftyRunning() const { return m_sessionRunning; }
 
     // Picks a folder as Other folder does; false (with the reason shown) when it is no folder.
     bool openFolder(const QString& path);
@@ -79,13 +111,33 @@ private:
     void cmdExport_Click();
     void cmdPrint_Click();
     void cmdCancel_Click();
+    void cmdMoveOut_Click();
+    void cmdPutBack_Click();
+    void cmdCulprit_Click();
+    void pnlFiftyFifty_Answered(mending::BisectAnswer answer, int forRound);
+    void pnlFiftyFifty_Stop();
+    void pnlFiftyFifty_Retry();
+    void pnlFiftyFifty_Close();
+    void grdChanges_SelectionChange();
     void mnuHelp_Click();
     void mnuAbout_Click();
     void work_Progress();
     void work_Finished();
 
     void fillSnapshots(int select = 0);
-    void startWork(const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work);
+    void startWork(const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work,
+        WorkOutcome::What kind = WorkOutcome::Compare);
+    void finishMoves(const WorkOutcome& outcome);
+    void finishFiftyFifty(const WorkOutcome& outcome);
+    void showComparison(WorkOutcome& outcome);
+    void showSession(const mending::BisectSession& session, const QList<QByteArray>& filesOut);
+    void loadSession();
+    void fillBatches();
+    void fillBatches(const QList<mending::QuarantineBatch>& batches);
+    bool refuseWhileGameRuns();
+    void showSkipped(const QString& what, const mending::MoveReport& report);
+    QList<QByteArray> filesToMove(bool* chosen) const;
+    CompareSource culpritSource() const;
     void updateButtons();
     void updateCounts();
     void showError(const QString& text);
@@ -96,7 +148,14 @@ private:
     QByteArray m_folder;
     ChangesHeading m_heading;
 
-    std::shared_ptr<mending::ScanWatch> m_watch;
+    int m_generation = 0; // the game whose running blocks moves (0: any)
+    CompareSource m_compared; // what the changes shown were found against
+    CompareSource m_comparing; // the comparison under way
+    bool m_sessionRunning = false;
+    std::unique_ptr<mending::BisectStore> m_sessions; // read here; the work opens its own
+
+    std::shared_ptr<WorkWatch> m_watch;
+    WorkOutcome::What m_workKind = WorkOutcome::Compare;
     QFutureWatcher<WorkOutcome> m_working;
     QTimer m_progressTimer;
     QString m_workText;
@@ -122,6 +181,11 @@ private:
     QPushButton* cmdMoveOut = nullptr;
     QPushButton* cmdPutBack = nullptr;
     QPushButton* cmdCulprit = nullptr;
+    QComboBox* cboBatch = nullptr;
+    QLabel* lblQuarantine = nullptr;
+    FiftyFiftyPanel* pnlFiftyFifty = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QWidget* m_snapshots = nullptr;
     QLabel* lblStatus = nullptr;
     QProgressBar* prgWork = nullptr;
     QPushButton* cmdCancel = nullptr;

@@ -1,3 +1,4 @@
+#include "bisect.h"
 #include "mainwindow.h"
 #include "mendtree.h"
 #include "printedpages.h"
@@ -5,15 +6,20 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QDirIterator>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QPrinterInfo>
 #include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <cmath>
 #include <functional>
+#include <signal.h>
 
 using namespace Qt::StringLiterals;
 
@@ -124,6 +130,99 @@ QList<QByteArray> steps(const char* text)
     return text[0] ? QByteArray(text).split('\n') : QList<QByteArray>();
 }
 
+// A file as a player would check it came back: its bytes, time and permissions.
+struct FileState
+{
+    QByteArray bytes;
+    qint64 modifiedNs = 0;
+    quint32 mode = 0;
+    friend bool operator==(const FileState&, const FileState&) = default;
+};
+
+QMap<QByteArray, FileState> filesBelow(const QByteArray& root)
+{
+    QMap<QByteArray, FileState> files;
+    QDirIterator it(
+        QFile::decodeName(root), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QByteArray path = QFile::encodeName(it.next());
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0)
+            continue;
+        files.insert(path.sliced(root.size() + 1),
+            { tree::readAll(path), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                quint32(st.st_mode) });
+    }
+    return files;
+}
+
+QStringList pathsOf(const QMap<QByteArray, FileState>& files)
+{
+    QStringList paths;
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        paths.append(QString::fromUtf8(it.key()));
+    return paths;
+}
+
+// A process the core takes for The Sims 4: a copy of sleep named as the game's executable.
+class FakeGame
+{
+public:
+    FakeGame()
+    {
+        const QString exe = m_dir.filePath(u"TS4_x64.exe"_s);
+        QFile::copy(u"/bin/sleep"_s, exe);
+        m_process.start(exe, { u"60"_s });
+    }
+    ~FakeGame()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    // Until the child has exec'd, /proc shows this test's own name.
+    bool running()
+    {
+        if (!m_process.waitForStarted())
+            return false;
+        const QString comm = u"/proc/%1/comm"_s.arg(m_process.processId());
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000) {
+            if (fileBytes(comm).trimmed() == "TS4_x64.exe")
+                return true;
+            QTest::qWait(10);
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// Chooses the rows of the changes view whose path is one of those given, as a player's Ctrl+click does.
+void chooseRows(MainWindow& window, const QStringList& paths)
+{
+    auto* view = child<QTreeView>(&window, "grdChanges");
+    for (int r = 0; r < view->model()->rowCount(); ++r) {
+        const QModelIndex index = view->model()->index(r, ChangesModel::PathColumn);
+        if (!paths.contains(index.data().toString()))
+            continue;
+        view->scrollTo(index);
+        QTest::mouseClick(
+            view->viewport(), Qt::LeftButton, Qt::ControlModifier, view->visualRect(index).center());
+    }
+}
+
+QStringList listItems(MainWindow& window, const char* name)
+{
+    auto* list = child<QListWidget>(&window, name);
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->item(i)->text());
+    return items;
+}
+
 // A tree of many small files in many folders, made once: big enough that a scan of it lasts.
 void makeBigTree(const QByteArray& root, int files)
 {
@@ -162,8 +261,26 @@ private slots:
     void printChanges();
     void keys_data();
     void keys();
+    void moveOutAndBack_data();
+    void moveOutAndBack();
+    void refusedWhileGameRuns_data();
+    void refusedWhileGameRuns();
+    void cacheQuestion_data();
+    void cacheQuestion();
+    void takenPlaceReported();
+    void cancelMove_data();
+    void cancelMove();
+    void fiftyFifty_data();
+    void fiftyFifty();
+    void lateAnswerRefused();
+    void interruptedMovesFinished();
+    void killedMoveFinished();
 
 private:
+    // The new files of a 50/50 case: group g is a loose file, or a new folder of two files for odd g.
+    QList<QStringList> makeGroups(int count);
+    // Starts the 50/50 through Find the culprit, answering its question.
+    void startFiftyFifty(MainWindow& window);
     // Opens the folder, remembers it, then applies the later steps and asks what changed.
     void rememberThenCompare(MainWindow& window, const QList<QByteArray>& later);
     void waitForWork(MainWindow& window, int timeoutMs = 30000);
@@ -188,7 +305,9 @@ void tst_MendwellWindow::initTestCase()
 void tst_MendwellWindow::init()
 {
     m_folder = std::make_unique<tree::Folder>();
-    m_root = mending::canonicalFolder(m_folder->path());
+    // The quarantine goes beside the game folder: inside the test's own folder, then.
+    QVERIFY(QDir().mkpath(QFile::decodeName(m_folder->path() + "/Mods")));
+    m_root = mending::canonicalFolder(m_folder->path() + "/Mods");
     QProcess::execute(u"rm"_s, { u"-rf"_s, QFile::decodeName(storeFolder()) });
 }
 
@@ -718,6 +837,530 @@ void tst_MendwellWindow::keys()
         QCOMPARE(QApplication::focusWidget()->objectName(), effect);
         QCOMPARE(ended.size(), 1);
     }
+}
+
+void tst_MendwellWindow::moveOutAndBack_data()
+{
+    QTest::addColumn<QStringList>("chosen"); // rows chosen before the click; none: every row shown
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QStringList>("moved");
+
+    const QStringList all { u"Hair.package"_s, u"Set/chair.package"_s, u"Set/deep/table.package"_s,
+        u"kept.package"_s };
+    QTest::newRow("every added and changed file") << QStringList() << QString() << all;
+    QTest::newRow("only the chosen rows") << QStringList { u"Hair.package"_s, u"kept.package"_s } << QString()
+                                          << QStringList { u"Hair.package"_s, u"kept.package"_s };
+    QTest::newRow("the rows the filter shows")
+        << QStringList() << u"table"_s << QStringList { u"Set/deep/table.package"_s };
+    QTest::newRow("a removed row chosen moves nothing of it") << QStringList { u"gone.package"_s,
+        u"Hair.package"_s } << QString() << QStringList { u"Hair.package"_s };
+}
+
+void tst_MendwellWindow::moveOutAndBack()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QString, filter);
+    QFETCH(QStringList, moved);
+    tree::apply(m_root, steps("file|kept.package|DBPF old\nfile|gone.package|DBPF\nfile|old/a.package|DBPF"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window,
+        steps("file|Hair.package|DBPF hair\ntime|Hair.package|1500000000123456789\n"
+              "file|Set/chair.package|DBPF chair\nfile|Set/deep/table.package|DBPF table\n"
+              "file|kept.package|DBPF changed\nrm|gone.package"));
+    QCOMPARE(::chmod((m_root + "/Hair.package").constData(), 0600), 0);
+    QCOMPARE(::chmod((m_root + "/Set/deep/table.package").constData(), 0751), 0);
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+
+    QTest::keyClicks(child<QLineEdit>(&window, "txtFilter"), filter);
+    chooseRows(window, chosen);
+    auto* moveOut = child<QPushButton>(&window, "cmdMoveOut");
+    QCOMPARE(
+        moveOut->text(), chosen.isEmpty() ? u"&Move the new files out"_s : u"&Move the chosen files out"_s);
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    Answerer none({});
+    QTest::mouseClick(moveOut, Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(none.seen, QStringList());
+
+    // Gone from the game folder, and in the quarantine beside it with their bytes.
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    auto* batches = child<QComboBox>(&window, "cboBatch");
+    QCOMPARE(batches->count(), 2);
+    const QString batch = batches->itemData(1).toString();
+    QVERIFY2(batches->itemText(1).endsWith(moved.size() == 1 ? u"1 file"_s : u"%1 files"_s.arg(moved.size())),
+        qPrintable(batches->itemText(1)));
+    const QMap<QByteArray, FileState> stored
+        = filesBelow(QFile::encodeName(quarantine + u'/' + batch + u"/Mods"_s));
+    QCOMPARE(pathsOf(stored), moved);
+    QMap<QByteArray, FileState> left = before;
+    for (const QString& path : moved) {
+        QCOMPARE(stored.value(path.toUtf8()).bytes, before.value(path.toUtf8()).bytes);
+        left.remove(path.toUtf8());
+    }
+    QCOMPARE(pathsOf(filesBelow(m_root)), pathsOf(left));
+    // Where they went is said, and the view shows the folder as it is now.
+    QVERIFY2(child<QLabel>(&window, "lblStatus")->text().contains(quarantine),
+        qPrintable(child<QLabel>(&window, "lblStatus")->text()));
+    QVERIFY(child<QLabel>(&window, "lblQuarantine")->text().contains(quarantine));
+    child<QLineEdit>(&window, "txtFilter")->clear();
+    for (const QString& path : moved) {
+        const bool wasAdded = path != u"kept.package"_s;
+        QCOMPARE(shownPaths(window).contains(path), !wasAdded);
+    }
+
+    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(none.seen, QStringList());
+    const QMap<QByteArray, FileState> after = filesBelow(m_root);
+    QCOMPARE(pathsOf(after), pathsOf(before));
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QCOMPARE(after.value(it.key()).bytes, it->bytes);
+        QCOMPARE(after.value(it.key()).modifiedNs, it->modifiedNs);
+        QCOMPARE(after.value(it.key()).mode, it->mode);
+    }
+    QVERIFY(!QFileInfo::exists(quarantine));
+    QCOMPARE(batches->count(), 0);
+    QVERIFY(!child<QPushButton>(&window, "cmdPutBack")->isEnabled());
+}
+
+void tst_MendwellWindow::refusedWhileGameRuns_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("moving out") << u"cmdMoveOut"_s;
+    QTest::newRow("putting back") << u"cmdPutBack"_s;
+    QTest::newRow("starting the 50/50") << u"cmdCulprit"_s;
+    QTest::newRow("answering a round") << u"cmdWorks"_s;
+}
+
+void tst_MendwellWindow::refusedWhileGameRuns()
+{
+    QFETCH(QString, action);
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window, steps("file|a.package|DBPF a\nfile|b.package|DBPF b"));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    if (action == u"cmdPutBack"_s) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        QVERIFY(ended.wait(30000));
+    } else if (action == u"cmdWorks"_s) {
+        startFiftyFifty(window);
+    }
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    const QMap<QByteArray, FileState> outBefore = filesBelow(QFile::encodeName(quarantine));
+
+    FakeGame game;
+    QVERIFY(game.running());
+    Answerer answer({ press(QMessageBox::Ok) });
+    QTest::mouseClick(child<QPushButton>(&window, action.toLatin1().constData()), Qt::LeftButton);
+    QTRY_COMPARE(answer.seen.size(), 1);
+    QVERIFY2(answer.seen.first().startsWith(
+                 u"Close the game first: The Sims 4 is running (TS4_x64.exe, process "_s)
+            && answer.seen.first().endsWith(u"Nothing was moved."_s),
+        qPrintable(answer.seen.first()));
+    QVERIFY(!window.isWorking());
+    QCOMPARE(filesBelow(m_root), before);
+    QCOMPARE(filesBelow(QFile::encodeName(quarantine)), outBefore);
+}
+
+void tst_MendwellWindow::cacheQuestion_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::newRow("Yes moves the cache along") << QMessageBox::Yes;
+    QTest::newRow("No leaves it") << QMessageBox::No;
+}
+
+void tst_MendwellWindow::cacheQuestion()
+{
+    QFETCH(QMessageBox::StandardButton, answer);
+    const QByteArray cache = m_folder->path() + "/localthumbcache.package";
+    tree::write(m_folder->path(), "localthumbcache.package", "DBPF thumbnails");
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window, steps("file|new.package|DBPF new"));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    Answerer answerer({ press(answer) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY2(
+        answerer.seen.first().startsWith(
+            u"Move the game's cache too?: The game keeps a cache beside the folder (localthumbcache.package)."_s),
+        qPrintable(answerer.seen.first()));
+    QVERIFY(!QFileInfo::exists(QFile::decodeName(m_root + "/new.package")));
+    QCOMPARE(QFileInfo::exists(QFile::decodeName(cache)), answer == QMessageBox::No);
+    const QString batch = child<QComboBox>(&window, "cboBatch")->itemData(1).toString();
+    const QByteArray storedCache = QFile::encodeName(mending::quarantineFolderFor(QFile::decodeName(m_root))
+        + u'/' + batch + u"/beside Mods/localthumbcache.package"_s);
+    QCOMPARE(QFileInfo::exists(QFile::decodeName(storedCache)), answer == QMessageBox::Yes);
+
+    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(tree::readAll(cache), QByteArray("DBPF thumbnails"));
+    QCOMPARE(tree::readAll(m_root + "/new.package"), QByteArray("DBPF new"));
+}
+
+void tst_MendwellWindow::takenPlaceReported()
+{
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    MainWindow window;
+    window.show();
+    rememberThenCompare(window, steps("file|a.package|DBPF first\nfile|b.package|DBPF b"));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    // The player downloads the file again while the first copy is out.
+    tree::write(m_root, "a.package", "DBPF second");
+    Answerer answer({ press(QMessageBox::Ok) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(answer.seen.size(), 1);
+    QVERIFY2(answer.seen.first().startsWith(
+                 u"Some files stayed where they were: Put 1 file back into the game folder. "
+                 "Nothing was overwritten; these stayed where they were:\n\n"
+                 "a.package: a file of that name is already at "_s),
+        qPrintable(answer.seen.first()));
+    QCOMPARE(tree::readAll(m_root + "/a.package"), QByteArray("DBPF second"));
+    QCOMPARE(tree::readAll(m_root + "/b.package"), QByteArray("DBPF b"));
+    const QString batch = child<QComboBox>(&window, "cboBatch")->itemData(1).toString();
+    QCOMPARE(tree::readAll(QFile::encodeName(mending::quarantineFolderFor(QFile::decodeName(m_root)) + u'/'
+                 + batch + u"/Mods/a.package"_s)),
+        QByteArray("DBPF first"));
+    QVERIFY(child<QPushButton>(&window, "cmdPutBack")->isEnabled());
+}
+
+void tst_MendwellWindow::cancelMove_data()
+{
+    QTest::addColumn<bool>("back"); // cancel putting back; else moving out
+    QTest::newRow("moving out") << false;
+    QTest::newRow("putting back") << true;
+}
+
+void tst_MendwellWindow::cancelMove()
+{
+    QFETCH(bool, back);
+    // Loose files in a folder that was there before: each moves on its own, so the move lasts.
+    tree::apply(m_root, steps("file|CC/old.package|DBPF"));
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    const int files = 3000;
+    for (int i = 0; i < files; ++i)
+        tree::write(m_root, "CC/item" + QByteArray::number(i) + ".package", "DBPF " + QByteArray::number(i));
+    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    if (back) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(pathsOf(filesBelow(m_root)), QStringList { u"CC/old.package"_s });
+    }
+
+    QTest::mouseClick(child<QPushButton>(&window, back ? "cmdPutBack" : "cmdMoveOut"), Qt::LeftButton);
+    QVERIFY(window.isWorking());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(ended.wait(60000));
+    QVERIFY2(child<QLabel>(&window, "lblStatus")->text().startsWith(u"Cancelled. "_s),
+        qPrintable(child<QLabel>(&window, "lblStatus")->text()));
+
+    // Every file is in one place, the folder or the quarantine, with its bytes.
+    const QMap<QByteArray, FileState> in = filesBelow(m_root);
+    QMap<QByteArray, FileState> out;
+    const QList<mending::QuarantineBatch> batches = mending::Quarantine(QFile::decodeName(m_root)).batches();
+    for (const mending::QuarantineBatch& batch : batches) {
+        const QMap<QByteArray, FileState> stored = filesBelow(QFile::encodeName(batch.path) + "/Mods");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QVERIFY2(!out.contains(it.key()), it.key().constData());
+            out.insert(it.key(), *it);
+        }
+    }
+    QCOMPARE(in.size() + out.size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QVERIFY2(in.contains(it.key()) != out.contains(it.key()), it.key().constData());
+        QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
+    }
+    // Stopped before the end: some files did not move.
+    QVERIFY(back ? !out.isEmpty() : in.size() > 1);
+    // What is still out can be put back whole.
+    if (!out.isEmpty()) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        QVERIFY(ended.wait(60000));
+    }
+    QCOMPARE(filesBelow(m_root), before);
+}
+
+QList<QStringList> tst_MendwellWindow::makeGroups(int count)
+{
+    QList<QStringList> groups;
+    for (int g = 0; g < count; ++g) {
+        const QString name = u"Mod%1"_s.arg(QString::number(g).rightJustified(2, u'0'));
+        const QStringList files = g % 2 == 0
+            ? QStringList { name + u".package"_s }
+            : QStringList { name + u"/one.package"_s, name + u"/sub/two.package"_s };
+        for (const QString& file : files)
+            tree::write(m_root, file.toUtf8(), "DBPF " + file.toUtf8());
+        groups.append(files);
+    }
+    return groups;
+}
+
+void tst_MendwellWindow::startFiftyFifty(MainWindow& window)
+{
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    Answerer answer({ press(QMessageBox::Yes) });
+    QTest::mouseClick(child<QPushButton>(&window, "cmdCulprit"), Qt::LeftButton);
+    // Another program's test may run a "game" on this machine at the same time: the box then says so.
+    QVERIFY2(ended.wait(30000), qPrintable(answer.seen.join(u" | "_s)));
+    QCOMPARE(answer.seen.size(), 1);
+    QVERIFY2(answer.seen.first().startsWith(u"Find the culprit: "_s), qPrintable(answer.seen.first()));
+}
+
+void tst_MendwellWindow::fiftyFifty_data()
+{
+    QTest::addColumn<int>("groups");
+    QTest::addColumn<int>("culprit"); // -1: the game is broken whatever is out
+    QTest::addColumn<bool>("reopen"); // close the window and open it again between rounds
+    QTest::addColumn<bool>("byKeys"); // answer with Alt+A and Alt+B
+
+    QTest::newRow("1 group") << 1 << 0 << false << false;
+    QTest::newRow("2 groups, first") << 2 << 0 << false << false;
+    QTest::newRow("2 groups, last") << 2 << 1 << false << true;
+    QTest::newRow("3 groups, middle") << 3 << 1 << false << false;
+    QTest::newRow("5 groups, last") << 5 << 4 << false << false;
+    QTest::newRow("8 groups, first, reopened each round") << 8 << 0 << true << false;
+    QTest::newRow("9 groups, middle, by keys") << 9 << 4 << false << true;
+    QTest::newRow("13 groups, one before last, reopened") << 13 << 11 << true << false;
+    QTest::newRow("not among the new files") << 4 << -1 << false << false;
+    QTest::newRow("not among the new files, reopened") << 3 << -1 << true << false;
+}
+
+void tst_MendwellWindow::fiftyFifty()
+{
+    QFETCH(int, groups);
+    QFETCH(int, culprit);
+    QFETCH(bool, reopen);
+    QFETCH(bool, byKeys);
+    tree::apply(m_root, steps("file|old.package|DBPF old\nfile|Old/keep.package|DBPF keep"));
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(window->openFolder(QFile::decodeName(m_root)));
+    QSignalSpy remembered(window.get(), &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(window.get(), "cmdRemember"), Qt::LeftButton);
+    QVERIFY(remembered.wait(30000));
+    const QList<QStringList> made = makeGroups(groups);
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    startFiftyFifty(*window);
+
+    QVERIFY(child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
+    const int bound = 1 + int(std::ceil(std::log2(groups)));
+    QCOMPARE(child<QLabel>(window.get(), "lblRound")->text(), u"Round 1 of at most %1"_s.arg(bound));
+    int answers = 0;
+    while (child<QPushButton>(window.get(), "cmdWorks")->isVisible()) {
+        QVERIFY2(answers < bound, "more rounds than 1 + ceil(log2 G)");
+        // What the panel lists as out is what is out of the folder.
+        QStringList out = pathsOf(before);
+        for (const QString& path : pathsOf(filesBelow(m_root)))
+            out.removeOne(path);
+        QStringList listed = listItems(*window, "lstOut");
+        listed.sort();
+        QCOMPARE(listed, out);
+
+        const bool culpritIn = culprit < 0
+            || std::all_of(made.at(culprit).cbegin(), made.at(culprit).cend(), [this](const QString& path) {
+                   return QFileInfo::exists(QFile::decodeName(m_root) + u'/' + path);
+               });
+        if (reopen) {
+            const QString round = child<QLabel>(window.get(), "lblRound")->text();
+            window.reset();
+            window = std::make_unique<MainWindow>();
+            window->show();
+            QVERIFY(window->openFolder(QFile::decodeName(m_root)));
+            QVERIFY(!window->isWorking());
+            QCOMPARE(child<QLabel>(window.get(), "lblRound")->text(), round);
+            QStringList again = listItems(*window, "lstOut");
+            again.sort();
+            QCOMPARE(again, listed);
+            QCOMPARE(window->windowTitle(), u"Mendwell – "_s + round.toLower());
+        }
+        QSignalSpy ended(window.get(), &MainWindow::workEnded);
+        if (byKeys) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            QTest::keyClick(window.get(), culpritIn ? Qt::Key_B : Qt::Key_A, Qt::AltModifier);
+        } else {
+            QTest::mouseClick(
+                child<QPushButton>(window.get(), culpritIn ? "cmdBroken" : "cmdWorks"), Qt::LeftButton);
+        }
+        QVERIFY(ended.wait(30000));
+        ++answers;
+    }
+    const QMap<QByteArray, FileState> after = filesBelow(m_root);
+    QStringList expected = pathsOf(before);
+    if (culprit >= 0) {
+        QCOMPARE(child<QLabel>(window.get(), "lblRound")->text(), u"The culprit is found"_s);
+        QCOMPARE(window->windowTitle(), u"Mendwell – culprit found"_s);
+        const QString key = made.at(culprit).size() == 1
+            ? made.at(culprit).first()
+            : made.at(culprit).first().section(u'/', 0, 0) + u'/';
+        QVERIFY2(
+            child<QLabel>(window.get(), "lblSummary")->text().startsWith(u"The culprit is \"%1\""_s.arg(key)),
+            qPrintable(child<QLabel>(window.get(), "lblSummary")->text()));
+        QCOMPARE(listItems(*window, "lstOut"), made.at(culprit));
+        for (const QString& path : made.at(culprit))
+            expected.removeOne(path);
+        // The culprit waits in the quarantine with its bytes.
+        const QString batch = child<QComboBox>(window.get(), "cboBatch")->itemData(1).toString();
+        for (const QString& path : made.at(culprit)) {
+            QCOMPARE(tree::readAll(QFile::encodeName(mending::quarantineFolderFor(QFile::decodeName(m_root))
+                         + u"/%1/Mods/%2"_s.arg(batch, path))),
+                "DBPF " + path.toUtf8());
+        }
+    } else {
+        QCOMPARE(answers, 1);
+        QCOMPARE(
+            child<QLabel>(window.get(), "lblRound")->text(), u"The culprit is not among the new files"_s);
+        QVERIFY2(child<QLabel>(window.get(), "lblSummary")->text().contains(u"localthumbcache.package"_s),
+            qPrintable(child<QLabel>(window.get(), "lblSummary")->text()));
+        QCOMPARE(listItems(*window, "lstOut"), QStringList());
+    }
+    QCOMPARE(pathsOf(after), expected);
+    for (const QString& path : expected)
+        QCOMPARE(after.value(path.toUtf8()), before.value(path.toUtf8()));
+    QVERIFY(!window->fiftyFiftyRunning());
+    QVERIFY(child<QPushButton>(window.get(), "cmdCulprit")->isEnabled());
+    // A snapshot of the folder with mods out while the guide is shown would mislead later.
+    QVERIFY(!child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
+    QTest::mouseClick(child<QPushButton>(window.get(), "cmdCloseGuide"), Qt::LeftButton);
+    QVERIFY(!child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
+    QVERIFY(child<QWidget>(window.get(), "fraSnapshots")->isVisible());
+    QVERIFY(child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
+}
+
+void tst_MendwellWindow::lateAnswerRefused()
+{
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    MainWindow first;
+    first.show();
+    rememberThenCompare(first, steps("file|a.package|DBPF a\nfile|b.package|DBPF b\nfile|c.package|DBPF c"));
+    startFiftyFifty(first);
+    // A second window shows the same round; the player answers in the first one.
+    MainWindow second;
+    second.show();
+    QVERIFY(second.openFolder(QFile::decodeName(m_root)));
+    QCOMPARE(child<QLabel>(&second, "lblRound")->text(), u"Round 1 of at most 3"_s);
+    QSignalSpy ended(&first, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&first, "cmdWorks"), Qt::LeftButton);
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(child<QLabel>(&first, "lblRound")->text(), u"Round 2 of at most 3"_s);
+    const QMap<QByteArray, FileState> layout = filesBelow(m_root);
+
+    // The answer the second window still offers is for the round already answered: refused, not played.
+    Answerer none({});
+    QSignalSpy secondEnded(&second, &MainWindow::workEnded);
+    QTest::mouseClick(child<QPushButton>(&second, "cmdBroken"), Qt::LeftButton);
+    QVERIFY(secondEnded.wait(30000));
+    QCOMPARE(none.seen, QStringList());
+    QCOMPARE(filesBelow(m_root), layout);
+    QCOMPARE(child<QLabel>(&second, "lblRound")->text(), u"Round 2 of at most 3"_s);
+    QVERIFY2(child<QLabel>(&second, "lblStatus")->text().contains(u"round 1"_s),
+        qPrintable(child<QLabel>(&second, "lblStatus")->text()));
+    const std::optional<mending::BisectSession> session
+        = mending::BisectStore(mending::BisectStore::defaultPath()).load(QFile::decodeName(m_root));
+    QVERIFY(session);
+    QCOMPARE(session->round(), 1);
+}
+
+void tst_MendwellWindow::interruptedMovesFinished()
+{
+    tree::apply(m_root, steps("file|a.package|DBPF a\nfile|b.package|DBPF b"));
+    // A crash right after the 50/50 recorded its start, before any file moved.
+    {
+        mending::BisectStore store(mending::BisectStore::defaultPath());
+        store.start(QFile::decodeName(m_root),
+            { { u"a.package"_s, { "a.package" } }, { u"b.package"_s, { "b.package" } } });
+    }
+    MainWindow window;
+    window.show();
+    Answerer answer({ press(QMessageBox::Ok) });
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QVERIFY(window.isWorking());
+    QVERIFY(ended.wait(30000));
+    QCOMPARE(answer.seen,
+        QStringList {
+            u"Mendwell: A move that was cut short last time is finished: 2 files moved. Every file is "
+            "in one place."_s });
+    QCOMPARE(pathsOf(filesBelow(m_root)), QStringList());
+    QCOMPARE(child<QLabel>(&window, "lblRound")->text(), u"Round 1 of at most 2"_s);
+    QCOMPARE(listItems(window, "lstOut"), (QStringList { u"a.package"_s, u"b.package"_s }));
+    QVERIFY(child<QPushButton>(&window, "cmdWorks")->isEnabled());
+    QVERIFY(!child<QPushButton>(&window, "cmdMoveOut")->isEnabled());
+}
+
+void tst_MendwellWindow::killedMoveFinished()
+{
+    for (int i = 0; i < 1200; ++i)
+        tree::write(m_root, "Set" + QByteArray::number(i % 12) + "/item" + QByteArray::number(i) + ".package",
+            "DBPF " + QByteArray::number(i));
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
+    const QString step = quarantine + u"/.mendwell-step"_s;
+    // Another program moving files is killed at random moments until one kill cuts a move short.
+    QRandomGenerator random(7);
+    for (int attempt = 0; attempt < 40 && !QFileInfo::exists(step); ++attempt) {
+        QProcess mover;
+        mover.start(QStringLiteral(QUARANTINE_WORKER),
+            { QFile::decodeName(m_root), QString::number(attempt), u"move"_s });
+        QVERIFY(mover.waitForReadyRead(10000));
+        QTest::qSleep(random.bounded(5, 120));
+        ::kill(pid_t(mover.processId()), SIGKILL);
+        QVERIFY(mover.waitForFinished(10000));
+    }
+    QVERIFY2(QFileInfo::exists(step), "no kill came in the middle of a move");
+
+    MainWindow window;
+    window.show();
+    Answerer answer({ press(QMessageBox::Ok) });
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QVERIFY(window.isWorking());
+    QVERIFY(ended.wait(30000));
+    QVERIFY(!QFileInfo::exists(step));
+    QVERIFY2(answer.seen.size() <= 1, qPrintable(answer.seen.join(u" | "_s)));
+    if (!answer.seen.isEmpty())
+        QVERIFY2(
+            answer.seen.first().startsWith(u"Mendwell: A move that was cut short last time is finished: "_s),
+            qPrintable(answer.seen.first()));
+
+    // Every file in one place with its bytes; Put them back makes the folder whole again.
+    QMap<QByteArray, FileState> out;
+    for (const mending::QuarantineBatch& batch : mending::Quarantine(QFile::decodeName(m_root)).batches()) {
+        const QMap<QByteArray, FileState> stored = filesBelow(QFile::encodeName(batch.path) + "/Mods");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            QVERIFY2(!out.contains(it.key()), it.key().constData());
+            out.insert(it.key(), *it);
+        }
+    }
+    const QMap<QByteArray, FileState> in = filesBelow(m_root);
+    QCOMPARE(in.size() + out.size(), before.size());
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        QVERIFY2(in.contains(it.key()) != out.contains(it.key()), it.key().constData());
+        QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
+    }
+    if (!out.isEmpty()) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        QVERIFY(ended.wait(30000));
+    }
+    QCOMPARE(filesBelow(m_root), before);
 }
 
 QTEST_MAIN(tst_MendwellWindow)

@@ -255,23 +255,31 @@ BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
                 comeBack.append(path);
         }
     }
+    // A file that could not move (its place taken) is named in the report and the round goes on; moves
+    // that stopped early stay pending, to be taken the rest of the way by recover().
     if (!goOut.isEmpty()) {
         const MoveReport done = m_quarantine.moveOut(goOut);
         report->moved += done.moved;
         report->skipped += done.skipped;
+        report->cancelled = done.cancelled;
         if (!done.ok()) {
             report->error = done.error;
             return session;
         }
+        if (done.cancelled)
+            return session;
     }
     if (!comeBack.isEmpty()) {
         const MoveReport done = m_quarantine.restore({}, comeBack);
         report->moved += done.moved;
         report->skipped += done.skipped;
+        report->cancelled = done.cancelled;
         if (!done.ok()) {
             report->error = done.error;
             return session;
         }
+        if (done.cancelled)
+            return session;
     }
     return m_store.movesDone(m_folder, session.step());
 }

@@ -100,6 +100,7 @@ private slots:
     void fiftyFiftyThroughCommands();
     void answersOutOfTurn();
     void pendingMovesWaitForTheGame();
+    void stoppedMovesStayPending();
     void fiftyFiftyOfManySizes();
     void killedCommandsLeaveEveryFileInOnePlace();
 
@@ -481,6 +482,31 @@ void tst_Repair::pendingMovesWaitForTheGame()
     QVERIFY2(status.status == 0, qPrintable(status.err));
     QVERIFY2(status.out.contains(u"Round 2 of at most 3"_s), qPrintable(status.out));
     QCOMPARE(folderNow().size(), 2);
+}
+
+// A 50/50 whose moves were stopped halfway does not take them for done: the next recover() finishes them.
+void tst_Repair::stoppedMovesStayPending()
+{
+    for (int i = 0; i < 6; ++i)
+        addFile(m_folder + u"/Mod %1.package"_s.arg(i), "mod");
+    const NewFiles files = newFilesSince(Snapshot(), encoded(m_folder));
+    MoveWatch watch;
+    watch.cancel = true;
+    {
+        FiftyFifty fifty(encoded(m_folder));
+        fifty.quarantine().setWatch(&watch);
+        MoveReport report;
+        const BisectSession session = fifty.start(files.groups, &report);
+        QVERIFY(report.cancelled);
+        QVERIFY(session.movesPending());
+        QCOMPARE(folderNow().size(), 6);
+    }
+    FiftyFifty fifty(encoded(m_folder));
+    const MoveReport report = fifty.recover();
+    QVERIFY2(report.ok(), qPrintable(report.error));
+    QVERIFY(!fifty.session()->movesPending());
+    QCOMPARE(folderNow().size(), 0);
+    QCOMPARE(fifty.filesOut(*fifty.session()).size(), 6);
 }
 
 // The core alone over real files, for many sizes and every kind of culprit position; a new FiftyFifty

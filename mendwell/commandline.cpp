@@ -1028,6 +1028,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         MoveReport report;
         std::optional<BisectSession> session;
         if (action == "start") {
+            if (const QString running = fifty.quarantine().gameRunningMessage(); !running.isEmpty())
+                throw Stop { running };
             if (fifty.running())
                 refuseDuringFiftyFifty(fifty, folder);
             // Files already out are not in the folder, so the 50/50 could not test them.

@@ -54,7 +54,8 @@ if [ -n "${MENDWELL_SCREEN:-}" ]; then
 else
     start_x
 fi
-export HOME="$work/home" XDG_DATA_HOME="$work/data" LC_ALL=C.UTF-8
+# MENDWELL_HOME (an empty folder) gives the pictures a home path like a player's.
+export HOME="${MENDWELL_HOME:-$work/home}" XDG_DATA_HOME="$work/data" LC_ALL=C.UTF-8
 game="$HOME/Documents/Electronic Arts/The Sims 4/Mods"
 quarantine="$game (moved out by Mendwell)"
 mkdir -p "$game/Old"

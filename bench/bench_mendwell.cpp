@@ -56,6 +56,16 @@ QByteArray fileName(const std::vector<QByteArray>& folders, int i)
     return folders[size_t(i) % folders.size()] + "/Item_" + QByteArray::number(i) + "_Hair.package";
 }
 
+// The targets are set for the tree of 100,000 files; the other sizes show how the costs grow.
+void printRatio(const char* what, double ratio, double target, int files)
+{
+    if (files == 100000)
+        std::printf("  %-46s %9.2f x   (target >= %.1f: %s)\n", what, ratio, target,
+            ratio >= target ? "met" : "MISSED");
+    else
+        std::printf("  %-46s %9.2f x   (the target of %.1f is set at 100,000 files)\n", what, ratio, target);
+}
+
 void measure(int files)
 {
     QTemporaryDir work;
@@ -81,8 +91,7 @@ void measure(int files)
     const double find = shellMs(peer, 5);
     report("  mendwell snapshot", snapshot);
     report("  peer: find -printf > file", find);
-    std::printf("  %-46s %9.2f x   (target >= 1: %s)\n", "peer time / mendwell snapshot", find / snapshot,
-        find / snapshot >= 1 ? "met" : "MISSED");
+    printRatio("peer time / mendwell snapshot", find / snapshot, 1, files);
 
     // The old listing is sorted once, as a player keeping it for comm would have it.
     shellMs(QStringLiteral("%1 | LC_ALL=C sort > '%2/then.txt'").arg(findLine, dir), 1);
@@ -120,8 +129,7 @@ void measure(int files)
         qFatal("mendwell diff reported %lld changes, not about 1,000", qlonglong(lines));
     report("  mendwell diff SNAPSHOT FOLDER (1,000 changes)", diff);
     report("  peer: find | sort > now; comm -3 then now", pipeline);
-    std::printf("  %-46s %9.2f x   (target >= 1.5: %s)\n", "peer time / mendwell diff", pipeline / diff,
-        pipeline / diff >= 1.5 ? "met" : "MISSED");
+    printRatio("peer time / mendwell diff", pipeline / diff, 1.5, files);
 }
 
 }

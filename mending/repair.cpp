@@ -257,30 +257,17 @@ BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
     }
     // A file that could not move (its place taken) is named in the report and the round goes on; moves
     // that stopped early stay pending, to be taken the rest of the way by recover().
-    if (!goOut.isEmpty()) {
-        const MoveReport done = m_quarantine.moveOut(goOut);
+    const auto take = [report](const MoveReport& done) {
         report->moved += done.moved;
         report->skipped += done.skipped;
         report->cancelled = done.cancelled;
-        if (!done.ok()) {
-            report->error = done.error;
-            return session;
-        }
-        if (done.cancelled)
-            return session;
-    }
-    if (!comeBack.isEmpty()) {
-        const MoveReport done = m_quarantine.restore({}, comeBack);
-        report->moved += done.moved;
-        report->skipped += done.skipped;
-        report->cancelled = done.cancelled;
-        if (!done.ok()) {
-            report->error = done.error;
-            return session;
-        }
-        if (done.cancelled)
-            return session;
-    }
+        report->error = done.error;
+        return done.ok() && !done.cancelled;
+    };
+    if (!goOut.isEmpty() && !take(m_quarantine.moveOut(goOut)))
+        return session;
+    if (!comeBack.isEmpty() && !take(m_quarantine.restore({}, comeBack)))
+        return session;
     return m_store.movesDone(m_folder, session.step());
 }
 

@@ -1,6 +1,7 @@
 #include "fiftyfiftypanel.h"
 
 #include "pathtext.h"
+#include "windowbuttons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,19 +12,6 @@
 
 using namespace mending;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QPushButton* guideButton(const QString& text, const char* name, const QString& tip, QWidget* parent)
-{
-    auto* made = new QPushButton(text, parent);
-    made->setObjectName(QLatin1String(name));
-    made->setToolTip(tip);
-    made->setAutoDefault(false);
-    return made;
-}
-
-}
 
 FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     : QGroupBox(tr("Find the culprit: the guided 50/50"), parent)
@@ -58,19 +46,19 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     layout->addWidget(lstOut, 1);
 
     auto* buttons = new QHBoxLayout;
-    cmdWorks = guideButton(tr("The g&ame works now"), "cmdWorks",
+    cmdWorks = windowButton(tr("The g&ame works now"), "cmdWorks",
         tr("Say so after you started the game and it worked: the culprit is then among the files out of the "
            "folder, and the next round keeps half of them out."),
         this);
-    cmdBroken = guideButton(tr("Still &broken"), "cmdBroken",
+    cmdBroken = windowButton(tr("Still &broken"), "cmdBroken",
         tr("Say so when the game still shows the trouble: the culprit is then among the files in the folder, "
            "and the next round moves half of those out."),
         this);
-    cmdStop = guideButton(tr("Stop and put ever&ything back"), "cmdStop",
+    cmdStop = windowButton(tr("Stop and put ever&ything back"), "cmdStop",
         tr("Ends the 50/50 now and brings every file it moved back into the game folder."), this);
-    cmdRetry = guideButton(tr("Move the files &now"), "cmdRetry",
+    cmdRetry = windowButton(tr("Move the files &now"), "cmdRetry",
         tr("Moves the files this round needs, which could not move before (was the game running?)."), this);
-    cmdCloseGuide = guideButton(tr("Close the &verdict"), "cmdCloseGuide",
+    cmdCloseGuide = windowButton(tr("Close the &verdict"), "cmdCloseGuide",
         tr("Hides this guide. The culprit stays in the quarantine folder until you put it back."), this);
     buttons->addWidget(cmdWorks);
     buttons->addWidget(cmdBroken);

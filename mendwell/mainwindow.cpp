@@ -4,6 +4,7 @@
 #include "pathtext.h"
 #include "printer.h"
 #include "runerror.h"
+#include "windowbuttons.h"
 
 #include <QAction>
 #include <QApplication>
@@ -164,15 +165,17 @@ void compareAgain(WorkOutcome& outcome, std::shared_ptr<WorkWatch> watch, const 
     outcome.files = fresh.files;
 }
 
-WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int generation,
-    QList<QByteArray> paths, QList<QByteArray> beside, CompareSource source)
+// Files move out or back through the quarantine, then the folder is compared again so the table shows
+// what is left.
+WorkOutcome moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, int generation,
+    WorkOutcome::What what, const CompareSource& source, const std::function<MoveReport(Quarantine&)>& move)
 {
     WorkOutcome outcome;
-    outcome.what = WorkOutcome::MoveOut;
+    outcome.what = what;
     Quarantine quarantine(QFile::decodeName(root), generation);
     quarantine.setWatch(&watch->move);
     watch->moving = true;
-    outcome.moves = quarantine.moveOut(paths, beside);
+    outcome.moves = move(quarantine);
     watch->moving = false;
     outcome.batches = quarantine.batches();
     outcome.cancelled = outcome.moves.cancelled;
@@ -181,21 +184,18 @@ WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int 
     return outcome;
 }
 
+WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int generation,
+    QList<QByteArray> paths, QList<QByteArray> beside, CompareSource source)
+{
+    return moveFiles(watch, root, generation, WorkOutcome::MoveOut, source,
+        [&](Quarantine& quarantine) { return quarantine.moveOut(paths, beside); });
+}
+
 WorkOutcome putFilesBack(
     std::shared_ptr<WorkWatch> watch, QByteArray root, int generation, QString batch, CompareSource source)
 {
-    WorkOutcome outcome;
-    outcome.what = WorkOutcome::PutBack;
-    Quarantine quarantine(QFile::decodeName(root), generation);
-    quarantine.setWatch(&watch->move);
-    watch->moving = true;
-    outcome.moves = quarantine.restore(batch);
-    watch->moving = false;
-    outcome.batches = quarantine.batches();
-    outcome.cancelled = outcome.moves.cancelled;
-    if (!outcome.moves.moved.isEmpty())
-        compareAgain(outcome, watch, source, root);
-    return outcome;
+    return moveFiles(watch, root, generation, WorkOutcome::PutBack, source,
+        [&](Quarantine& quarantine) { return quarantine.restore(batch); });
 }
 
 // The 50/50's store and the quarantine are opened on the thread of the work: the store may be used only
@@ -305,15 +305,6 @@ QString fileCountText(qsizetype files)
     return files == 1 ? MainWindow::tr("1 file") : MainWindow::tr("%1 files").arg(QLocale().toString(files));
 }
 
-QPushButton* button(const QString& text, const char* name, const QString& tip, QWidget* parent)
-{
-    auto* made = new QPushButton(text, parent);
-    made->setObjectName(QLatin1String(name));
-    made->setToolTip(tip);
-    made->setAutoDefault(false);
-    return made;
-}
-
 }
 
 MainWindow::MainWindow(QWidget* parent)
@@ -353,7 +344,7 @@ void MainWindow::createControls()
     cboFolder->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboFolder->setMinimumContentsLength(30);
     lblFolder->setBuddy(cboFolder);
-    cmdOtherFolder = button(tr("&Other folder…"), "cmdOtherFolder",
+    cmdOtherFolder = windowButton(tr("&Other folder…"), "cmdOtherFolder",
         tr("Choose any folder, hidden ones included: the games Wine and Proton run keep their "
            "Documents inside dot-folders such as ~/.wine or ~/.local/share/Steam."),
         client);
@@ -396,17 +387,17 @@ void MainWindow::createControls()
     labelRow->addWidget(lblLabel);
     labelRow->addWidget(txtLabel, 1);
     snapshotButtons->addLayout(labelRow);
-    cmdRemember = button(tr("&Remember this folder as it is now"), "cmdRemember",
+    cmdRemember = windowButton(tr("&Remember this folder as it is now"), "cmdRemember",
         tr("Takes a snapshot: notes every file below the game folder, its size and time. Do it while the "
            "game works; nothing in the folder is changed."),
         snapshots);
-    cmdDelete = button(tr("&Delete snapshot…"), "cmdDelete",
+    cmdDelete = windowButton(tr("&Delete snapshot…"), "cmdDelete",
         tr("Forgets the chosen snapshot. The game folder itself is not touched."), snapshots);
-    cmdWhatChanged = button(tr("&What changed?"), "cmdWhatChanged",
+    cmdWhatChanged = windowButton(tr("&What changed?"), "cmdWhatChanged",
         tr("Compares the folder as it is now with the chosen snapshot: every file added, changed, removed "
            "or moved since, in every subfolder."),
         snapshots);
-    cmdFolderList = button(tr("Compare with a Brenvale folder l&ist…"), "cmdFolderList",
+    cmdFolderList = windowButton(tr("Compare with a Brenvale folder l&ist…"), "cmdFolderList",
         tr("Compares the folder with a list Brenvale saved. Such a list holds top-level names only, so "
            "only files added to or removed from the top of the folder can be found."),
         snapshots);
@@ -480,14 +471,14 @@ void MainWindow::createControls()
     changesLayout->addLayout(countsRow);
 
     auto* actionRow = new QHBoxLayout;
-    cmdExport = button(tr("&Export…"), "cmdExport",
+    cmdExport = windowButton(tr("&Export…"), "cmdExport",
         tr("Saves the files shown, in the order shown, as CSV for a spreadsheet or as plain text. Names keep "
            "their exact bytes."),
         changes);
-    cmdPrint = button(tr("&Print"), "cmdPrint",
+    cmdPrint = windowButton(tr("&Print"), "cmdPrint",
         tr("Prints the files shown on the default printer, with their flags."), changes);
-    cmdMoveOut = button(tr("&Move the new files out"), "cmdMoveOut", QString(), changes);
-    cmdPutBack = button(tr("P&ut them back"), "cmdPutBack",
+    cmdMoveOut = windowButton(tr("&Move the new files out"), "cmdMoveOut", QString(), changes);
+    cmdPutBack = windowButton(tr("P&ut them back"), "cmdPutBack",
         tr("Brings the files of the batch chosen beside this button back to where they were, with their "
            "bytes, times and permissions. A file whose place is taken again stays out and is named."),
         changes);
@@ -497,7 +488,7 @@ void MainWindow::createControls()
                             "batch moved out at the time shown."));
     cboBatch->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     cboBatch->setPlaceholderText(tr("nothing is out"));
-    cmdCulprit = button(tr("Find the &culprit"), "cmdCulprit",
+    cmdCulprit = windowButton(tr("Find the &culprit"), "cmdCulprit",
         tr("A guided 50/50 over the mods added or changed since the snapshot: it moves half of them out at a "
            "time and asks whether the game works, until one mod is left. About one game start for each "
            "halving instead of one for every mod."),
@@ -531,7 +522,7 @@ void MainWindow::createControls()
     prgWork->setObjectName(u"prgWork"_s);
     prgWork->setToolTip(tr("Files found so far."));
     prgWork->setVisible(false);
-    cmdCancel = button(tr("Ca&ncel"), "cmdCancel",
+    cmdCancel = windowButton(tr("Ca&ncel"), "cmdCancel",
         tr("Stops the scan or the move. A stopped scan keeps nothing: no snapshot is saved and the changes "
            "shown stay as they were. A stopped move ends between two files: each file is either moved or "
            "still where it was."),

@@ -1,6 +1,7 @@
 #include "bisect.h"
 #include "mainwindow.h"
 #include "mendtree.h"
+#include "pretendgame.h"
 #include "printedpages.h"
 #include "testhelpers.h"
 
@@ -163,42 +164,6 @@ QStringList pathsOf(const QMap<QByteArray, FileState>& files)
         paths.append(QString::fromUtf8(it.key()));
     return paths;
 }
-
-// A process the core takes for The Sims 4: a copy of sleep named as the game's executable.
-class FakeGame
-{
-public:
-    FakeGame()
-    {
-        const QString exe = m_dir.filePath(u"TS4_x64.exe"_s);
-        QFile::copy(u"/bin/sleep"_s, exe);
-        m_process.start(exe, { u"60"_s });
-    }
-    ~FakeGame()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    // Until the child has exec'd, /proc shows this test's own name.
-    bool running()
-    {
-        if (!m_process.waitForStarted())
-            return false;
-        const QString comm = u"/proc/%1/comm"_s.arg(m_process.processId());
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 5000) {
-            if (fileBytes(comm).trimmed() == "TS4_x64.exe")
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-};
 
 // Chooses the rows of the changes view whose path is one of those given, as a player's Ctrl+click does.
 void chooseRows(MainWindow& window, const QStringList& paths)
@@ -951,7 +916,7 @@ void tst_MendwellWindow::refusedWhileGameRuns()
     const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
     const QMap<QByteArray, FileState> outBefore = filesBelow(QFile::encodeName(quarantine));
 
-    FakeGame game;
+    PretendGame game;
     QVERIFY(game.running());
     Answerer answer({ press(QMessageBox::Ok) });
     QTest::mouseClick(child<QPushButton>(&window, action.toLatin1().constData()), Qt::LeftButton);

@@ -3,6 +3,7 @@
 // guided 50/50 finds the culprit from a simulated player's answers, and the executable killed with
 // SIGKILL at random moments leaves every file in exactly one place with its bytes.
 #include "filetree.h"
+#include "pretendgame.h"
 #include "repair.h"
 
 #include <QElapsedTimer>
@@ -53,33 +54,6 @@ QStringList modFiles(int index)
         return { name + u".package"_s };
     }
 }
-
-// A game process as players run it: a program with the game's file name.
-class GameProcess
-{
-public:
-    GameProcess()
-    {
-        const QString program = m_dir.filePath(u"TS4_x64.exe"_s);
-        QFile::copy(u"/bin/sleep"_s, program);
-        m_game.start(program, { u"120"_s });
-        m_game.waitForStarted();
-        // Until the program has replaced the starting process, /proc shows the test's own name.
-        for (int i = 0; i < 500 && runningGames(4).isEmpty(); ++i)
-            QThread::msleep(2);
-    }
-    ~GameProcess()
-    {
-        m_game.kill();
-        m_game.waitForFinished();
-    }
-    GameProcess(const GameProcess&) = delete;
-    GameProcess& operator=(const GameProcess&) = delete;
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_game;
-};
 
 }
 
@@ -313,7 +287,8 @@ void tst_Repair::runningGameStopsEveryMove()
     const QList<QStringList> moves { { u"quarantine"_s, m_folder, u"--since"_s, u"1"_s },
         { u"restore"_s, m_folder }, { u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s } };
     {
-        const GameProcess game;
+        PretendGame game;
+        QVERIFY(game.running());
         QVERIFY(!runningGames(4).isEmpty());
         for (const QStringList& arguments : moves) {
             const Run run = mendwell(arguments);
@@ -470,7 +445,8 @@ void tst_Repair::pendingMovesWaitForTheGame()
     BisectStore(BisectStore::defaultPath())
         .answer(QFileInfo(m_folder).canonicalFilePath(), BisectAnswer::Works);
     {
-        const GameProcess game;
+        PretendGame game;
+        QVERIFY(game.running());
         const Run status = mendwell({ u"status"_s, m_folder });
         QCOMPARE(status.status, 2);
         QVERIFY2(status.err.contains(u"The Sims 4 is running"_s), qPrintable(status.err));

@@ -246,6 +246,8 @@ private:
     QList<QStringList> makeGroups(int count);
     // Starts the 50/50 through Find the culprit, answering its question.
     void startFiftyFifty(MainWindow& window);
+    // Opens the game folder and remembers it as it is; false when either step failed.
+    bool openAndRemember(MainWindow& window);
     // Opens the folder, remembers it, then applies the later steps and asks what changed.
     void rememberThenCompare(MainWindow& window, const QList<QByteArray>& later);
     void waitForWork(MainWindow& window, int timeoutMs = 30000);
@@ -288,12 +290,19 @@ void tst_MendwellWindow::waitForWork(MainWindow& window, int timeoutMs)
         QVERIFY(ended.wait(timeoutMs));
 }
 
-void tst_MendwellWindow::rememberThenCompare(MainWindow& window, const QList<QByteArray>& later)
+bool tst_MendwellWindow::openAndRemember(MainWindow& window)
 {
-    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    if (!window.openFolder(QFile::decodeName(m_root)))
+        return false;
     QSignalSpy ended(&window, &MainWindow::workEnded);
     QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
-    QVERIFY(ended.wait(30000));
+    return ended.wait(30000);
+}
+
+void tst_MendwellWindow::rememberThenCompare(MainWindow& window, const QList<QByteArray>& later)
+{
+    QVERIFY(openAndRemember(window));
+    QSignalSpy ended(&window, &MainWindow::workEnded);
     tree::apply(m_root, later);
     QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
     QVERIFY(ended.wait(30000));
@@ -783,10 +792,8 @@ void tst_MendwellWindow::keys()
     window.show();
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QVERIFY(openAndRemember(window));
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
-    QVERIFY(ended.wait(30000));
     child<QTreeView>(&window, "grdChanges")->setFocus();
     const mending::SnapshotStore store(storeFolder());
 
@@ -800,7 +807,8 @@ void tst_MendwellWindow::keys()
     } else {
         QVERIFY(QApplication::focusWidget());
         QCOMPARE(QApplication::focusWidget()->objectName(), effect);
-        QCOMPARE(ended.size(), 1);
+        // Moving the focus starts no work.
+        QCOMPARE(ended.size(), 0);
     }
 }
 
@@ -1013,10 +1021,8 @@ void tst_MendwellWindow::cancelMove()
     window.show();
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
-    QVERIFY(window.openFolder(QFile::decodeName(m_root)));
+    QVERIFY(openAndRemember(window));
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
-    QVERIFY(ended.wait(30000));
     const int files = 3000;
     for (int i = 0; i < files; ++i)
         tree::write(m_root, "CC/item" + QByteArray::number(i) + ".package", "DBPF " + QByteArray::number(i));
@@ -1117,10 +1123,7 @@ void tst_MendwellWindow::fiftyFifty()
     tree::apply(m_root, steps("file|old.package|DBPF old\nfile|Old/keep.package|DBPF keep"));
     auto window = std::make_unique<MainWindow>();
     window->show();
-    QVERIFY(window->openFolder(QFile::decodeName(m_root)));
-    QSignalSpy remembered(window.get(), &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(window.get(), "cmdRemember"), Qt::LeftButton);
-    QVERIFY(remembered.wait(30000));
+    QVERIFY(openAndRemember(*window));
     const QList<QStringList> made = makeGroups(groups);
     const QMap<QByteArray, FileState> before = filesBelow(m_root);
     startFiftyFifty(*window);

@@ -13,19 +13,22 @@ fail() { echo "FAIL: $*" >&2; [ -n "${DISPLAY:-}" ] && import -window root "$wor
 
 # -noreset: without it the server starts over when its last client goes, and a program started in
 # that moment (the next one of a test) cannot connect.
+# The screen is 1280x1024 unless a size is given (a larger one for pictures at 200%).
 start_x() {
-    exec 3< <(Xvfb -displayfd 4 -noreset -screen 0 1280x1024x24 -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
+    exec 3< <(Xvfb -displayfd 4 -noreset -screen 0 "${1:-1280x1024}x24" -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
     local line
     read -r line <&3; pids+=("${line#pid }")
     read -r line <&3; export DISPLAY=":$line"
     export QT_QPA_PLATFORM=xcb
 }
 
-# Waits for a window whose title is exactly the name, and gives it the keyboard.
+# Waits for a window whose title is exactly the name (a pattern), and gives it the keyboard: the
+# newest of that name, or the oldest when the second argument is "oldest".
 window() {
-    local id
+    local id pick=tail
+    [ "${2:-}" = oldest ] && pick=head
     for _ in $(seq 1 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1) && [ -n "$id" ] && break
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | $pick -n 1) && [ -n "$id" ] && break
         sleep 0.1
     done
     [ -n "${id:-}" ] || fail "no window named $1"

@@ -10,17 +10,9 @@ mendwell=$(realpath "$1")
 
 shot() { [ -z "${MENDWELL_SHOTS:-}" ] || import -window root "$MENDWELL_SHOTS/$1.png"; }
 
-# The window's title carries the round of the 50/50; every other window of Mendwell is found by name.
-main_window() {
-    local id
-    for _ in $(seq 1 100); do
-        id=$(xdotool search --onlyvisible --name '^Mendwell( – .*)?$' 2>/dev/null | head -n 1) && [ -n "$id" ] && break
-        sleep 0.1
-    done
-    [ -n "${id:-}" ] || fail "no Mendwell window"
-    xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
-    echo "$id"
-}
+# The window's title carries the round of the 50/50; a message box may be titled "Mendwell" too, so
+# the main window is the oldest of that name.
+main_window() { window 'Mendwell( – .*)?' oldest; }
 
 # Waits until the main window's title is the one given (the 50/50 has moved its files).
 title_is() {
@@ -47,13 +39,7 @@ press_until() {
     fail "after $keys the game folder holds: $(files_in "$game")"
 }
 
-if [ -n "${MENDWELL_SCREEN:-}" ]; then
-    exec 3< <(Xvfb -displayfd 4 -noreset -screen 0 "${MENDWELL_SCREEN}x24" -nolisten tcp 4>&1 2>/dev/null & echo "pid $!"; wait)
-    read -r line <&3; pids+=("${line#pid }")
-    read -r line <&3; export DISPLAY=":$line" QT_QPA_PLATFORM=xcb
-else
-    start_x
-fi
+start_x "${MENDWELL_SCREEN:-}"
 # MENDWELL_HOME (an empty folder) gives the pictures a home path like a player's.
 export HOME="${MENDWELL_HOME:-$work/home}" XDG_DATA_HOME="$work/data" LC_ALL=C.UTF-8
 game="$HOME/Documents/Electronic Arts/The Sims 4/Mods"

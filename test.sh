@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, then builds and runs every test: the normal build with warnings as
 # errors, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded
 # fuzzing run. Printing tests print on a private CUPS server that CTest starts in each build tree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quorrel on old and new lists of 10,000, 100,000 and 1,000,000 names, a tenth of them new: reading
 // and comparing, the whole Start click with the result shown, and the peak memory of the comparison,
 // each beside sort + sort + comm -13 on the same files in the same run.

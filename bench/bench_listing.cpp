@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brenvale on folders of 10,000, 100,000 and 1,000,000 plain files: opening the folder, Get Folder,
 // ">>", List Folder and the save, each with the window really showing the result, beside
 // ls -f | LC_ALL=C sort (and cp for the save) on the same folder in the same run.

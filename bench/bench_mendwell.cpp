@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mendwell on trees of 10,000, 100,000 and (with --million) 1,000,000 files in about 1,000 folders
 // over 6 levels: the real executable taking a snapshot beside find writing the same facts to a file,
 // and finding 1,000 changes (the rescan included) beside find | sort and comm against an old listing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long Mendwell's window stops answering while it works on a big game folder: a timer asks for
 // a tick every 10 ms, and the longest gap between two ticks is the longest the player waits for the
 // window, while it scans and while it moves new files out and back. Each figure is printed beside its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving 5,000 files out of a game folder and back, beside plain renames of the same files: the difference
 // is what the journal, the manifest and the checks cost.
 #include "benchtools.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random bytes as an old and a new folder list: reading and comparing must not crash or hang, and
 // must agree with a plain reference that splits lines and compares their bytes with std::set.
 #include "listfile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random bytes as a snapshot file: the reader must neither crash nor hang, and whatever it accepts
 // must encode back to exactly the bytes it read (one spelling per snapshot, so nothing is lost or
 // invented). Half the inputs get a correct checksum, so the fuzzer reaches the records.

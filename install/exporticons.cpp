@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the programs' icons as PNG files in the usual sizes, for the desktop menu. Brenvale's and
 // Quorrel's 32-pixel window pictures are scaled without smoothing, so the pixel art stays crisp;
 // Mendwell's is drawn at each size: a folder with a sticking plaster across it.

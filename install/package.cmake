@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, made from the build folder with "cpack -G DEB". It holds whatever the install
 # rules install, under /usr whatever prefix the build folder was configured with; dpkg-shlibdeps
 # finds the libraries it depends on.

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "quarantine.h"
 
 #include "gamefolders.h"
+#include "runninggames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -514,20 +516,6 @@ std::pair<QString, int> batchOrder(const QString& name)
     return { name, 1 };
 }
 
-QString gameTitle(int generation)
-{
-    return generation == 1 ? u"The Sims"_s : u"The Sims %1"_s.arg(generation);
-}
-
-QString baseName(const QByteArray& path)
-{
-    QByteArray name = path;
-    const qsizetype slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
-    if (slash >= 0)
-        name = name.mid(slash + 1);
-    return QString::fromUtf8(name);
-}
-
 // Carries out a step; run again after a crash it takes every file the rest of the way.
 class StepRunner
 {
@@ -936,63 +924,6 @@ QString quarantineFolderFor(const QString& folder)
     return info.absolutePath() + u'/' + info.fileName() + u" (moved out by Mendwell)"_s;
 }
 
-QList<RunningGame> runningGames(int generation)
-{
-    QHash<QString, int> names; // lower case name: generation
-    for (int g = 1; g <= 4; ++g) {
-        if (generation != 0 && g != generation)
-            continue;
-        for (const QString& name : gameExecutableNames(g))
-            names.insert(name.toLower(), g);
-    }
-    // The kernel keeps only the first 15 bytes of a process's name.
-    QHash<QString, QString> shortNames;
-    for (auto it = names.cbegin(); it != names.cend(); ++it)
-        shortNames.insert(it.key().left(15), it.key());
-
-    QList<RunningGame> games;
-    const qint64 self = ::getpid();
-    const QStringList pids = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& pidText : pids) {
-        bool isPid = false;
-        const qint64 pid = pidText.toLongLong(&isPid);
-        if (!isPid || pid == self)
-            continue;
-        const QByteArray base = "/proc/" + pidText.toLatin1();
-        QByteArray comm, cmdline;
-        readWhole(base + "/comm", &comm);
-        readWhole(base + "/cmdline", &cmdline);
-        QString found;
-        const QString commName = QString::fromUtf8(comm.trimmed()).toLower();
-        if (shortNames.contains(commName))
-            found = shortNames.value(commName);
-        // Wine shows the Windows path of the program as its first argument; Proton and the wine
-        // loader show it further on.
-        const QList<QByteArray> args = cmdline.split('\0');
-        bool loader = false;
-        for (qsizetype i = 0; i < args.size() && found.isEmpty(); ++i) {
-            const QString name = baseName(args.at(i)).toLower();
-            if (i == 0 || loader) {
-                if (names.contains(name))
-                    found = name;
-            }
-            if (i <= 1 && (name.startsWith(u"wine"_s) || name == u"proton"_s))
-                loader = true;
-        }
-        if (!found.isEmpty()) {
-            QString shown = found;
-            for (int g = 1; g <= 4; ++g) {
-                for (const QString& name : gameExecutableNames(g)) {
-                    if (name.toLower() == found)
-                        shown = name;
-                }
-            }
-            games.append({ pid, names.value(found), shown });
-        }
-    }
-    return games;
-}
-
 Quarantine::Quarantine(const QString& folder, int generation)
     : m_generation(generation)
 {
@@ -1002,14 +933,14 @@ Quarantine::Quarantine(const QString& folder, int generation)
     m_quarantine = quarantineFolderFor(m_folder);
 }
 
+bool Quarantine::unfinishedMove() const
+{
+    return exists(QFile::encodeName(m_quarantine) + '/' + stepName);
+}
+
 QString Quarantine::gameRunningMessage() const
 {
-    const QList<RunningGame> games = runningGames(m_generation);
-    if (games.isEmpty())
-        return {};
-    const RunningGame& game = games.first();
-    return u"%1 is running (%2, process %3). Close the game first: files must not move while it reads them."_s
-        .arg(gameTitle(game.generation), game.executable, QString::number(game.pid));
+    return runningGameMessage(m_generation);
 }
 
 namespace {

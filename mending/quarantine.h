@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -60,16 +61,6 @@ struct MoveWatch
     std::atomic<bool> cancel { false };
 };
 
-struct RunningGame
-{
-    qint64 pid = 0;
-    int generation = 0;
-    QString executable;
-};
-
-// The processes that are one of the games, native or under Wine or Proton. generation 0 means any.
-QList<RunningGame> runningGames(int generation = 0);
-
 // "<name> (moved out by Mendwell)" beside the folder.
 QString quarantineFolderFor(const QString& folder);
 
@@ -96,6 +87,9 @@ public:
 
     // The batches, oldest first, with every file and whether it is still out.
     QList<QuarantineBatch> batches() const;
+
+    // Whether a move was cut short (a crash, a kill) and recover() has yet to finish it.
+    bool unfinishedMove() const;
 
     // Why files must not move now (a game is running), or nothing.
     QString gameRunningMessage() const;

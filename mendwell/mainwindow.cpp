@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
 
 #include "fiftyfiftypanel.h"
@@ -693,8 +694,7 @@ bool MainWindow::openFolder(const QString& path)
     updateCounts();
     updateButtons();
     // A move cut short (a crash, a power cut) is finished before anything else touches the folder.
-    const bool stepLeft
-        = QFileInfo::exists(quarantineFolderFor(QFile::decodeName(m_folder)) + u"/.mendwell-step"_s);
+    const bool stepLeft = Quarantine(QFile::decodeName(m_folder), m_generation).unfinishedMove();
     std::optional<BisectSession> session;
     try {
         if (m_sessions)

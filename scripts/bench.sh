@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the release benchmarks and prints their figures beside the peers they are measured against.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs them for a bounded time (FUZZ_SECONDS, 45 by default,
 # shared between the targets).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package that building, running and testing the programs needs.
 # Safe to run again: packages already present are skipped by apt-get.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private CUPS scheduler for the printing tests, so that they never touch the machine's own print
 # set-up (its /etc/cups, its running scheduler, its queues).
 #

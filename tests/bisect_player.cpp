@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays 50/50 sessions on a store without end, as fast as it can, so a test can kill it with
 // SIGKILL at any moment: arguments STORE FOLDER GROUPS CULPRIT. The game is broken exactly when the
 // culprit group is in the folder; which groups are in follows from the session alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Real folders for the Mendwell tests: files made with the bytes and times asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the lines that a print job put on paper, one per line, spaces exact (see printedpages.h).
 // Used by the end-to-end tests, which drive the real programs and then read their printout back:
 //     printed_lines JOB-FILE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moves the files of a folder out and back without end, in random pieces, for the test that kills it. With
 // "recover" it only finishes what an earlier run left half done. It stops by itself only on an error.
 #include "quarantine.h"

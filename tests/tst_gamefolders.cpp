@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Game folders found in made-up homes: every way the games are installed on Linux, each beside a look-alike
 // that must not be taken for a game folder.
 #include "gamefolders.h"

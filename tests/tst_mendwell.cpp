@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real mendwell executable, run on real folders: what it prints, byte for byte, and its exit status.
 #include "mendtree.h"
 

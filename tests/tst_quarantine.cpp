@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files moved out of real game folders and back: round trips that must leave the folder as it was, a target
 // that is never overwritten, a running game that blocks the move, and a mover killed with SIGKILL at random
 // moments after which every file is in exactly one place with its bytes.

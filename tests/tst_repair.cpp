@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mending a game folder through the real mendwell executable and through the core it stands on: the new
 // files since a snapshot move out and come back as they were, a running game stops every move, the
 // guided 50/50 finds the culprit from a simulated player's answers, and the executable killed with
@@ -5,6 +6,7 @@
 #include "filetree.h"
 #include "pretendgame.h"
 #include "repair.h"
+#include "runninggames.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one test case as an unprivileged user: root reads every folder, so a folder that cannot be
 # opened is only real for somebody else. Run as another user already, the case runs as it is.
 set -euo pipefail

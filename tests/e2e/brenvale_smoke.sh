@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the real Brenvale, checks where its window stands, and saves a list of a folder with the
 # keys and clicks a player uses.
 here=$(dirname "$0")

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The road of one check across both real programs: Brenvale saves an old and a new list of a game
 # folder, Quorrel compares them and prints, and the printed page names exactly the added files.
 here=$(dirname "$0")

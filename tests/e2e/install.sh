@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs as a packager does (a prefix below DESTDIR) and as a player without root does (everything
 # under ~/.local), with a fresh home folder, and checks that every file lands below the prefix:
 # the programs, the menu entries that start them, the icons, the manual pages and the guide.

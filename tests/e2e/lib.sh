@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared steps of the end-to-end tests: a private X server, and the keys and clicks a player uses.
 set -euo pipefail
 

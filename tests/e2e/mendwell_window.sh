@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Mendwell's window driven as a player drives it, by keys alone: open the game folder, remember it,
 # add mods, see them among the changes, move them out and back, then find the culprit with the 50/50,
 # answering as the player would (the game breaks exactly when the culprit is in the folder).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package as a player gets it: built with cpack from the build folder, checked by
 # lintian, desktop-file-validate and appstreamcli, installed with apt-get, and then used by a player
 # with a fresh home folder: Brenvale saves an old and a new list under their bare names (they land in

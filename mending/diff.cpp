@@ -48,15 +48,20 @@ private:
     QSet<QByteArray> m_folders;
 };
 
+// A rename keeps the inode, the size and the modification time. The inode alone proves nothing: ext4 hands
+// a freed inode to the next file made in the folder, so a mod updated by deleting it and writing a new one
+// of the same size often gets its old inode back, and only the time tells it from a move.
 struct InodeKey
 {
+    quint64 device;
     quint64 inode;
     qint64 size;
+    qint64 mtimeNs;
     friend bool operator==(const InodeKey&, const InodeKey&) = default;
 };
 size_t qHash(const InodeKey& key, size_t seed)
 {
-    return qHashMulti(seed, key.inode, key.size);
+    return qHashMulti(seed, key.device, key.inode, key.size, key.mtimeNs);
 }
 
 struct NameKey
@@ -176,7 +181,7 @@ DiffResult diffFiles(
 
     QList<std::pair<qsizetype, qsizetype>> moves;
     pairMoves<InodeKey>(before, after, gone, found, moves, [](const FileEntry& file) {
-        return InodeKey { file.inode, file.size };
+        return InodeKey { file.device, file.inode, file.size, file.mtimeNs };
     });
     pairMoves<NameKey>(before, after, gone, found, moves, [](const FileEntry& file) {
         return NameKey { nameOf(file.path), file.size, file.mtimeNs };

@@ -46,6 +46,8 @@ class tst_Diff : public QObject
 private slots:
     void kinds_data();
     void kinds();
+    void movePairing_data();
+    void movePairing();
     void changedKeepsBothSides();
     void unreadableFoldersAreLeftOut();
     void groups_data();
@@ -130,6 +132,51 @@ void tst_Diff::kinds()
     const DiffResult result = diffAfter(folder.path(), before, steps);
     QCOMPARE(lines(result), expected);
     QCOMPARE(result.isEmpty(), expected.isEmpty());
+}
+
+// A file counts as moved only where a rename explains it: the same inode, size and time under another name,
+// or (after a copy) the same name, size and time in another folder. One difference makes it removed + added.
+void tst_Diff::movePairing_data()
+{
+    QTest::addColumn<QByteArray>("newPath");
+    QTest::addColumn<quint64>("inode");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("mtimeNs");
+    QTest::addColumn<bool>("moved");
+    const qint64 t = 1600000000123456789;
+    // by inode: another name
+    QTest::newRow("inode: all alike") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t << true;
+    QTest::newRow("inode: other inode") << QByteArray("Mods/B/renamed.package") << quint64(8) << qint64(10) << t << false;
+    QTest::newRow("inode: other size") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(11) << t << false;
+    QTest::newRow("inode: other time") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t + 1 << false;
+    // by name: another inode, the same name in another folder
+    QTest::newRow("name: all alike") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t << true;
+    QTest::newRow("name: other size") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(11) << t << false;
+    QTest::newRow("name: other time") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t - 1000 << false;
+}
+
+void tst_Diff::movePairing()
+{
+    QFETCH(QByteArray, newPath);
+    QFETCH(quint64, inode);
+    QFETCH(qint64, size);
+    QFETCH(qint64, mtimeNs);
+    QFETCH(bool, moved);
+    FileEntry was;
+    was.path = "Mods/A/mod.package";
+    was.size = 10;
+    was.mtimeNs = 1600000000123456789;
+    was.inode = 7;
+    was.device = 3;
+    FileEntry is = was;
+    is.path = newPath;
+    is.inode = inode;
+    is.size = size;
+    is.mtimeNs = mtimeNs;
+    const QList<QByteArray> expected = moved
+        ? QList<QByteArray> { "moved|Mods/A/mod.package|" + newPath }
+        : QList<QByteArray> { "added|" + newPath, "removed|Mods/A/mod.package" };
+    QCOMPARE(lines(diffFiles({ was }, { is })), expected);
 }
 
 void tst_Diff::changedKeepsBothSides()

@@ -5,6 +5,7 @@
 #include "namecodec.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTest>
 
 #include <set>
@@ -151,6 +152,21 @@ void tst_NewFiles::bytesAgainstReference_data()
         << randomList(bytes, 40000, 8, random, raw) << randomList(bytes, 40000, 8, random, raw);
     QTest::newRow("an empty old list") << QByteArray() << randomList(bytes, 100, 8, random);
     QTest::newRow("no final line end") << QByteArray("a\r\nb") << QByteArray("b\r\nc\r");
+
+    // Both cores share the new list at its middle: the names on either side of that line, and at both
+    // ends, are known new in one row and known old in the other, for an even and an odd count.
+    for (const int count : { 100000, 100001 }) {
+        const int half = count / 2;
+        const QSet<int> edges { 0, half - 1, half, half + 1, count - 1 };
+        QByteArray newList, oldWithEdges, oldWithoutEdges;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray line = "name " + QByteArray::number(i) + "\r\n";
+            newList += line;
+            (edges.contains(i) ? oldWithEdges : oldWithoutEdges) += line;
+        }
+        QTest::addRow("%d names: those at the split are new", count) << oldWithoutEdges << newList;
+        QTest::addRow("%d names: only those at the split are old", count) << oldWithEdges << newList;
+    }
 }
 
 void tst_NewFiles::bytesAgainstReference()

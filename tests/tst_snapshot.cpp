@@ -194,6 +194,12 @@ void tst_Snapshot::rejects_data()
             3)); // "A" sorts before "a.package"
     QTest::newRow("files out of order")
         << resealed(order) << QStringLiteral("the snapshot file is damaged (order)");
+    QByteArray twice = good;
+    twice.replace(QByteArray("\x01\x01"
+                             "b"),
+        QByteArray("\x09\x00", 2)); // "a.package" once more
+    QTest::newRow("a path listed twice")
+        << resealed(twice) << QStringLiteral("the snapshot file is damaged (order)");
     QByteArray shared = good;
     shared[shared.indexOf("\x01\x01"
                           "b")]

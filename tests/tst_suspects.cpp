@@ -83,6 +83,10 @@ void tst_Suspects::flags_data()
     QTest::newRow("browser copy alone")
         << QList<QByteArray> { "file|Mods/Hair (12).package|DBPFb" } << QByteArray("Mods/Hair (12).package")
         << QList<QByteArray> { "browser-copy" };
+    // Two empty files hold the same nothing: each is a broken download, neither a copy of the other.
+    QTest::newRow("two empty files are no duplicates")
+        << QList<QByteArray> { "file|Mods/a.package|", "file|Mods/b.package|" } << QByteArray("Mods/b.package")
+        << QList<QByteArray> { "zero-bytes" };
     QTest::newRow("browser copy, byte-identical: the copy is flagged")
         << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
         << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "duplicate", "browser-copy" };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gamefolders.h"
 
+#include "games.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,29 +37,16 @@ QString runnerName(Runner runner)
 
 namespace {
 
-// The game names its own folder in the language it was installed in: "Die Sims 4", "Les Sims 4",
-// "I Sims 4"... Only the article changes, so a known article (or none) before "Sims" is accepted and
-// anything else ("Backup Sims 4", "The Sims 4 old") is not the game's folder.
-const QString articles = u"(?:(?:the|die|der|les|le|la|los|las|el|de|het|i|il|gli|os|as|o|a|den|det)\\s+)?"_s;
-
 // 2..4 from a Documents folder name, 0 when it is no game folder.
 int documentsGeneration(const QString& name)
 {
-    static const QRegularExpression pattern(u"^"_s + articles
-            + u"sims(?:\u2122|\\(tm\\))?\\s*([2-4])"
-              u"(?:\\s+(?:ultimate collection|legacy collection|legacy edition|legacy|collection))?$"_s,
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
-    const QRegularExpressionMatch match = pattern.match(name.trimmed());
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    const int generation = generationOfFolderName(name);
+    return generation >= 2 ? generation : 0;
 }
 
-// The first game had no number: "The Sims", "Die Sims", "The Sims Complete Collection".
 bool isFirstGameName(const QString& name)
 {
-    static const QRegularExpression pattern(
-        u"^"_s + articles + u"sims(?:\u2122|\\(tm\\))?(?:\\s+[\\p{L}\\s]+)?$"_s,
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
-    return pattern.match(name.trimmed()).hasMatch();
+    return generationOfFolderName(name) == 1;
 }
 
 QStringList subfolders(const QString& dir)
@@ -425,24 +414,8 @@ QList<GameFolder> findGameFolders(const QProcessEnvironment& env)
 
 QStringList gameExecutableNames(int generation)
 {
-    switch (generation) {
-    case 4:
-        return { u"TS4_x64.exe"_s, u"TS4_DX9_x64.exe"_s, u"TS4.exe"_s };
-    case 3:
-        return { u"TS3W.exe"_s, u"TS3.exe"_s };
-    case 2: {
-        QStringList names { u"Sims2.exe"_s, u"Sims2RPC.exe"_s };
-        for (int pack = 1; pack <= 9; ++pack)
-            names.append(u"Sims2EP%1.exe"_s.arg(pack));
-        for (int pack = 1; pack <= 9; ++pack)
-            names.append(u"Sims2SP%1.exe"_s.arg(pack));
-        return names;
-    }
-    case 1:
-        return { u"Sims.exe"_s };
-    default:
-        return {};
-    }
+    const GameRules* rules = gameRules(generation);
+    return rules ? rules->executables : QStringList();
 }
 
 QStringList gameCacheFiles(const GameFolder& folder)

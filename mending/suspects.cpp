@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "suspects.h"
 
+#include "games.h"
 #include "pathtext.h"
 #include "scan.h"
 
@@ -17,10 +18,6 @@
 namespace mending {
 
 namespace {
-
-// The game reads packages at most this many folders below Mods, and script mods at most this many.
-constexpr int deepestPackage = 5;
-constexpr int deepestScript = 1;
 
 QByteArray extensionOf(QByteArrayView path)
 {
@@ -68,6 +65,23 @@ bool contains(const QList<FileEntry>& files, const QByteArray& path)
     const auto it = std::lower_bound(files.begin(), files.end(), path,
         [](const FileEntry& file, const QByteArray& wanted) { return file.path < wanted; });
     return it != files.end() && it->path == path;
+}
+
+// Reads until size bytes or the end of the file.
+ssize_t readFully(int fd, char* buffer, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return ssize_t(got);
 }
 
 class ContentReader
@@ -149,6 +163,42 @@ public:
         return ok;
     }
 
+    // Whether two files hold the same bytes, read side by side: a matching hash is only a strong hint.
+    bool sameBytes(const QByteArray& a, const QByteArray& b, QList<ScanProblem>& problems)
+    {
+        const int fa = openBelow(m_rootFd, a, O_RDONLY | O_NOFOLLOW);
+        if (fa < 0) {
+            problems.append({ a, errorText(errno).toUtf8() });
+            return false;
+        }
+        const int fb = openBelow(m_rootFd, b, O_RDONLY | O_NOFOLLOW);
+        if (fb < 0) {
+            problems.append({ b, errorText(errno).toUtf8() });
+            ::close(fa);
+            return false;
+        }
+        static constexpr size_t half = sizeof m_buffer / 2;
+        bool same = true;
+        for (;;) {
+            const ssize_t na = readFully(fa, m_buffer, half);
+            const ssize_t nb = readFully(fb, m_buffer + half, half);
+            if (na < 0 || nb < 0) {
+                problems.append({ na < 0 ? a : b, errorText(errno).toUtf8() });
+                same = false;
+                break;
+            }
+            if (na != nb || std::memcmp(m_buffer, m_buffer + half, size_t(na)) != 0) {
+                same = false;
+                break;
+            }
+            if (na == 0)
+                break;
+        }
+        ::close(fa);
+        ::close(fb);
+        return same;
+    }
+
     static constexpr qsizetype headSize = 4;
 
 private:
@@ -160,6 +210,67 @@ private:
 QString quoted(const QByteArray& path)
 {
     return QLatin1Char('"') + displayPath(path) + QLatin1Char('"');
+}
+
+// The rules of the folder's game: the one named, else the one its path tells, else The Sims 4's, the
+// game most players with many mods have.
+const GameRules& rulesFor(const QByteArray& root, int generation)
+{
+    if (const GameRules* rules = gameRules(generation ? generation : generationOfPath(root)))
+        return *rules;
+    return *gameRules(4);
+}
+
+bool endsWithFolders(const QByteArray& path, const QByteArray& folders)
+{
+    const QByteArray lowerPath = path.toLower();
+    const QByteArray lowerFolders = folders.toLower();
+    return lowerPath == lowerFolders || lowerPath.endsWith('/' + lowerFolders);
+}
+
+// The prefix as the files spell it: under Wine "mods" and "MODS" are the Mods folder too.
+QByteArray matchingCase(const QList<FileEntry>& files, const QByteArray& prefix)
+{
+    const QByteArray lower = prefix.toLower();
+    for (const FileEntry& file : files) {
+        if (file.path.size() >= prefix.size() && file.path.first(prefix.size()).toLower() == lower)
+            return file.path.first(prefix.size());
+    }
+    return prefix;
+}
+
+bool hasFolder(const QList<FileEntry>& files, const QByteArray& prefix)
+{
+    const QByteArray lower = prefix.toLower();
+    return std::any_of(files.begin(), files.end(),
+        [&lower](const FileEntry& file) { return file.path.toLower().startsWith(lower); });
+}
+
+// Where the mods folder lies below root, as a prefix of the files' paths ("" when root is the mods
+// folder itself): root may be the mods folder, a folder above it (the game's folder), or one of the
+// folders on the way (The Sims 3's Mods above Packages). Rules count from the folder given or found,
+// never from a second mods folder inside it.
+QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
+{
+    const QList<QByteArray> parts = rules.modsFolder.split('/');
+    QByteArray cleanRoot = root;
+    while (cleanRoot.endsWith('/') && cleanRoot.size() > 1)
+        cleanRoot.chop(1);
+    // The root is the mods folder, or the folders of its path from the first up to some point.
+    for (qsizetype given = parts.size(); given >= 1; --given) {
+        if (!cleanRoot.isEmpty() && endsWithFolders(cleanRoot, parts.first(given).join('/'))) {
+            QByteArray rest;
+            for (const QByteArray& part : parts.sliced(given))
+                rest += part + '/';
+            if (rest.isEmpty() || hasFolder(files, rest))
+                return matchingCase(files, rest);
+        }
+    }
+    // The game's folder was given: its mods folder is below.
+    const QByteArray below = rules.modsFolder + '/';
+    if (hasFolder(files, below))
+        return matchingCase(files, below);
+    return {};
 }
 
 }
@@ -183,6 +294,8 @@ QByteArray suspectName(Suspect suspect)
         return QByteArrayLiteral("browser-copy");
     case Suspect::TrayFileInMods:
         return QByteArrayLiteral("tray-file");
+    case Suspect::DoubledModsFolder:
+        return QByteArrayLiteral("doubled-mods-folder");
     }
     return {};
 }
@@ -194,7 +307,7 @@ bool isNoise(const QByteArray& path)
 }
 
 CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, const QList<qsizetype>& which,
-    DuplicateScope scope)
+    DuplicateScope scope, int generation)
 {
     CheckReport report;
     QList<qsizetype> chosen = which;
@@ -204,14 +317,14 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
             chosen.append(i);
     }
 
-    // The game folder itself may have been given rather than its Mods folder.
-    QByteArray mods;
-    for (const FileEntry& file : files) {
-        if (file.path.size() > 5 && file.path.at(4) == '/' && file.path.first(4).toLower() == "mods") {
-            mods = file.path.first(5);
-            break;
-        }
-    }
+    const GameRules& rules = rulesFor(root, generation);
+    const QByteArray mods = modsFolderWithin(root, files, rules);
+    const QByteArray modsName = rules.modsFolder.mid(rules.modsFolder.lastIndexOf('/') + 1);
+    // Only the mods folder holds what the game loads: saves, screenshots, the gallery and the caches
+    // around it are never advice material.
+    const auto inMods = [&mods](const QByteArray& path) { return mods.isEmpty() || path.startsWith(mods); };
+    // A mods folder unpacked into itself ("Mods/Mods", a common unzip mistake).
+    const QByteArray doubled = mods + modsName + '/';
 
     ContentReader reader(root);
     QHash<qsizetype, QList<SuspectFlag>> flags;
@@ -220,7 +333,7 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
         QList<qsizetype> candidates;
         auto consider = [&](qsizetype index) {
             const FileEntry& file = files.at(index);
-            if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path))
+            if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path) && inMods(file.path))
                 candidates.append(index);
         };
         if (scope == DuplicateScope::AllFiles) {
@@ -260,7 +373,9 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
                     const auto it = firstWithHash.constFind(hash);
                     if (it == firstWithHash.constEnd()) {
                         firstWithHash.insert(hash, index);
-                    } else if (checked.contains(index)) {
+                    } else if (checked.contains(index)
+                        && reader.sameBytes(
+                            files.at(it.value()).path, files.at(index).path, report.unreadable)) {
                         flags[index].append({ Suspect::Duplicate,
                             QStringLiteral("the same bytes as %1: one copy is enough")
                                 .arg(quoted(files.at(it.value()).path)) });
@@ -277,16 +392,18 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
             report.noise.append(index);
             continue;
         }
+        if (!inMods(file.path))
+            continue;
         QList<SuspectFlag> found;
         const QByteArray extension = extensionOf(file.path);
-        const bool inMods = mods.isEmpty() || file.path.startsWith(mods);
-        const qsizetype depth = file.path.count('/') - (mods.isEmpty() ? 0 : 1);
+        const qsizetype depth = file.path.count('/') - mods.count('/');
         const bool regular = file.kind == FileKind::Regular;
+        const bool loaded = extension == "package" || extension == "ts4script";
 
         if (regular && file.size == 0) {
             found.append(
                 { Suspect::ZeroBytes, QStringLiteral("empty (0 bytes): an unfinished or broken download") });
-        } else if (regular && reader.canRead() && (extension == "package" || extension == "ts4script")) {
+        } else if (regular && reader.canRead() && loaded) {
             char head[4] = {};
             const qsizetype got = reader.head(file.path, head, 4, report.unreadable);
             const QByteArrayView start(head, std::max<qsizetype>(got, 0));
@@ -301,42 +418,43 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
                         "not a working .ts4script: a script mod is a ZIP archive, and this file is none") });
             }
         }
-        if (inMods && extension == "package" && depth > deepestPackage) {
+        const int deepest = extension == "package" ? rules.deepestPackage
+            : extension == "ts4script"             ? rules.deepestScript
+                                                   : -1;
+        if (deepest >= 0 && depth > deepest) {
             found.append({ Suspect::TooDeep,
-                QStringLiteral(
-                    "too deep: the game reads .package files at most %1 folders below Mods, this one is "
-                    "%2 below")
-                    .arg(deepestPackage)
-                    .arg(depth) });
+                (deepest == 1 ? QStringLiteral("too deep: %1 reads .%2 files at most 1 folder below %3, this "
+                                               "one is %4 below")
+                              : QStringLiteral("too deep: %1 reads .%2 files at most %5 folders below %3, "
+                                               "this one is %4 below"))
+                    .arg(rules.title, QString::fromLatin1(extension), QString::fromUtf8(modsName))
+                    .arg(depth)
+                    .arg(deepest) });
         }
-        if (inMods && extension == "ts4script" && depth > deepestScript) {
-            found.append({ Suspect::TooDeep,
-                QStringLiteral(
-                    "too deep: the game reads .ts4script files at most %1 folder below Mods, this one is "
-                    "%2 below")
-                    .arg(deepestScript)
-                    .arg(depth) });
+        if (loaded && file.path.startsWith(doubled)) {
+            found.append({ Suspect::DoubledModsFolder,
+                QStringLiteral("inside a second %1 folder (%1/%1, often left by unpacking): %2 counts "
+                               "folders from the outer one, so this file is one folder deeper than it looks")
+                    .arg(QString::fromUtf8(modsName), rules.title) });
         }
-        if (inMods && isArchive(extension)) {
+        if (isArchive(extension)) {
             found.append({ Suspect::ArchiveInMods,
                 QStringLiteral(
                     "an archive: the game does not load .zip, .rar or .7z files, so its mods are not "
                     "used until it is unpacked") });
         }
+        // Only a name that is taken beside it can have been given the " (1)" of a second download.
         const QByteArray original = browserOriginal(file.path);
-        if (!original.isEmpty()) {
+        if (!original.isEmpty() && contains(files, original)) {
             found.append({ Suspect::BrowserCopy,
-                contains(files, original)
-                    ? QStringLiteral(
-                        "looks like a second download of %1 (a browser adds \" (1)\" to a name it "
-                        "already has)")
-                          .arg(quoted(original))
-                    : QStringLiteral(
-                        "named like a second download (a browser adds \" (1)\" to a name it already has)") });
+                QStringLiteral("looks like a second download of %1 (a browser adds \" (1)\" to a name it "
+                               "already has)")
+                    .arg(quoted(original)) });
         }
-        if (inMods && isTrayFile(extension)) {
+        if (rules.hasTray && isTrayFile(extension)) {
             found.append({ Suspect::TrayFileInMods,
-                QStringLiteral("a household or lot file: it belongs in the Tray folder, not in Mods") });
+                QStringLiteral("a household or lot file: it belongs in the Tray folder, not in %1")
+                    .arg(QString::fromUtf8(modsName)) });
         }
         if (!found.isEmpty())
             flags[index] += found;

@@ -16,6 +16,7 @@ enum class Suspect {
     Duplicate,
     BrowserCopy,
     TrayFileInMods,
+    DoubledModsFolder,
 };
 
 struct SuspectFlag
@@ -51,11 +52,12 @@ struct CheckReport
     QList<ScanProblem> unreadable; // files whose content could not be read
 };
 
-// Checks the files at the given indexes (all of them when which is empty) of a folder's list.
+// Checks the files at the given indexes (all of them when which is empty) of a folder's list, by the
+// rules of the game of that generation (0: the game root's path names, else The Sims 4).
 // When root is empty the content is not read: the checks of names, sizes and places still run.
-// A top-level "Mods" folder, where there is one, is where the game's rules for Mods apply; else
-// the folder itself is taken as the Mods folder.
+// Root may be the game's mods folder or a folder above it: only the files in the mods folder are
+// judged, by the rules of that game, counting folders from it.
 CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, const QList<qsizetype>& which,
-    DuplicateScope scope);
+    DuplicateScope scope, int generation = 0);
 
 }

@@ -145,14 +145,21 @@ void tst_Diff::movePairing_data()
     QTest::addColumn<bool>("moved");
     const qint64 t = 1600000000123456789;
     // by inode: another name
-    QTest::newRow("inode: all alike") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t << true;
-    QTest::newRow("inode: other inode") << QByteArray("Mods/B/renamed.package") << quint64(8) << qint64(10) << t << false;
-    QTest::newRow("inode: other size") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(11) << t << false;
-    QTest::newRow("inode: other time") << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t + 1 << false;
+    QTest::newRow("inode: all alike")
+        << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t << true;
+    QTest::newRow("inode: other inode")
+        << QByteArray("Mods/B/renamed.package") << quint64(8) << qint64(10) << t << false;
+    QTest::newRow("inode: other size")
+        << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(11) << t << false;
+    QTest::newRow("inode: other time")
+        << QByteArray("Mods/B/renamed.package") << quint64(7) << qint64(10) << t + 1 << false;
     // by name: another inode, the same name in another folder
-    QTest::newRow("name: all alike") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t << true;
-    QTest::newRow("name: other size") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(11) << t << false;
-    QTest::newRow("name: other time") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t - 1000 << false;
+    QTest::newRow("name: all alike") << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t
+                                     << true;
+    QTest::newRow("name: other size")
+        << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(11) << t << false;
+    QTest::newRow("name: other time")
+        << QByteArray("Mods/B/mod.package") << quint64(9) << qint64(10) << t - 1000 << false;
 }
 
 void tst_Diff::movePairing()

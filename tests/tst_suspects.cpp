@@ -15,6 +15,8 @@ private slots:
     void flags_data();
     void flags();
     void reasonsArePlainLines();
+    void rulesOfTheGameAndPlace_data();
+    void rulesOfTheGameAndPlace();
     void withoutContentOnlyNamesAreJudged();
     void duplicatesAmongCheckedFilesOnly();
 };
@@ -80,13 +82,14 @@ void tst_Suspects::flags_data()
     QTest::newRow("browser copy beside its original")
         << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFb" }
         << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "browser-copy" };
-    QTest::newRow("browser copy alone")
+    // Without the name it would copy, " (12)" is part of the creator's name.
+    QTest::newRow("browser copy alone: clean")
         << QList<QByteArray> { "file|Mods/Hair (12).package|DBPFb" } << QByteArray("Mods/Hair (12).package")
-        << QList<QByteArray> { "browser-copy" };
+        << QList<QByteArray> {};
     // Two empty files hold the same nothing: each is a broken download, neither a copy of the other.
     QTest::newRow("two empty files are no duplicates")
-        << QList<QByteArray> { "file|Mods/a.package|", "file|Mods/b.package|" } << QByteArray("Mods/b.package")
-        << QList<QByteArray> { "zero-bytes" };
+        << QList<QByteArray> { "file|Mods/a.package|", "file|Mods/b.package|" }
+        << QByteArray("Mods/b.package") << QList<QByteArray> { "zero-bytes" };
     QTest::newRow("browser copy, byte-identical: the copy is flagged")
         << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFa" }
         << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "duplicate", "browser-copy" };
@@ -126,8 +129,7 @@ void tst_Suspects::flags_data()
         << QByteArray("Mods/l.package") << QList<QByteArray> {};
     QTest::newRow("several flags on one file")
         << QList<QByteArray> { "file|Mods/1/2/3/4/5/6/Hair (1).package|" }
-        << QByteArray("Mods/1/2/3/4/5/6/Hair (1).package")
-        << QList<QByteArray> { "zero-bytes", "too-deep", "browser-copy" };
+        << QByteArray("Mods/1/2/3/4/5/6/Hair (1).package") << QList<QByteArray> { "zero-bytes", "too-deep" };
 }
 
 void tst_Suspects::flags()
@@ -176,7 +178,7 @@ void tst_Suspects::reasonsArePlainLines()
         QStringLiteral("not a working .ts4script: a script mod is a ZIP archive, and this file is none"));
     QCOMPARE(reasons.value("too-deep"),
         QStringLiteral(
-            "too deep: the game reads .package files at most 5 folders below Mods, this one is 6 below"));
+            "too deep: The Sims 4 reads .package files at most 5 folders below Mods, this one is 6 below"));
     QCOMPARE(reasons.value("archive"),
         QStringLiteral("an archive: the game does not load .zip, .rar or .7z files, so its "
                        "mods are not used until it is unpacked"));
@@ -189,6 +191,86 @@ void tst_Suspects::reasonsArePlainLines()
     QCOMPARE(reasons.value("tray-file"),
         QStringLiteral("a household or lot file: it belongs in the Tray folder, not in Mods"));
     QCOMPARE(reasons.size(), 8);
+}
+
+// The folder given may be the mods folder, a folder above it or one on the way; the rules are those of
+// the game its path names, and they count from the mods folder, never from a second one inside it.
+void tst_Suspects::rulesOfTheGameAndPlace_data()
+{
+    QTest::addColumn<QByteArray>("root"); // the folder checked, below the test's folder
+    QTest::addColumn<QList<QByteArray>>("steps"); // below the test's folder
+    QTest::addColumn<QByteArray>("file"); // relative to root
+    QTest::addColumn<QList<QByteArray>>("expected");
+    const QByteArray zip("PK\x03\x04zipdata", 11);
+    QTest::newRow("Mods inside Mods: a tray file beside it")
+        << QByteArray("Mods")
+        << QList<QByteArray> { "file|Mods/Mods/a.package|DBPF", "file|Mods/x.trayitem|t" }
+        << QByteArray("x.trayitem") << QList<QByteArray> { "tray-file" };
+    QTest::newRow("Mods inside Mods: an archive beside it")
+        << QByteArray("Mods")
+        << QList<QByteArray> { "file|Mods/Mods/a.package|DBPF", "file|Mods/Set/set.zip|" + zip }
+        << QByteArray("Set/set.zip") << QList<QByteArray> { "archive" };
+    QTest::newRow("Mods inside Mods: depth counts from the outer one")
+        << QByteArray("Mods") << QList<QByteArray> { "file|Mods/Mods/1/2/3/4/5/a.package|DBPF" }
+        << QByteArray("Mods/1/2/3/4/5/a.package") << QList<QByteArray> { "too-deep", "doubled-mods-folder" };
+    QTest::newRow("Mods inside Mods: the doubled folder is named")
+        << QByteArray("Mods") << QList<QByteArray> { "file|Mods/Mods/a.package|DBPF" }
+        << QByteArray("Mods/a.package") << QList<QByteArray> { "doubled-mods-folder" };
+    QTest::newRow("game folder: a save's backup is no duplicate")
+        << QByteArray("The Sims 4")
+        << QList<QByteArray> { "file|The Sims 4/saves/Slot_00000001.save|abc",
+               "file|The Sims 4/saves/Slot_00000001.save.ver0|abc", "file|The Sims 4/Mods/a.package|DBPF" }
+        << QByteArray("saves/Slot_00000001.save.ver0") << QList<QByteArray> {};
+    QTest::newRow("game folder: an empty screenshot is left alone")
+        << QByteArray("The Sims 4")
+        << QList<QByteArray> { "file|The Sims 4/Screenshots/shot.png|",
+               "file|The Sims 4/Mods/a.package|DBPF" }
+        << QByteArray("Screenshots/shot.png") << QList<QByteArray> {};
+    QTest::newRow("game folder: tray files in Tray are at home")
+        << QByteArray("Die Sims 4")
+        << QList<QByteArray> { "file|Die Sims 4/Tray/0x1.trayitem|t", "file|Die Sims 4/Tray/0x2.trayitem|t",
+               "file|Die Sims 4/Mods/a.package|DBPF" }
+        << QByteArray("Tray/0x2.trayitem") << QList<QByteArray> {};
+    QTest::newRow("game folder: mods rules below Mods")
+        << QByteArray("The Sims 4") << QList<QByteArray> { "file|The Sims 4/Mods/1/2/3/4/5/6/a.package|DBPF" }
+        << QByteArray("Mods/1/2/3/4/5/6/a.package") << QList<QByteArray> { "too-deep" };
+    QTest::newRow("The Sims 3 from Packages: no depth limit is known")
+        << QByteArray("The Sims 3/Mods/Packages")
+        << QList<QByteArray> { "file|The Sims 3/Mods/Packages/1/2/3/4/5/6/a.package|DBPF" }
+        << QByteArray("1/2/3/4/5/6/a.package") << QList<QByteArray> {};
+    QTest::newRow("The Sims 3 from its game folder: the same verdict")
+        << QByteArray("The Sims 3")
+        << QList<QByteArray> { "file|The Sims 3/Mods/Packages/1/2/3/4/5/6/a.package|DBPF",
+               "file|The Sims 3/Mods/Packages/b.package|" }
+        << QByteArray("Mods/Packages/1/2/3/4/5/6/a.package") << QList<QByteArray> {};
+    QTest::newRow("The Sims 3 from Mods: an empty package in Packages")
+        << QByteArray("The Sims 3/Mods") << QList<QByteArray> { "file|The Sims 3/Mods/Packages/b.package|" }
+        << QByteArray("Packages/b.package") << QList<QByteArray> { "zero-bytes" };
+    QTest::newRow("The Sims 2: household files are no Sims 4 tray files")
+        << QByteArray("The Sims 2/Downloads")
+        << QList<QByteArray> { "file|The Sims 2/Downloads/x.trayitem|t" } << QByteArray("x.trayitem")
+        << QList<QByteArray> {};
+}
+
+void tst_Suspects::rulesOfTheGameAndPlace()
+{
+    QFETCH(QByteArray, root);
+    QFETCH(QList<QByteArray>, steps);
+    QFETCH(QByteArray, file);
+    QFETCH(QList<QByteArray>, expected);
+    tree::Folder folder;
+    tree::apply(folder.path(), steps);
+    const QByteArray checked = folder.path() + '/' + root;
+    const ScanResult scan = scanFolder(checked);
+    const CheckReport report = checkFiles(checked, scan.files, {}, DuplicateScope::AllFiles);
+    QList<QByteArray> seen;
+    for (const CheckedFile& one : report.suspects) {
+        if (scan.files.at(one.index).path == file) {
+            for (const SuspectFlag& flag : one.flags)
+                seen.append(suspectName(flag.suspect));
+        }
+    }
+    QCOMPARE(seen, expected);
 }
 
 void tst_Suspects::withoutContentOnlyNamesAreJudged()

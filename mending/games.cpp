@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "games.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <array>
+
+using namespace Qt::StringLiterals;
+
+namespace mending {
+
+namespace {
+
+QStringList sims2Executables()
+{
+    QStringList names { u"Sims2.exe"_s, u"Sims2RPC.exe"_s };
+    for (int pack = 1; pack <= 9; ++pack)
+        names.append(u"Sims2EP%1.exe"_s.arg(pack));
+    for (int pack = 1; pack <= 9; ++pack)
+        names.append(u"Sims2SP%1.exe"_s.arg(pack));
+    return names;
+}
+
+// The depth limits are The Sims 4's, as its community documents them; the older games read their
+// mods folders to a depth that their Resource.cfg (The Sims 3) or nothing public settles, so they
+// have none here.
+const std::array<GameRules, 4>& table()
+{
+    static const std::array<GameRules, 4> games { {
+        { 1, u"The Sims"_s, "Downloads", -1, -1, false, { u"Sims.exe"_s } },
+        { 2, u"The Sims 2"_s, "Downloads", -1, -1, false, sims2Executables() },
+        { 3, u"The Sims 3"_s, "Mods/Packages", -1, -1, false, { u"TS3W.exe"_s, u"TS3.exe"_s } },
+        { 4, u"The Sims 4"_s, "Mods", 5, 1, true, { u"TS4_x64.exe"_s, u"TS4_DX9_x64.exe"_s, u"TS4.exe"_s } },
+    } };
+    return games;
+}
+
+// The game names its own folder in the language it was installed in: "Die Sims 4", "Les Sims 4",
+// "I Sims 4"... Only the article changes, so a known article (or none) before "Sims" is accepted and
+// anything else ("Backup Sims 4", "The Sims 4 old") is not the game's folder.
+const QString articles = u"(?:(?:the|die|der|les|le|la|los|las|el|de|het|i|il|gli|os|as|o|a|den|det)\\s+)?"_s;
+
+}
+
+const GameRules* gameRules(int generation)
+{
+    for (const GameRules& rules : table()) {
+        if (rules.generation == generation)
+            return &rules;
+    }
+    return nullptr;
+}
+
+int generationOfFolderName(const QString& name)
+{
+    static const QRegularExpression numbered(u"^"_s + articles
+            + u"sims(?:\u2122|\\(tm\\))?\\s*([2-4])"
+              u"(?:\\s+(?:ultimate collection|legacy collection|legacy edition|legacy|collection))?$"_s,
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    // The first game had no number: "The Sims", "Die Sims", "The Sims Complete Collection".
+    static const QRegularExpression first(
+        u"^"_s + articles + u"sims(?:\u2122|\\(tm\\))?(?:\\s+[\\p{L}\\s]+)?$"_s,
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    const QString trimmed = name.trimmed();
+    const QRegularExpressionMatch match = numbered.match(trimmed);
+    if (match.hasMatch())
+        return match.captured(1).toInt();
+    return first.match(trimmed).hasMatch() ? 1 : 0;
+}
+
+int generationOfPath(const QByteArray& path)
+{
+    const QList<QByteArray> parts = path.split('/');
+    for (qsizetype i = parts.size() - 1; i >= 0; --i) {
+        if (const int generation = generationOfFolderName(QFile::decodeName(parts.at(i))))
+            return generation;
+    }
+    return 0;
+}
+
+}

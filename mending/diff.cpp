@@ -21,7 +21,7 @@ QByteArrayView nameOf(QByteArrayView path)
     return path.sliced(path.lastIndexOf('/') + 1);
 }
 
-// Whether a path lies below one of the folders that could not be read.
+// Whether a path is one that could not be read, or lies below one of the folders that could not be.
 class UnknownFolders
 {
 public:
@@ -31,11 +31,13 @@ public:
             m_folders.insert(problem.path);
     }
 
+    // A file of a folder that can be listed but not entered is a problem of its own: known by name,
+    // not by size or time, so it is unknown too.
     bool covers(const QByteArray& path) const
     {
         if (m_folders.isEmpty())
             return false;
-        if (m_folders.contains(QByteArray()))
+        if (m_folders.contains(QByteArray()) || m_folders.contains(path))
             return true;
         for (qsizetype slash = path.indexOf('/'); slash >= 0; slash = path.indexOf('/', slash + 1)) {
             if (m_folders.contains(path.first(slash)))

@@ -4,6 +4,9 @@
 #include "diff.h"
 #include "scan.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace mending;
 
 Q_DECLARE_METATYPE(QList<QByteArray>)
@@ -50,6 +53,7 @@ private slots:
     void movePairing();
     void changedKeepsBothSides();
     void unreadableFoldersAreLeftOut();
+    void folderListedButNotEntered();
     void groups_data();
     void groups();
     void topLevelAgainstFolderList_data();
@@ -211,6 +215,27 @@ void tst_Diff::unreadableFoldersAreLeftOut()
     QCOMPARE(result.unknown.size(), 1);
     QCOMPARE(lines(diffFiles(before, after)),
         (QList<QByteArray> { "added|Mods/c.package", "removed|Mods/Locked/a.package" }));
+}
+
+// A folder with read but no search permission shows its names, but no file in it can be looked at: its
+// files are unknown, not removed, and not added once it opens again.
+void tst_Diff::folderListedButNotEntered()
+{
+    if (::geteuid() == 0)
+        QSKIP("root enters every folder: the unprivileged run of this case covers it");
+    tree::Folder folder;
+    tree::apply(folder.path(), { "file|Mods/Half/a.package|DBPF", "file|Mods/b.package|DBPF" });
+    const QByteArray half = folder.path() + "/Mods/Half";
+    const ScanResult open = scanFolder(folder.path());
+    QVERIFY(::chmod(half.constData(), 0555 & ~0111) == 0);
+    const ScanResult listedOnly = scanFolder(folder.path());
+    ::chmod(half.constData(), 0755);
+    QVERIFY(!listedOnly.problems.isEmpty());
+    const DiffResult closing = diffFiles(open.files, listedOnly.files, open.problems + listedOnly.problems);
+    QCOMPARE(lines(closing), QList<QByteArray> {});
+    QVERIFY(!closing.unknown.isEmpty());
+    const DiffResult reopening = diffFiles(listedOnly.files, open.files, listedOnly.problems + open.problems);
+    QCOMPARE(lines(reopening), QList<QByteArray> {});
 }
 
 void tst_Diff::groups_data()

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "diff.h"
 
+#include "listfile.h"
+
+#include <sys/stat.h>
+
 #include <QHash>
 #include <QSet>
 
@@ -19,6 +23,12 @@ QByteArrayView folderOf(QByteArrayView path)
 QByteArrayView nameOf(QByteArrayView path)
 {
     return path.sliced(path.lastIndexOf('/') + 1);
+}
+
+bool leadsToFile(const QByteArray& path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Whether a path is one that could not be read, or lies below one of the folders that could not be.
@@ -203,7 +213,7 @@ DiffResult diffFiles(
     return result;
 }
 
-DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& after)
+DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& after, const QByteArray& root)
 {
     DiffResult result;
     result.topLevelOnly = true;
@@ -213,6 +223,10 @@ DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& 
     for (const FileEntry& file : after) {
         // A folder list holds what Brenvale gathers: files at the top, hidden ones left out.
         if (file.path.contains('/') || file.path.startsWith('.'))
+            continue;
+        // A link counts only where it leads to a file: Brenvale follows links, and leaves out links to
+        // folders and links that lead nowhere.
+        if (file.kind == FileKind::Symlink && !root.isEmpty() && !leadsToFile(root + '/' + file.path))
             continue;
         present.insert(file.path);
         if (!listed.contains(file.path))
@@ -236,19 +250,13 @@ DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& 
 
 QList<QByteArray> parseFolderList(QByteArrayView bytes)
 {
-    if (bytes.contains('\0') || !bytes.endsWith('\n'))
-        throw Failure(QStringLiteral("neither a Mendwell snapshot nor a folder list"));
+    if (const QString fault = folderListFault(bytes); !fault.isEmpty())
+        throw Failure(QStringLiteral("neither a Mendwell snapshot nor a folder list (%1)").arg(fault));
+    const ListLines lines = splitListLines(bytes);
     QList<QByteArray> names;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        const qsizetype end = bytes.indexOf('\n', start);
-        QByteArrayView line = bytes.sliced(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (!line.isEmpty())
-            names.append(line.toByteArray());
-        start = end + 1;
-    }
+    names.reserve(qsizetype(lines.size()));
+    for (const ListLine& line : lines)
+        names.append(QByteArray(bytes.data() + line.start, line.length));
     return names;
 }
 

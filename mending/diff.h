@@ -55,10 +55,13 @@ DiffResult diffFiles(const QList<FileEntry>& before, const QList<FileEntry>& aft
     const QList<ScanProblem>& unknownFolders = {});
 
 // Against a folder list of bare top-level names: only added and removed top-level names are known.
-DiffResult diffTopLevel(const QList<QByteArray>& names, const QList<FileEntry>& after);
+// Links at the top of root are followed, as Brenvale follows them (none are when root is empty).
+DiffResult diffTopLevel(
+    const QList<QByteArray>& names, const QList<FileEntry>& after, const QByteArray& root = {});
 
-// The names of a folder list (CR LF or LF lines, bytes kept as written); throws Failure when the bytes
-// cannot be one (a NUL byte, or no line end at all).
+// The names of a folder list, read as Quorrel reads it (CR LF or LF lines, the last one perhaps without,
+// bytes kept as written); throws Failure when the bytes cannot be one (binary data, a line that is no
+// bare file name).
 QList<QByteArray> parseFolderList(QByteArrayView bytes);
 
 // Puts the changes into groups (done by both diffs; exposed for the quarantine and the 50/50).

@@ -254,6 +254,33 @@ ListLines splitListLines(QByteArrayView bytes)
     return lines;
 }
 
+QString folderListFault(QByteArrayView bytes)
+{
+    qsizetype lineNumber = 1;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar c = uchar(bytes.at(i));
+        if (c == '\n') {
+            const QByteArrayView name = bytes.sliced(lineStart, i - lineStart);
+            if (name == "." || name == ".." || name == ".\r" || name == "..\r")
+                return u"line %1 names no file"_s.arg(lineNumber);
+            ++lineNumber;
+            lineStart = i + 1;
+            continue;
+        }
+        if (c == '\r' && (i + 1 == bytes.size() || bytes.at(i + 1) == '\n'))
+            continue;
+        if (c == 0)
+            return u"it holds binary data"_s;
+        if (c == '/' || c < 0x20 || c == 0x7F)
+            return u"line %1 is no bare file name"_s.arg(lineNumber);
+    }
+    const QByteArrayView last = bytes.sliced(lineStart);
+    if (last == "." || last == "..")
+        return u"line %1 names no file"_s.arg(lineNumber);
+    return {};
+}
+
 QStringList parseListNames(const QByteArray& bytes)
 {
     QStringList names;

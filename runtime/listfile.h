@@ -36,6 +36,11 @@ struct ListLine
 using ListLines = BigVector<ListLine>;
 ListLines splitListLines(QByteArrayView bytes);
 
+// Why bytes cannot be a folder list, or nothing when they can: a folder list holds bare file names, one
+// a line, as splitListLines() reads them, so a NUL byte, a "/" or another control character than the
+// line ends, or a name "." or "..", belong to some other file (a text, a table, a program).
+QString folderListFault(QByteArrayView bytes);
+
 // A list file's bytes, read in one go; fails with a RunError naming the file and the reason, also
 // when the file holds binary data and so is no folder list.
 using ListBytes = BigVector<char>;

@@ -330,6 +330,11 @@ void tst_Diff::topLevelAgainstFolderList_data()
     QTest::newRow("names compared exactly, letter case included")
         << QByteArray("A.package\r\n\r\n\r\n") << QList<QByteArray> { "file|a.package|1" }
         << QList<QByteArray> { "added|a.package", "removed|A.package" };
+    QTest::newRow("links as Brenvale sees them")
+        << QByteArray("\r\n\r\n")
+        << QList<QByteArray> { "file|Sub/real.package|1", "link|to-file.package|Sub/real.package",
+               "link|to-folder|Sub", "link|broken.package|nowhere.package" }
+        << QList<QByteArray> { "added|to-file.package" };
     QTest::newRow("lines ending in LF alone")
         << QByteArray("a.package\nb.package\n") << QList<QByteArray> { "file|a.package|1" }
         << QList<QByteArray> { "removed|b.package" };
@@ -342,7 +347,8 @@ void tst_Diff::topLevelAgainstFolderList()
     QFETCH(QList<QByteArray>, expected);
     tree::Folder folder;
     tree::apply(folder.path(), steps);
-    const DiffResult result = diffTopLevel(parseFolderList(list), scanFolder(folder.path()).files);
+    const DiffResult result
+        = diffTopLevel(parseFolderList(list), scanFolder(folder.path()).files, folder.path());
     QVERIFY(result.topLevelOnly);
     QCOMPARE(lines(result), expected);
 }
@@ -356,10 +362,26 @@ void tst_Diff::folderListParsing_data()
         << QList<QByteArray> { "first.dat", "second.dat" };
     QTest::newRow("blanks and commas kept")
         << QByteArray(" spaced ,comma\r\n\r\n\r\n") << QList<QByteArray> { " spaced ,comma" };
-    QTest::newRow("no line end at all")
-        << QByteArray("first.dat") << QList<QByteArray> { "!neither a Mendwell snapshot nor a folder list" };
+    QTest::newRow("no line end at all, as Quorrel reads it")
+        << QByteArray("first.dat") << QList<QByteArray> { "first.dat" };
     QTest::newRow("a NUL byte") << QByteArray("a\0b\r\n", 5)
-                                << QList<QByteArray> { "!neither a Mendwell snapshot nor a folder list" };
+                                << QList<QByteArray> {
+                                       "!neither a Mendwell snapshot nor a folder list (it holds "
+                                       "binary data)"
+                                   };
+    QTest::newRow("a note with a path in it")
+        << QByteArray("My mods are in\n~/Documents/Electronic Arts/The Sims 4/Mods\n")
+        << QList<QByteArray> {
+               "!neither a Mendwell snapshot nor a folder list (line 2 is no bare file name)"
+           };
+    QTest::newRow("a table with tabs")
+        << QByteArray("name\tsize\r\na.package\t12\r\n")
+        << QList<QByteArray> {
+               "!neither a Mendwell snapshot nor a folder list (line 1 is no bare file name)"
+           };
+    QTest::newRow("a name that is no file")
+        << QByteArray("a.package\r\n..\r\n")
+        << QList<QByteArray> { "!neither a Mendwell snapshot nor a folder list (line 2 names no file)" };
 }
 
 void tst_Diff::folderListParsing()

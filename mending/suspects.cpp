@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
+#include <zip.h>
 
 namespace mending {
 
@@ -82,6 +84,11 @@ ssize_t readFully(int fd, char* buffer, size_t size)
         got += size_t(n);
     }
     return ssize_t(got);
+}
+
+QString quoted(const QByteArray& path)
+{
+    return QLatin1Char('"') + displayPath(path) + QLatin1Char('"');
 }
 
 class ContentReader
@@ -163,6 +170,68 @@ public:
         return ok;
     }
 
+    // What keeps the game from loading a script mod: the game opens it as Python opens a ZIP archive of
+    // modules, by its table of contents, and reads only stored or deflated files without a password.
+    std::optional<SuspectFlag> scriptFault(
+        const QByteArray& path, QByteArrayView start, QList<ScanProblem>& problems)
+    {
+        const bool zipStart
+            = start == QByteArrayView("PK\x03\x04", 4) || start == QByteArrayView("PK\x05\x06", 4);
+        if (!zipStart) {
+            return SuspectFlag { Suspect::ScriptNotZip,
+                QStringLiteral(
+                    "not a working .ts4script: a script mod is a ZIP archive, and this file is none") };
+        }
+        const int fd = openBelow(m_rootFd, path, O_RDONLY | O_NOFOLLOW);
+        if (fd < 0) {
+            problems.append({ path, errorText(errno).toUtf8() });
+            return std::nullopt;
+        }
+        int error = 0;
+        zip_t* archive = ::zip_fdopen(fd, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        if (!archive) {
+            ::close(fd);
+            return SuspectFlag { Suspect::ScriptUnloadable,
+                QStringLiteral("a damaged .ts4script: its list of contents is missing or broken, as in a "
+                               "download cut short, so the game cannot open it") };
+        }
+        std::optional<SuspectFlag> fault;
+        const zip_int64_t count = ::zip_get_num_entries(archive, 0);
+        bool modules = false;
+        for (zip_int64_t i = 0; i < count && !fault; ++i) {
+            zip_stat_t st;
+            if (::zip_stat_index(archive, zip_uint64_t(i), 0, &st) != 0)
+                continue;
+            const QByteArray name(st.name);
+            if (name.endsWith(".pyc") || name.endsWith(".py"))
+                modules = true;
+            if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+                fault = SuspectFlag { Suspect::ScriptUnloadable,
+                    QStringLiteral(
+                        "a .ts4script with a file locked by a password (%1): the game cannot read it")
+                        .arg(quoted(name)) };
+            } else if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != ZIP_CM_STORE
+                && st.comp_method != ZIP_CM_DEFLATE) {
+                fault = SuspectFlag { Suspect::ScriptUnloadable,
+                    QStringLiteral("a .ts4script packed in a way the game cannot read (%1 is compressed with "
+                                   "another method than the usual one)")
+                        .arg(quoted(name)) };
+            }
+        }
+        ::zip_discard(archive);
+        if (!fault && count == 0) {
+            fault = SuspectFlag { Suspect::ScriptUnloadable,
+                QStringLiteral(
+                    "an empty .ts4script: the archive holds no files, so the game loads nothing from it") };
+        } else if (!fault && !modules) {
+            fault = SuspectFlag { Suspect::ScriptUnloadable,
+                QStringLiteral(
+                    "a .ts4script without Python modules (.pyc or .py files): the game loads nothing "
+                    "from it") };
+        }
+        return fault;
+    }
+
     // Whether two files hold the same bytes, read side by side: a matching hash is only a strong hint.
     bool sameBytes(const QByteArray& a, const QByteArray& b, QList<ScanProblem>& problems)
     {
@@ -206,11 +275,6 @@ private:
     QHash<QByteArray, QByteArray> m_heads;
     char m_buffer[1 << 17];
 };
-
-QString quoted(const QByteArray& path)
-{
-    return QLatin1Char('"') + displayPath(path) + QLatin1Char('"');
-}
 
 // The rules of the folder's game: the one named, else the one its path tells, else The Sims 4's, the
 // game most players with many mods have.
@@ -294,6 +358,8 @@ QByteArray suspectName(Suspect suspect)
         return QByteArrayLiteral("browser-copy");
     case Suspect::TrayFileInMods:
         return QByteArrayLiteral("tray-file");
+    case Suspect::ScriptUnloadable:
+        return QByteArrayLiteral("script-unloadable");
     case Suspect::DoubledModsFolder:
         return QByteArrayLiteral("doubled-mods-folder");
     }
@@ -412,10 +478,10 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
                     QStringLiteral(
                         "not a working .package: it does not start with the DBPF header every package "
                         "has") });
-            } else if (got >= 0 && extension == "ts4script" && start != QByteArrayView("PK\x03\x04", 4)) {
-                found.append({ Suspect::ScriptNotZip,
-                    QStringLiteral(
-                        "not a working .ts4script: a script mod is a ZIP archive, and this file is none") });
+            } else if (got >= 0 && extension == "ts4script") {
+                if (const std::optional<SuspectFlag> fault
+                    = reader.scriptFault(file.path, start, report.unreadable))
+                    found.append(*fault);
             }
         }
         const int deepest = extension == "package" ? rules.deepestPackage

@@ -11,6 +11,7 @@ enum class Suspect {
     ZeroBytes,
     NoPackageHeader,
     ScriptNotZip,
+    ScriptUnloadable, // a ZIP archive the game cannot load modules from
     TooDeep,
     ArchiveInMods,
     Duplicate,

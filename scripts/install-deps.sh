@@ -12,7 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-dejavu-core fonts-liberation libcups2-dev
     dpkg-dev lintian desktop-file-utils appstream
-    libxxhash-dev
+    libxxhash-dev libzip-dev
 )
 
 missing=()

@@ -8,6 +8,20 @@ using namespace mending;
 
 Q_DECLARE_METATYPE(QList<QByteArray>)
 
+namespace {
+
+// Script archives made for these tests, each a ZIP archive written byte for byte (none holds a "|", so
+// they fit the tree's steps): one compiled module "mod/m.pyc", stored.
+QByteArray scriptArchive()
+{
+    return QByteArray::fromHex(
+        "504b030414000000000000002150f686fc810500000005000000090000006d6f642f6d2e70796342"
+        "0d0d0a58504b0102140314000000000000002150f686fc8105000000050000000900000000000000"
+        "000000008001000000006d6f642f6d2e707963504b05060000000001000100370000002c0000000000");
+}
+
+}
+
 class tst_Suspects : public QObject
 {
     Q_OBJECT
@@ -15,6 +29,8 @@ private slots:
     void flags_data();
     void flags();
     void reasonsArePlainLines();
+    void scriptArchives_data();
+    void scriptArchives();
     void rulesOfTheGameAndPlace_data();
     void rulesOfTheGameAndPlace();
     void withoutContentOnlyNamesAreJudged();
@@ -27,7 +43,7 @@ void tst_Suspects::flags_data()
     QTest::addColumn<QList<QByteArray>>("steps");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QList<QByteArray>>("expected"); // flag names; "noise" for noise
-    const QByteArray zip("PK\x03\x04zipdata", 11);
+    const QByteArray zip = scriptArchive();
     QTest::newRow("zero bytes") << QList<QByteArray> { "file|Mods/a.package|" }
                                 << QByteArray("Mods/a.package") << QList<QByteArray> { "zero-bytes" };
     QTest::newRow("zero bytes: clean") << QList<QByteArray> { "file|Mods/a.package|DBPF" }
@@ -191,6 +207,69 @@ void tst_Suspects::reasonsArePlainLines()
     QCOMPARE(reasons.value("tray-file"),
         QStringLiteral("a household or lot file: it belongs in the Tray folder, not in Mods"));
     QCOMPARE(reasons.size(), 8);
+}
+
+// What the game cannot load from a script mod, in words a player understands.
+void tst_Suspects::scriptArchives_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason"); // empty: clean
+    const QByteArray good = scriptArchive();
+    QTest::newRow("a module, stored: clean") << good << QString();
+    QTest::newRow("cut short") << good.first(60)
+                               << QStringLiteral(
+                                      "a damaged .ts4script: its list of contents is missing or broken, as "
+                                      "in a download cut short, so the game cannot open it");
+    QTest::newRow("an empty archive")
+        << QByteArray::fromHex("504b0506000000000000000000000000000000000000")
+        << QStringLiteral(
+               "an empty .ts4script: the archive holds no files, so the game loads nothing from it");
+    QTest::newRow("no Python module")
+        << QByteArray::fromHex("504b030414000000000000002150ac2a93d8020000000200000009000000726561646d652e6d6"
+                               "46869504b0102140314000000000000002150ac2a93"
+                               "d80200000002000000090000000000000000000000800100000000726561646d652e6d64504b0"
+                               "506000000000100010037000000290000000000")
+        << QStringLiteral(
+               "a .ts4script without Python modules (.pyc or .py files): the game loads nothing from it");
+    QTest::newRow("compressed with bzip2")
+        << QByteArray::fromHex("504b03042e0000000c0000002150bc58d23d3000000064000000090000006d6f642f6d2e70796"
+                               "3425a6839314159265359e228492b0000"
+                               "27c600001210000040200030cd340a50609a4e2713c5dc914e1424388a124ac0504b01022e032"
+                               "e0000000c0000002150bc58d23d300000"
+                               "00640000000900000000000000000000008001000000006d6f642f6d2e707963504b050600000"
+                               "0000100010037000000570000000000")
+        << QStringLiteral(
+               "a .ts4script packed in a way the game cannot read (\"mod/m.pyc\" is compressed with "
+               "another method than the usual one)");
+    QByteArray locked = good;
+    locked[6] = 1; // the "encrypted" bit, in the file's own header and in the list of contents
+    locked[52] = 1;
+    QTest::newRow("locked by a password")
+        << locked
+        << QStringLiteral(
+               "a .ts4script with a file locked by a password (\"mod/m.pyc\"): the game cannot read it");
+    QTest::newRow("no ZIP at all")
+        << QByteArray("import os\n")
+        << QStringLiteral("not a working .ts4script: a script mod is a ZIP archive, and this file is none");
+}
+
+void tst_Suspects::scriptArchives()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    tree::Folder folder;
+    QFile file(QFile::decodeName(folder.path() + "/s.ts4script"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+    file.close();
+    const ScanResult scan = scanFolder(folder.path());
+    const CheckReport report = checkFiles(folder.path(), scan.files, {}, DuplicateScope::AllFiles);
+    QStringList reasons;
+    for (const CheckedFile& checked : report.suspects) {
+        for (const SuspectFlag& flag : checked.flags)
+            reasons.append(flag.reason);
+    }
+    QCOMPARE(reasons, reason.isEmpty() ? QStringList() : QStringList { reason });
 }
 
 // The folder given may be the mods folder, a folder above it or one on the way; the rules are those of

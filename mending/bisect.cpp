@@ -690,7 +690,7 @@ std::optional<Loaded> loadOrSetAside(
         QString reason;
         const QString kept = moveAside(filePath, true, &reason);
         if (kept.isEmpty()) {
-            throw BisectError(BisectError::Damaged,
+            throw BisectError(BisectError::Store,
                 tr("%1 It cannot be set aside: %2").arg(error.message(), reason));
         }
         deleteSession(db, filePath, error.session);

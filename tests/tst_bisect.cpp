@@ -56,6 +56,7 @@ private slots:
     void killedAtAnyMoment();
     void twoAnswersAtOnce_data();
     void twoAnswersAtOnce();
+    void twoProgramsFindItDamaged();
 };
 
 namespace {
@@ -1180,6 +1181,44 @@ void tst_Bisect::twoAnswersAtOnce()
         QCOMPARE(after.round(), before.round() + 1);
         if (!after.running())
             break;
+    }
+}
+
+// Two programs opening one damaged store at the same moment: it is set aside once, and neither sets
+// aside the fresh store the other just made.
+void tst_Bisect::twoProgramsFindItDamaged()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    for (int race = 0; race < 10; ++race) {
+        const QByteArray garbage = "not a store, race " + QByteArray::number(race) + QByteArray(5000, 'x');
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(file.write(garbage), garbage.size());
+        }
+        QProcess players[2];
+        for (QProcess& player : players)
+            player.start(QStringLiteral(BISECT_PLAYER), { path, dir.path(), u"answer"_s, u"works"_s, u"-1"_s });
+        for (QProcess& player : players) {
+            QVERIFY(player.waitForStarted());
+            while (!player.canReadLine())
+                QVERIFY2(player.waitForReadyRead(), player.readAllStandardError().constData());
+            QCOMPARE(player.readLine(), QByteArray("ready\n"));
+            player.write("go\n");
+            QVERIFY(player.waitForFinished());
+            QCOMPARE(player.exitCode(), 3); // no 50/50 in the fresh store
+        }
+        const QStringList kept = QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s });
+        QCOMPARE(kept.size(), race + 1);
+        int found = 0;
+        for (const QString& name : kept)
+            found += contents(dir.filePath(name)) == garbage;
+        QCOMPARE(found, 1);
+        BisectStore store(path);
+        QVERIFY(store.setAsideMessage().isEmpty());
+        QVERIFY(!store.load(dir.path()));
     }
 }
 

@@ -589,6 +589,25 @@ public:
     qint64 session;
 };
 
+// A damaged session was set aside, so the change it was asked for is refused.
+class SessionSetAside : public BisectError
+{
+public:
+    explicit SessionSetAside(const QString& message)
+        : BisectError(BisectError::Damaged, message)
+    { }
+};
+
+// Every page of the file readable: a damage of the file found late is looked for again this way.
+void checkPages(const QSqlDatabase& db, const QString& filePath)
+{
+    Statement check(db, filePath, u"PRAGMA quick_check"_s);
+    if (check.run().next() && check.value(0).toString() != u"ok"_s) {
+        throw BisectError(BisectError::Damaged,
+            tr("The 50/50 store %1 is damaged: %2").arg(filePath, check.value(0).toString()));
+    }
+}
+
 bool isDamage(const BisectError& error)
 {
     return error.kind() == BisectError::Damaged || error.kind() == BisectError::UnknownVersion;
@@ -782,8 +801,9 @@ BisectStore::BisectStore(const QString& filePath)
 }
 
 // Another program may be setting the same file aside: an exclusive lock on the file makes one of
-// them do it, and the others then find the new store under the name and leave it be.
-void BisectStore::setAsideFile(const QString& reason)
+// them do it, and the others then find the new store under the name and leave it be. Returns
+// whether this call set it aside.
+bool BisectStore::setAsideFile(const QString& reason)
 {
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
@@ -791,7 +811,7 @@ void BisectStore::setAsideFile(const QString& reason)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         openAndCheck();
-        return;
+        return false;
     }
     const struct Closer
     {
@@ -803,11 +823,12 @@ void BisectStore::setAsideFile(const QString& reason)
     if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &held) != 0 || ::stat(name.constData(), &named) != 0
         || held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
         openAndCheck();
-        return;
+        return false;
     }
     try {
         openAndCheck();
-        return; // made sound meanwhile
+        checkPages(QSqlDatabase::database(m_connection, false), m_filePath);
+        return false; // sound after all, or made so meanwhile
     } catch (const BisectError& error) {
         if (!isDamage(error))
             throw;
@@ -826,6 +847,7 @@ void BisectStore::setAsideFile(const QString& reason)
     m_setAsideMessage
         = tr("%1 It was kept as %2, and a new 50/50 store was begun.").arg(reason, kept);
     openAndCheck();
+    return true;
 }
 
 BisectStore::~BisectStore()
@@ -883,34 +905,53 @@ QString BisectStore::folderKey(const QString& folder)
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
+// Damage of the file itself may show only once a page is read: then it is set aside and the call
+// made again on the fresh store, or on the file another program set right meanwhile.
 std::optional<BisectSession> BisectStore::load(const QString& folder)
 {
-    const QString key = folderKey(folder);
     try {
-        const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        std::optional<Loaded> loaded;
-        try {
-            Transaction transaction(db, m_filePath, Lock::Read);
-            loaded = loadSession(db, m_filePath, key);
-            transaction.commit();
-        } catch (const SessionDamaged&) {
-            // Set aside under the write lock, looking again in case another program did meanwhile.
-            Transaction transaction(db, m_filePath, Lock::Write);
-            loaded = loadOrSetAside(db, m_filePath, key, &m_setAsideMessage);
-            transaction.commit();
-        }
-        if (!loaded)
-            return std::nullopt;
-        return std::move(loaded->session);
+        return loadOnce(folder);
     } catch (const BisectError& error) {
         if (!isDamage(error))
             throw;
         setAsideFile(error.message());
-        return std::nullopt;
     }
+    return loadOnce(folder);
+}
+
+std::optional<BisectSession> BisectStore::loadOnce(const QString& folder)
+{
+    const QString key = folderKey(folder);
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    std::optional<Loaded> loaded;
+    try {
+        Transaction transaction(db, m_filePath, Lock::Read);
+        loaded = loadSession(db, m_filePath, key);
+        transaction.commit();
+    } catch (const SessionDamaged&) {
+        // Set aside under the write lock, looking again in case another program did meanwhile.
+        Transaction transaction(db, m_filePath, Lock::Write);
+        loaded = loadOrSetAside(db, m_filePath, key, &m_setAsideMessage);
+        transaction.commit();
+    }
+    if (!loaded)
+        return std::nullopt;
+    return std::move(loaded->session);
 }
 
 BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> groups)
+{
+    try {
+        return startOnce(folder, groups);
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+        setAsideFile(error.message());
+    }
+    return startOnce(folder, std::move(groups));
+}
+
+BisectSession BisectStore::startOnce(const QString& folder, QList<BisectGroup> groups)
 {
     BisectSession session = BisectSession::start(std::move(groups));
     const QString key = folderKey(folder);
@@ -950,7 +991,23 @@ BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> group
     return session;
 }
 
+// A damaged file found only now is set aside, and the change refused with the sentence naming it.
 template <typename Change> BisectSession BisectStore::change(const QString& folder, Change change)
+{
+    try {
+        return changeOnce(folder, change);
+    } catch (const SessionSetAside&) {
+        throw;
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+        if (setAsideFile(error.message()))
+            throw BisectError(BisectError::Damaged, m_setAsideMessage);
+    }
+    return changeOnce(folder, change);
+}
+
+template <typename Change> BisectSession BisectStore::changeOnce(const QString& folder, Change change)
 {
     const QString key = folderKey(folder);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -960,7 +1017,7 @@ template <typename Change> BisectSession BisectStore::change(const QString& fold
     if (!setAside.isEmpty()) {
         transaction.commit();
         m_setAsideMessage = setAside;
-        throw BisectError(BisectError::Damaged, setAside);
+        throw SessionSetAside(setAside);
     }
     if (!loaded)
         throw BisectError(BisectError::OutOfTurn, tr("No 50/50 was started for %1.").arg(key));

@@ -210,16 +210,19 @@ public:
     std::optional<BisectSession> load(const QString& folder);
     // Refused while a session for the folder runs or the moves of its end are pending.
     BisectSession start(const QString& folder, QList<BisectGroup> groups);
-    // A damaged session is set aside and the call refused with BisectError::Damaged.
+    // A damaged session, or a file found damaged only now, is set aside and the call refused with
+    // BisectError::Damaged.
     BisectSession answer(const QString& folder, BisectAnswer answer, int forRound = -1);
     BisectSession stop(const QString& folder);
     BisectSession movesDone(const QString& folder, int step);
 
 private:
     template <typename Change> BisectSession change(const QString& folder, Change change);
+    template <typename Change> BisectSession changeOnce(const QString& folder, Change change);
+    std::optional<BisectSession> loadOnce(const QString& folder);
+    BisectSession startOnce(const QString& folder, QList<BisectGroup> groups);
     void openAndCheck();
-    void setAsideFile(const QString& reason);
-    QString copyAside(const QString& reason);
+    bool setAsideFile(const QString& reason);
 
     QString m_filePath;
     QString m_connection;

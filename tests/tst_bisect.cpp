@@ -57,6 +57,7 @@ private slots:
     void twoAnswersAtOnce_data();
     void twoAnswersAtOnce();
     void twoProgramsFindItDamaged();
+    void spoiltPage();
 };
 
 namespace {
@@ -1219,6 +1220,49 @@ void tst_Bisect::twoProgramsFindItDamaged()
         BisectStore store(path);
         QVERIFY(store.setAsideMessage().isEmpty());
         QVERIFY(!store.load(dir.path()));
+    }
+}
+
+// A page spoilt where opening does not look shows only when a session is read: the file is then set
+// aside as it was, and loading, answering and starting each go on with a fresh store.
+void tst_Bisect::spoiltPage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    BisectStore(path).start(dir.path(), makeGroups(300));
+    QByteArray before = contents(path);
+    QVERIFY(before.size() > 8 * 4096);
+    before.replace(before.size() - 4096, 4096, QByteArray(4096, '\xff'));
+
+    for (const QString& action : { u"load"_s, u"answer"_s, u"start"_s }) {
+        QFile spoil(path);
+        QVERIFY(spoil.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(spoil.write(before), before.size());
+        spoil.close();
+
+        BisectStore store(path);
+        QVERIFY2(store.setAsideMessage().isEmpty(), qPrintable(store.setAsideMessage()));
+        if (action == u"load"_s) {
+            QVERIFY(!store.load(dir.path()));
+        } else if (action == u"answer"_s) {
+            const auto error = errorOf([&] { store.answer(dir.path(), BisectAnswer::Works); });
+            QVERIFY(error);
+            QCOMPARE(error->kind(), BisectError::Damaged);
+            QCOMPARE(error->message(), store.setAsideMessage());
+        } else {
+            QCOMPARE(store.start(dir.path(), makeGroups(2)).groups().size(), 2);
+        }
+        const QString said = store.setAsideMessage();
+        QVERIFY2(said.contains(u"malformed"_s), qPrintable(said));
+        QStringList named;
+        for (const QString& name : QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s })) {
+            if (said.contains(dir.filePath(name) + u","_s))
+                named.append(dir.filePath(name));
+        }
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(contents(named.first()), before);
+        QCOMPARE(bool(store.load(dir.path())), action == u"start"_s);
     }
 }
 

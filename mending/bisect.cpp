@@ -205,6 +205,12 @@ int BisectSession::contradictedRound(BisectAnswer answer, const std::vector<char
 void BisectSession::take(BisectAnswer answer, const std::vector<char>& out)
 {
     const bool works = answer == BisectAnswer::Works;
+    if (works) {
+        for (int group = 0; group < m_groups.size(); ++group) {
+            if (!out[group] && !isCleared(group))
+                m_clearedIn[group] = m_round;
+        }
+    }
     switch (m_phase) {
     case Phase::AllOut:
         if (!works) {
@@ -227,12 +233,7 @@ void BisectSession::take(BisectAnswer answer, const std::vector<char>& out)
         }
         break;
     }
-    if (works) {
-        for (int group = 0; group < m_groups.size(); ++group) {
-            if (!out[group] && !isCleared(group))
-                m_clearedIn[group] = m_round;
-        }
-    } else {
+    if (!works) {
         m_brokenIn.emplace_back(out.size());
         for (size_t group = 0; group < out.size(); ++group)
             m_brokenIn.back()[group] = !out[group];

@@ -195,10 +195,13 @@ QString play(const BisectSession& fresh, QList<int> bad, int* roundsPlayed)
             return where + u"named %1"_s.arg(listText(session.culprits()));
         if (folder.out() != bad)
             return where + u"ends with %1 out"_s.arg(listText(folder.out()));
+        // Every other group was in the folder at some "works".
         for (int group : session.cleared()) {
             if (bad.contains(group))
                 return where + u"cleared %1"_s.arg(group);
         }
+        if (session.cleared().size() + bad.size() != count)
+            return where + u"only %1 cleared"_s.arg(listText(session.cleared()));
     }
     const QString replayed = describe(BisectSession::replay(session.groups(), session.events()));
     if (replayed != describe(session))

@@ -211,7 +211,9 @@ public:
     // Refused while a session for the folder runs or the moves of its end are pending.
     BisectSession start(const QString& folder, QList<BisectGroup> groups);
     // A damaged session, or a file found damaged only now, is set aside and the call refused with
-    // BisectError::Damaged.
+    // BisectError::Damaged. Without forRound a second answer is refused only while the moves the
+    // first one asked for are pending: a caller that finishes pending moves before answering must
+    // pass the round it read before it did, or the second answer counts for the next round.
     BisectSession answer(const QString& folder, BisectAnswer answer, int forRound = -1);
     BisectSession stop(const QString& folder);
     BisectSession movesDone(const QString& folder, int step);

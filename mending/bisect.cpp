@@ -5,12 +5,18 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -68,7 +74,7 @@ BisectError::BisectError(Kind kind, QString message)
 
 BisectSession::BisectSession(QList<BisectGroup> groups)
     : m_groups(std::move(groups))
-    , m_hi(int(m_groups.size()))
+    , m_clearedIn(m_groups.size(), -1)
     , m_settledOut(m_groups.size(), 0)
     , m_maybeOut(m_groups.size(), 1)
 { }
@@ -152,27 +158,118 @@ void BisectSession::answer(BisectAnswer answer, int forRound)
                 .arg(m_round + 1));
     }
     m_events.append({ answer == BisectAnswer::Works ? BisectEvent::Works : BisectEvent::Broken, m_round });
-    if (m_round == 0) {
-        // Round 0 only tells whether the new groups matter at all; the halving starts from all of them.
-        if (answer == BisectAnswer::Broken)
-            m_state = State::NotAmongNew;
-        else if (m_hi - m_lo == 1)
-            m_state = State::CulpritFound;
-        else
-            ++m_round;
+    const std::vector<char> out = layoutOut();
+    const int earlier = contradictedRound(answer, out);
+    if (earlier >= 0) {
+        // Not used: the same layout is asked about again, in a round of its own.
+        m_contradicts = earlier;
+        m_contradictingWorks = answer == BisectAnswer::Works;
+        ++m_round;
     } else {
-        // Broken with the first half in the folder: the culprit is there; otherwise among those out.
-        const int mid = splitPoint();
-        if (answer == BisectAnswer::Broken)
-            m_hi = mid;
-        else
-            m_lo = mid;
-        if (m_hi - m_lo == 1)
-            m_state = State::CulpritFound;
-        else
-            ++m_round;
+        m_contradicts = -1;
+        take(answer, out);
     }
     enterLayout();
+}
+
+// An answer contradicts the history when the model cannot hold both: "works" with every group of a
+// broken layout in or cleared (culprits are out, so none explains that layout), or "broken" with
+// only cleared groups in. Round 0 has nothing before it, and "broken" there ends the 50/50.
+int BisectSession::contradictedRound(BisectAnswer answer, const std::vector<char>& out) const
+{
+    if (m_phase == Phase::AllOut)
+        return -1;
+    const int count = int(m_groups.size());
+    if (answer == BisectAnswer::Works) {
+        for (size_t i = 0; i < m_brokenIn.size(); ++i) {
+            bool covered = true;
+            for (int group = 0; group < count && covered; ++group)
+                covered = !m_brokenIn[i][group] || !out[group] || isCleared(group);
+            if (covered)
+                return m_brokenRound[i];
+        }
+        return -1;
+    }
+    // Cleared groups stay in, so the layout of the latest round that cleared one of them held them all.
+    int latest = -1;
+    for (int group = 0; group < count; ++group) {
+        if (out[group])
+            continue;
+        if (!isCleared(group))
+            return -1;
+        latest = std::max(latest, m_clearedIn[group]);
+    }
+    return latest;
+}
+
+void BisectSession::take(BisectAnswer answer, const std::vector<char>& out)
+{
+    const bool works = answer == BisectAnswer::Works;
+    if (works) {
+        for (int group = 0; group < m_groups.size(); ++group) {
+            if (!out[group] && !isCleared(group))
+                m_clearedIn[group] = m_round;
+        }
+    }
+    switch (m_phase) {
+    case Phase::AllOut:
+        if (!works) {
+            m_state = State::NotAmongNew;
+            return;
+        }
+        for (int group = 0; group < m_groups.size(); ++group)
+            m_suspects.append(group);
+        break;
+    case Phase::Halving: {
+        const QList<int> half = m_suspects.mid(0, (m_suspects.size() + 1) / 2);
+        m_suspects = works ? m_suspects.mid(half.size()) : half;
+        break;
+    }
+    case Phase::Confirming:
+        m_culprits.append(m_suspects.constFirst());
+        if (works) {
+            m_state = State::CulpritFound;
+            return;
+        }
+        break;
+    }
+    if (!works) {
+        m_brokenIn.emplace_back(out.size());
+        for (size_t group = 0; group < out.size(); ++group)
+            m_brokenIn.back()[group] = !out[group];
+        m_brokenRound.push_back(m_round);
+    }
+    // Broken while confirming: another bad group is among the uncleared ones that were in.
+    if (m_phase == Phase::Confirming)
+        m_suspects = uncleared(-1);
+    nextHunt();
+}
+
+// Narrows on while two or more suspects are left; one left is bad, and a confirming round is needed
+// only while other groups are still uncleared.
+void BisectSession::nextHunt()
+{
+    if (m_suspects.size() >= 2) {
+        m_phase = Phase::Halving;
+        ++m_round;
+    } else if (!uncleared(m_suspects.constFirst()).isEmpty()) {
+        m_phase = Phase::Confirming;
+        ++m_round;
+    } else {
+        m_culprits.append(m_suspects.constFirst());
+        m_state = State::CulpritFound;
+    }
+}
+
+// Groups neither cleared nor named, but the one given.
+QList<int> BisectSession::uncleared(int except) const
+{
+    QList<int> groups;
+    for (int group = 0; group < m_groups.size(); ++group) {
+        if (group != except && !isCleared(group) && !m_culprits.contains(group))
+            groups.append(group);
+    }
+    return groups;
 }
 
 void BisectSession::stop()
@@ -194,47 +291,61 @@ void BisectSession::movesDone(int step)
         return;
     m_events.append({ BisectEvent::MovesDone, step });
     m_movesPending = false;
-    for (qsizetype group = 0; group < m_groups.size(); ++group) {
-        m_settledOut[group] = isOut(int(group));
-        m_maybeOut[group] = m_settledOut[group];
-    }
+    m_settledOut = layoutOut();
+    m_maybeOut = m_settledOut;
 }
 
 void BisectSession::enterLayout()
 {
     ++m_step;
     m_movesPending = true;
-    for (qsizetype group = 0; group < m_groups.size(); ++group) {
-        if (isOut(int(group)))
+    const std::vector<char> out = layoutOut();
+    for (size_t group = 0; group < out.size(); ++group) {
+        if (out[group])
             m_maybeOut[group] = true;
     }
 }
 
-// The first ceil(n/2) suspects stay in the folder, the rest go out.
-int BisectSession::splitPoint() const
+std::vector<char> BisectSession::layoutOut() const
 {
-    return m_lo + (m_hi - m_lo + 1) / 2;
-}
-
-bool BisectSession::isOut(int group) const
-{
+    std::vector<char> out(m_groups.size(), 0);
     switch (m_state) {
     case State::Running:
-        return m_round == 0 || (group >= splitPoint() && group < m_hi);
+        if (m_phase == Phase::AllOut)
+            return std::vector<char>(m_groups.size(), 1);
+        // Uncleared groups stay out but the half under test; while confirming, the last suspect is out.
+        for (int group = 0; group < m_groups.size(); ++group)
+            out[group] = !isCleared(group) && m_phase == Phase::Halving;
+        if (m_phase == Phase::Halving) {
+            for (qsizetype i = 0; i < (m_suspects.size() + 1) / 2; ++i)
+                out[m_suspects[i]] = 0;
+        } else {
+            out[m_suspects.constFirst()] = 1;
+        }
+        for (int group : m_culprits)
+            out[group] = 1;
+        return out;
     case State::CulpritFound:
-        return group == m_lo;
+        for (int group : m_culprits)
+            out[group] = 1;
+        return out;
     case State::NotAmongNew:
     case State::Stopped:
-        return false;
+        return out;
     }
-    return false;
+    return out;
 }
 
 int BisectSession::roundsLeftAtMost() const
 {
     if (!running())
         return 0;
-    return m_round == 0 ? 1 + ceilLog2(int(m_groups.size())) : ceilLog2(m_hi - m_lo);
+    if (m_phase == Phase::AllOut) {
+        const int count = int(m_groups.size());
+        return 1 + ceilLog2(count) + (count > 1 ? 1 : 0);
+    }
+    // The confirming round is skipped when no other group is left uncleared.
+    return ceilLog2(int(m_suspects.size())) + (uncleared(-1).size() > 1 ? 1 : 0);
 }
 
 int BisectSession::mostRounds() const
@@ -246,11 +357,10 @@ int BisectSession::mostRounds() const
 
 QList<int> BisectSession::out() const
 {
+    const std::vector<char> layout = layoutOut();
     QList<int> groups;
-    if (m_state == State::Running)
-        groups.reserve(m_round == 0 ? m_groups.size() : m_hi - splitPoint());
-    for (int group = 0; group < m_groups.size(); ++group) {
-        if (isOut(group))
+    for (int group = 0; group < int(layout.size()); ++group) {
+        if (layout[group])
             groups.append(group);
     }
     return groups;
@@ -258,12 +368,35 @@ QList<int> BisectSession::out() const
 
 QList<int> BisectSession::suspects() const
 {
+    if (m_state == State::CulpritFound)
+        return m_culprits;
+    return running() ? m_suspects : QList<int>();
+}
+
+QList<int> BisectSession::cleared() const
+{
     QList<int> groups;
-    if (m_state == State::Running || m_state == State::CulpritFound) {
-        for (int group = m_lo; group < m_hi; ++group)
+    for (int group = 0; group < m_groups.size(); ++group) {
+        if (isCleared(group))
             groups.append(group);
     }
     return groups;
+}
+
+QString BisectSession::contradiction() const
+{
+    if (!contradicted())
+        return {};
+    const QString why = m_contradictingWorks
+        ? tr("The answer for round %1 was \"works\", but in round %2 the game was broken with no more of "
+             "these groups in than now.")
+        : tr("The answer for round %1 was \"still broken\", but every group in the folder now was in it "
+             "when the game worked in round %2.");
+    // m_round is the repeat round; the contradicting answer was given for the one before.
+    return tr("%1 That contradicts round %2, so it was not used: start the game once more with the same "
+              "files and answer again.")
+        .arg(why.arg(m_round).arg(m_contradicts + 1))
+        .arg(m_contradicts + 1);
 }
 
 BisectMoves BisectSession::moves() const
@@ -271,8 +404,9 @@ BisectMoves BisectSession::moves() const
     BisectMoves moves;
     if (!m_movesPending)
         return moves;
+    const std::vector<char> layout = layoutOut();
     for (int group = 0; group < m_groups.size(); ++group) {
-        const bool out = isOut(group);
+        const bool out = layout[group];
         if (out && !m_settledOut[group])
             moves.moveOut.append(group);
         else if (!out && m_maybeOut[group])
@@ -285,31 +419,24 @@ QString BisectSession::summary() const
 {
     switch (m_state) {
     case State::Running: {
-        const QString round = tr("Round %1 of at most %2").arg(m_round + 1).arg(mostRounds());
-        if (m_movesPending) {
-            const BisectMoves pending = moves();
-            QString what;
-            if (pending.bringBack.isEmpty())
-                what = tr("move %1 out of the folder").arg(groupCount(pending.moveOut.size()));
-            else if (pending.moveOut.isEmpty())
-                what = tr("bring %1 back into the folder").arg(groupCount(pending.bringBack.size()));
-            else
-                what = tr("move %1 out of the folder and bring %2 back")
-                           .arg(groupCount(pending.moveOut.size()), groupCount(pending.bringBack.size()));
-            return tr("%1: %2. Keep the game closed while the files move.").arg(round, what);
+        QStringList text;
+        if (contradicted())
+            text << contradiction();
+        if (!m_culprits.isEmpty())
+            text << (m_culprits.size() == 1
+                    ? tr("Found so far: %1, which stays out while the search goes on among the others.")
+                    : tr("Found so far: %1, which stay out while the search goes on among the others."))
+                        .arg(culpritList());
+        text << roundText();
+        return text.join(u' ');
+    }
+    case State::CulpritFound:
+        if (m_culprits.size() == 1) {
+            return tr("The culprit is %1. Every other group comes back into the folder; the culprit stays out.")
+                .arg(culpritList());
         }
-        const QString outNow = m_groups.size() == 1 ? tr("the one group is out of the folder")
-            : out().size() == 1
-            ? tr("1 of %1 groups is out of the folder").arg(m_groups.size())
-            : tr("%1 of %2 groups are out of the folder").arg(out().size()).arg(m_groups.size());
-        return tr("%1: %2. Start the game: does it work now?").arg(round, outNow);
-    }
-    case State::CulpritFound: {
-        const BisectGroup& group = m_groups.at(m_lo);
-        return tr("The culprit is \"%1\" (%2). Every other group comes back into the folder; the culprit "
-                  "stays out.")
-            .arg(group.key, fileCount(group.paths.size()));
-    }
+        return tr("The culprits are %1. Every other group comes back into the folder; the culprits stay out.")
+            .arg(culpritList());
     case State::NotAmongNew:
         return tr(
             "The game is broken with every new file out, so the cause is not among the new files: every "
@@ -321,9 +448,49 @@ QString BisectSession::summary() const
     return {};
 }
 
+// "Mod A" (2 files), "Mod B" (1 file) and "Mod C" (3 files)
+QString BisectSession::culpritList() const
+{
+    QStringList names;
+    for (int group : m_culprits) {
+        const BisectGroup& found = m_groups.at(group);
+        names.append(tr("\"%1\" (%2)").arg(found.key, fileCount(found.paths.size())));
+    }
+    if (names.size() < 2)
+        return names.value(0);
+    const QString last = names.takeLast();
+    return tr("%1 and %2").arg(names.join(u", "_s), last);
+}
+
+QString BisectSession::roundText() const
+{
+    const QString round = tr("Round %1 of at most %2").arg(m_round + 1).arg(mostRounds());
+    if (m_movesPending) {
+        const BisectMoves pending = moves();
+        QString what;
+        if (pending.bringBack.isEmpty() && pending.moveOut.isEmpty())
+            return tr("%1: no files need to move; confirm that to go on.").arg(round);
+        if (pending.bringBack.isEmpty())
+            what = tr("move %1 out of the folder").arg(groupCount(pending.moveOut.size()));
+        else if (pending.moveOut.isEmpty())
+            what = tr("bring %1 back into the folder").arg(groupCount(pending.bringBack.size()));
+        else
+            what = tr("move %1 out of the folder and bring %2 back")
+                       .arg(groupCount(pending.moveOut.size()), groupCount(pending.bringBack.size()));
+        return tr("%1: %2. Keep the game closed while the files move.").arg(round, what);
+    }
+    const qsizetype outCount = out().size();
+    const QString outNow = m_groups.size() == 1 ? tr("the one group is out of the folder")
+        : outCount == 1 ? tr("1 of %1 groups is out of the folder").arg(m_groups.size())
+                        : tr("%1 of %2 groups are out of the folder").arg(outCount).arg(m_groups.size());
+    return tr("%1: %2. Start the game: does it work now?").arg(round, outNow);
+}
+
 namespace {
 
-constexpr int StoreVersion = 1;
+// Version 2 tests halves with the uncleared groups out, so the answers of a version 1 session would
+// be read against layouts the player never saw.
+constexpr int StoreVersion = 2;
 
 // SQLite's primary result codes, which Qt hands on as the native error code.
 constexpr int SqliteCorrupt = 11;
@@ -411,6 +578,72 @@ private:
 
 QAtomicInt connectionCount;
 
+// A session no program could have written, in a store that is otherwise sound: that session alone
+// is set aside.
+class SessionDamaged : public BisectError
+{
+public:
+    SessionDamaged(qint64 id, const QString& message)
+        : BisectError(BisectError::Damaged, message)
+        , session(id)
+    { }
+    qint64 session;
+};
+
+// A damaged session was set aside, so the change it was asked for is refused.
+class SessionSetAside : public BisectError
+{
+public:
+    explicit SessionSetAside(const QString& message)
+        : BisectError(BisectError::Damaged, message)
+    { }
+};
+
+// Every page of the file readable: a damage of the file found late is looked for again this way.
+void checkPages(const QSqlDatabase& db, const QString& filePath)
+{
+    Statement check(db, filePath, u"PRAGMA quick_check"_s);
+    if (check.run().next() && check.value(0).toString() != u"ok"_s) {
+        throw BisectError(BisectError::Damaged,
+            tr("The 50/50 store %1 is damaged: %2").arg(filePath, check.value(0).toString()));
+    }
+}
+
+bool isDamage(const BisectError& error)
+{
+    return error.kind() == BisectError::Damaged || error.kind() == BisectError::UnknownVersion;
+}
+
+// Beside the file, under a name no file has: renamed, or copied when the file stays in use. Returns
+// the name, or empty with the reason.
+QString moveAside(const QString& filePath, bool copy, QString* reason)
+{
+    const QString base
+        = filePath + u".damaged-"_s + QDateTime::currentDateTimeUtc().toString(u"yyyyMMdd-HHmmss"_s);
+    for (int n = 1; n < 1000; ++n) {
+        const QString kept = n == 1 ? base : u"%1-%2"_s.arg(base).arg(n);
+        if (QFileInfo::exists(kept) || QFileInfo::exists(kept + u"-journal"_s))
+            continue;
+        // Neither renames nor copies over a file that appeared meanwhile.
+        QFile file(filePath);
+        if (copy ? file.copy(kept) : file.rename(kept))
+            return kept;
+        if (QFileInfo::exists(kept))
+            continue;
+        *reason = file.errorString();
+        return {};
+    }
+    *reason = tr("every name for the copy is taken");
+    return {};
+}
+
+void deleteSession(const QSqlDatabase& db, const QString& filePath, qint64 id)
+{
+    for (const QString& table : { u"bisect_events"_s, u"bisect_files"_s, u"bisect_groups"_s })
+        Statement(db, filePath, u"DELETE FROM %1 WHERE session = ?"_s.arg(table)).bind(id).run();
+    Statement(db, filePath, u"DELETE FROM bisect_sessions WHERE id = ?"_s).bind(id).run();
+}
+
 struct Loaded
 {
     qint64 id;
@@ -424,9 +657,8 @@ std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePat
         return std::nullopt;
     const qint64 id = find.value(0).toLongLong();
 
-    auto damaged = [&filePath, &key](const QString& what) {
-        return BisectError(
-            BisectError::Damaged, tr("The 50/50 of %1 in %2 is damaged: %3").arg(key, filePath, what));
+    auto damaged = [&filePath, &key, id](const QString& what) {
+        return SessionDamaged(id, tr("The 50/50 of %1 in %2 is damaged: %3").arg(key, filePath, what));
     };
 
     QList<BisectGroup> groups;
@@ -467,6 +699,27 @@ std::optional<Loaded> loadSession(const QSqlDatabase& db, const QString& filePat
     }
 }
 
+// Under the write lock: a damaged session is dropped once the whole file is copied aside as it
+// was, so its folder can start afresh and the other folders' sessions go on.
+std::optional<Loaded> loadOrSetAside(
+    const QSqlDatabase& db, const QString& filePath, const QString& key, QString* setAside)
+{
+    try {
+        return loadSession(db, filePath, key);
+    } catch (const SessionDamaged& error) {
+        QString reason;
+        const QString kept = moveAside(filePath, true, &reason);
+        if (kept.isEmpty()) {
+            throw BisectError(BisectError::Store,
+                tr("%1 It cannot be set aside: %2").arg(error.message(), reason));
+        }
+        deleteSession(db, filePath, error.session);
+        *setAside = tr("%1 The store was copied as it was to %2, and that 50/50 was dropped from it.")
+                        .arg(error.message(), kept);
+        return std::nullopt;
+    }
+}
+
 }
 
 namespace {
@@ -490,7 +743,22 @@ bool hasTables(const QSqlDatabase& db, const QString& filePath)
                     .arg(filePath, version.value(0).toString())
                     .arg(StoreVersion));
         }
+        for (const QString& name : { u"bisect_sessions"_s, u"bisect_groups"_s, u"bisect_files"_s,
+                 u"bisect_events"_s }) {
+            Statement table(db, filePath, u"SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"_s);
+            if (!table.bind(name).run().next()) {
+                throw BisectError(
+                    BisectError::Damaged, tr("The 50/50 store %1 lacks its table %2.").arg(filePath, name));
+            }
+        }
         return true;
+    }
+    // Tables of another program: the file is not ours to add to.
+    Statement any(db, filePath, u"SELECT name FROM sqlite_master WHERE type = 'table'"_s);
+    if (any.run().next()) {
+        throw BisectError(BisectError::Damaged,
+            tr("%1 is not a 50/50 store of Mendwell: it holds a table \"%2\".")
+                .arg(filePath, any.value(0).toString()));
     }
     return false;
 }
@@ -520,11 +788,67 @@ BisectStore::BisectStore(const QString& filePath)
     , m_connection(u"mending-bisect-%1"_s.arg(connectionCount.fetchAndAddRelaxed(1)))
 {
     try {
-        openAndCheck();
+        try {
+            openAndCheck();
+        } catch (const BisectError& error) {
+            if (!isDamage(error))
+                throw;
+            setAsideFile(error.message());
+        }
     } catch (...) {
         QSqlDatabase::removeDatabase(m_connection);
         throw;
     }
+}
+
+// Another program may be setting the same file aside: an exclusive lock on the file makes one of
+// them do it, and the others then find the new store under the name and leave it be. Returns
+// whether this call set it aside.
+bool BisectStore::setAsideFile(const QString& reason)
+{
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+    const QByteArray name = QFile::encodeName(m_filePath);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        openAndCheck();
+        return false;
+    }
+    const struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer { fd };
+    struct stat held {};
+    struct stat named {};
+    if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &held) != 0 || ::stat(name.constData(), &named) != 0
+        || held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        openAndCheck();
+        return false;
+    }
+    try {
+        openAndCheck();
+        checkPages(QSqlDatabase::database(m_connection, false), m_filePath);
+        return false; // sound after all, or made so meanwhile
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+    }
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+    QString why;
+    const QString kept = moveAside(m_filePath, false, &why);
+    if (kept.isEmpty()) {
+        throw BisectError(
+            BisectError::Store, tr("%1 It cannot be set aside: %2").arg(reason, why));
+    }
+    // A journal left by a crash belongs to the kept file, not to the new store.
+    if (QFileInfo::exists(m_filePath + u"-journal"_s))
+        QFile::rename(m_filePath + u"-journal"_s, kept + u"-journal"_s);
+    m_setAsideMessage
+        = tr("%1 It was kept as %2, and a new 50/50 store was begun.").arg(reason, kept);
+    openAndCheck();
+    return true;
 }
 
 BisectStore::~BisectStore()
@@ -582,12 +906,35 @@ QString BisectStore::folderKey(const QString& folder)
     return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
 }
 
+// Damage of the file itself may show only once a page is read: then it is set aside and the call
+// made again on the fresh store, or on the file another program set right meanwhile.
 std::optional<BisectSession> BisectStore::load(const QString& folder)
 {
+    try {
+        return loadOnce(folder);
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+        setAsideFile(error.message());
+    }
+    return loadOnce(folder);
+}
+
+std::optional<BisectSession> BisectStore::loadOnce(const QString& folder)
+{
+    const QString key = folderKey(folder);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    Transaction transaction(db, m_filePath, Lock::Read);
-    std::optional<Loaded> loaded = loadSession(db, m_filePath, folderKey(folder));
-    transaction.commit();
+    std::optional<Loaded> loaded;
+    try {
+        Transaction transaction(db, m_filePath, Lock::Read);
+        loaded = loadSession(db, m_filePath, key);
+        transaction.commit();
+    } catch (const SessionDamaged&) {
+        // Set aside under the write lock, looking again in case another program did meanwhile.
+        Transaction transaction(db, m_filePath, Lock::Write);
+        loaded = loadOrSetAside(db, m_filePath, key, &m_setAsideMessage);
+        transaction.commit();
+    }
     if (!loaded)
         return std::nullopt;
     return std::move(loaded->session);
@@ -595,11 +942,23 @@ std::optional<BisectSession> BisectStore::load(const QString& folder)
 
 BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> groups)
 {
+    try {
+        return startOnce(folder, groups);
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+        setAsideFile(error.message());
+    }
+    return startOnce(folder, std::move(groups));
+}
+
+BisectSession BisectStore::startOnce(const QString& folder, QList<BisectGroup> groups)
+{
     BisectSession session = BisectSession::start(std::move(groups));
     const QString key = folderKey(folder);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     Transaction transaction(db, m_filePath, Lock::Write);
-    if (const std::optional<Loaded> old = loadSession(db, m_filePath, key)) {
+    if (const std::optional<Loaded> old = loadOrSetAside(db, m_filePath, key, &m_setAsideMessage)) {
         if (old->session.running()) {
             throw BisectError(BisectError::OutOfTurn,
                 tr("A 50/50 is already under way for %1: answer it or stop it first.").arg(key));
@@ -608,10 +967,7 @@ BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> group
             throw BisectError(BisectError::OutOfTurn,
                 tr("The files of the last 50/50 of %1 are still moving back: finish that first.").arg(key));
         }
-        for (const QString& table : { u"bisect_events"_s, u"bisect_files"_s, u"bisect_groups"_s }) {
-            Statement(db, m_filePath, u"DELETE FROM %1 WHERE session = ?"_s.arg(table)).bind(old->id).run();
-        }
-        Statement(db, m_filePath, u"DELETE FROM bisect_sessions WHERE id = ?"_s).bind(old->id).run();
+        deleteSession(db, m_filePath, old->id);
     }
 
     Statement(db, m_filePath, u"INSERT INTO bisect_sessions (folder, started) VALUES (?, ?)"_s)
@@ -636,12 +992,34 @@ BisectSession BisectStore::start(const QString& folder, QList<BisectGroup> group
     return session;
 }
 
+// A damaged file found only now is set aside, and the change refused with the sentence naming it.
 template <typename Change> BisectSession BisectStore::change(const QString& folder, Change change)
+{
+    try {
+        return changeOnce(folder, change);
+    } catch (const SessionSetAside&) {
+        throw;
+    } catch (const BisectError& error) {
+        if (!isDamage(error))
+            throw;
+        if (setAsideFile(error.message()))
+            throw BisectError(BisectError::Damaged, m_setAsideMessage);
+    }
+    return changeOnce(folder, change);
+}
+
+template <typename Change> BisectSession BisectStore::changeOnce(const QString& folder, Change change)
 {
     const QString key = folderKey(folder);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     Transaction transaction(db, m_filePath, Lock::Write);
-    std::optional<Loaded> loaded = loadSession(db, m_filePath, key);
+    QString setAside;
+    std::optional<Loaded> loaded = loadOrSetAside(db, m_filePath, key, &setAside);
+    if (!setAside.isEmpty()) {
+        transaction.commit();
+        m_setAsideMessage = setAside;
+        throw SessionSetAside(setAside);
+    }
     if (!loaded)
         throw BisectError(BisectError::OutOfTurn, tr("No 50/50 was started for %1.").arg(key));
     BisectSession& session = loaded->session;

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <bit>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +31,10 @@ class tst_Bisect : public QObject
 private slots:
     void findsCulprit_data();
     void findsCulprit();
+    void findsEveryCulprit_data();
+    void findsEveryCulprit();
+    void erraticPlayer_data();
+    void erraticPlayer();
     void stopBringsEverythingBack_data();
     void stopBringsEverythingBack();
     void summary_data();
@@ -49,16 +54,29 @@ private slots:
     void volumeFaults();
     void killedAtAnyMoment_data();
     void killedAtAnyMoment();
+    void twoAnswersAtOnce_data();
+    void twoAnswersAtOnce();
+    void twoProgramsFindItDamaged();
+    void spoiltPage();
 };
 
 namespace {
 
-int bound(int groups)
+int ceilLog2(int n)
 {
-    int rounds = 1;
-    while ((1 << (rounds - 1)) < groups)
-        ++rounds;
-    return rounds;
+    int bits = 0;
+    while ((1 << bits) < n)
+        ++bits;
+    return bits;
+}
+
+// The answers a 50/50 may take at most for bad groups among G: round 0, the halvings and a
+// confirming round for each. One group alone needs round 0 only.
+int bound(int groups, int bad = 1)
+{
+    if (bad <= 1)
+        return groups == 1 ? 1 : 2 + ceilLog2(groups);
+    return bad * (1 + ceilLog2(groups)) + bad;
 }
 
 // Files a mod leaves: one to three per group, and now and then a name that is no UTF-8.
@@ -122,12 +140,15 @@ QString listText(const QList<int>& groups)
     return u"{"_s + parts.join(u',') + u"}"_s;
 }
 
-// A player whose game is broken exactly when the culprit's files are in the folder; culprit -1 is
-// an old file, so the game is broken whatever is moved. Returns what went wrong, or nothing.
-QString play(const BisectSession& fresh, int culprit, int* roundsPlayed)
+QString describe(const BisectSession& session);
+
+// A player whose game is broken exactly when a bad group's files are in the folder; with no bad
+// group an old file breaks it whatever is moved. Returns what went wrong, or nothing.
+QString play(const BisectSession& fresh, QList<int> bad, int* roundsPlayed)
 {
+    std::sort(bad.begin(), bad.end());
     const int count = int(fresh.groups().size());
-    const QString where = u"G=%1 culprit=%2: "_s.arg(count).arg(culprit);
+    const QString where = u"G=%1 bad=%2: "_s.arg(count).arg(listText(bad));
     BisectSession session = fresh;
     Folder folder(count);
     if (session.mostRounds() != bound(count))
@@ -147,32 +168,44 @@ QString play(const BisectSession& fresh, int culprit, int* roundsPlayed)
             return where + u"moves still announced once done"_s;
         if (!session.running())
             break;
-        if (answers + session.roundsLeftAtMost() > bound(count))
+        if (session.contradicted())
+            return where + u"an honest answer was called a contradiction: "_s + session.contradiction();
+        if (bad.size() == 1 && answers + session.roundsLeftAtMost() > bound(count))
             return where + u"round %1 leaves %2 rounds"_s.arg(answers).arg(session.roundsLeftAtMost());
-        if (session.round() > 0) {
-            const QList<int> suspects = session.suspects();
-            qsizetype inFolder = 0;
-            for (int group : suspects)
-                inFolder += folder.in[group];
-            if (inFolder != (suspects.size() + 1) / 2)
-                return where + u"%1 of %2 suspects in the folder"_s.arg(inFolder).arg(suspects.size());
+        for (int culprit : session.culprits()) {
+            if (!bad.contains(culprit) || folder.in[culprit])
+                return where + u"culprit %1 named while running"_s.arg(culprit);
         }
-        const bool broken = culprit < 0 || folder.in[culprit];
+        bool broken = bad.isEmpty();
+        for (int group : bad)
+            broken = broken || folder.in[group];
         session.answer(broken ? BisectAnswer::Broken : BisectAnswer::Works, session.round());
         ++answers;
-        if (answers > bound(count))
+        if (answers > bound(count, int(bad.size())))
             return where + u"still running after %1 answers"_s.arg(answers);
     }
     *roundsPlayed = answers;
-    if (culprit < 0) {
+    if (bad.isEmpty()) {
         if (session.state() != BisectSession::State::NotAmongNew || answers != 1 || !folder.out().isEmpty())
             return where + u"the old file was not recognised, %1 out"_s.arg(listText(folder.out()));
     } else {
-        if (session.state() != BisectSession::State::CulpritFound || session.culprit() != culprit)
-            return where + u"named %1"_s.arg(session.culprit());
-        if (folder.out() != QList<int> { culprit })
+        QList<int> named = session.culprits();
+        std::sort(named.begin(), named.end());
+        if (session.state() != BisectSession::State::CulpritFound || named != bad)
+            return where + u"named %1"_s.arg(listText(session.culprits()));
+        if (folder.out() != bad)
             return where + u"ends with %1 out"_s.arg(listText(folder.out()));
+        // Every other group was in the folder at some "works".
+        for (int group : session.cleared()) {
+            if (bad.contains(group))
+                return where + u"cleared %1"_s.arg(group);
+        }
+        if (session.cleared().size() + bad.size() != count)
+            return where + u"only %1 cleared"_s.arg(listText(session.cleared()));
     }
+    const QString replayed = describe(BisectSession::replay(session.groups(), session.events()));
+    if (replayed != describe(session))
+        return where + u"replay differs:\n"_s + replayed + u"\n---\n"_s + describe(session);
     return {};
 }
 
@@ -211,7 +244,8 @@ QString describe(const BisectSession& session)
                 .arg(session.roundsLeftAtMost())
                 .arg(session.mostRounds())
                 .arg(session.culprit());
-    text << u"out "_s + listText(session.out()) << u"suspects "_s + listText(session.suspects());
+    text << u"out "_s + listText(session.out()) << u"suspects "_s + listText(session.suspects())
+         << u"culprits "_s + listText(session.culprits()) << u"cleared "_s + listText(session.cleared());
     text << u"move out "_s + listText(session.moves().moveOut)
          << u"bring back "_s + listText(session.moves().bringBack);
     text << session.summary();
@@ -229,8 +263,9 @@ QString describe(const BisectSession& session)
 void tst_Bisect::findsCulprit_data()
 {
     QTest::addColumn<int>("count");
-    for (int count = 1; count <= 256; ++count)
+    for (int count = 1; count <= 64; ++count)
         QTest::addRow("%d groups", count) << count;
+    QTest::newRow("200 groups") << 200;
 }
 
 void tst_Bisect::findsCulprit()
@@ -241,13 +276,181 @@ void tst_Bisect::findsCulprit()
     const BisectSession fresh = BisectSession::start(makeGroups(count));
     for (int culprit = -1; culprit < count; ++culprit) {
         int rounds = 0;
-        const QString fault = play(fresh, culprit, &rounds);
+        const QString fault = play(fresh, culprit < 0 ? QList<int>() : QList<int> { culprit }, &rounds);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         if (culprit >= 0)
             longest = std::max(longest, rounds);
     }
     // The bound is also what the worst placed culprit takes, so the session promises no more than it needs.
     QCOMPARE(longest, bound(count));
+}
+
+void tst_Bisect::findsEveryCulprit_data()
+{
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<QString>("where");
+    for (int bad : { 2, 3 }) {
+        for (const char* where : { "first", "last", "adjacent in the middle", "spread", "both halves",
+                 "every placement among few" })
+            QTest::addRow("%d bad, %s", bad, where) << bad << QString::fromLatin1(where);
+    }
+    QTest::newRow("all bad, up to 3 groups") << 0 << u"all"_s;
+}
+
+// Two or three bad groups in each kind of place among 1 to 64 groups: every one is named, no innocent
+// stays out, and the answers stay within the bound.
+void tst_Bisect::findsEveryCulprit()
+{
+    QFETCH(int, bad);
+    QFETCH(QString, where);
+    int played = 0;
+    for (int count = 1; count <= 64; ++count) {
+        QList<QList<int>> placements;
+        const int k = bad == 0 ? count : bad;
+        if (k > count || (bad == 0 && count > 3))
+            continue;
+        auto run = [k](int from, int step) {
+            QList<int> groups;
+            for (int i = 0; i < k; ++i)
+                groups.append(from + i * step);
+            return groups;
+        };
+        if (where == u"first"_s || where == u"all"_s)
+            placements.append(run(0, 1));
+        else if (where == u"last"_s)
+            placements.append(run(count - k, 1));
+        else if (where == u"adjacent in the middle"_s)
+            placements.append(run(std::max(0, std::min(count / 2 - 1, count - k)), 1));
+        else if (where == u"spread"_s)
+            placements.append(run(0, k > 1 ? (count - 1) / (k - 1) : 1));
+        else if (where == u"both halves"_s && count >= 2 * k) {
+            // Across the first split, and far apart on either side of it.
+            const int firstOut = (count + 1) / 2;
+            placements.append(QList<int> { firstOut - 1 } + run(firstOut, 1).mid(0, k - 1));
+            placements.append(run(0, 1).mid(0, k - 1) + QList<int> { count - 1 });
+        } else if (where == u"every placement among few"_s && count <= (k == 2 ? 12 : 8)) {
+            for (int mask = 0; mask < (1 << count); ++mask) {
+                if (std::popcount(unsigned(mask)) != k)
+                    continue;
+                QList<int> groups;
+                for (int group = 0; group < count; ++group) {
+                    if (mask & (1 << group))
+                        groups.append(group);
+                }
+                placements.append(groups);
+            }
+        }
+        const BisectSession fresh = BisectSession::start(makeGroups(count));
+        for (const QList<int>& placement : placements) {
+            QCOMPARE(QSet<int>(placement.begin(), placement.end()).size(), k);
+            int rounds = 0;
+            const QString fault = play(fresh, placement, &rounds);
+            QVERIFY2(fault.isEmpty(), qPrintable(fault));
+            QVERIFY(rounds <= bound(count, k));
+            ++played;
+        }
+    }
+    QVERIFY(played > 0);
+}
+
+namespace {
+
+using Answered = QList<QPair<QList<int>, bool>>; // the groups out at each answer, and whether it worked
+
+// The verdict agrees with every answer: each culprit out of the folder at every "works", one in it at
+// every "still broken", within the bound for the culprits named. Returns what went wrong, or nothing.
+QString checkVerdict(const BisectSession& session, const Answered& answered)
+{
+    const int count = int(session.groups().size());
+    if (session.state() == BisectSession::State::NotAmongNew)
+        return answered.size() == 1 ? QString() : u"not among the new after %1 answers"_s.arg(answered.size());
+    QList<int> culprits = session.culprits();
+    if (session.state() != BisectSession::State::CulpritFound || culprits.isEmpty())
+        return u"ended without a culprit"_s;
+    if (answered.size() > 1 + int(culprits.size()) * (1 + ceilLog2(count)))
+        return u"%1 answers for %2 culprits"_s.arg(answered.size()).arg(culprits.size());
+    for (const auto& [out, works] : answered) {
+        bool culpritIn = false;
+        for (int culprit : culprits)
+            culpritIn = culpritIn || !out.contains(culprit);
+        if (culpritIn == works)
+            return u"the answer with %1 out disagrees with the culprits %2"_s.arg(listText(out), listText(culprits));
+    }
+    std::sort(culprits.begin(), culprits.end());
+    if (session.out() != culprits)
+        return u"ends with %1 out"_s.arg(listText(session.out()));
+    if (describe(BisectSession::replay(session.groups(), session.events())) != describe(session))
+        return u"replay differs"_s;
+    return {};
+}
+
+// Every way of answering from here on; returns how many endings were reached.
+int answerEveryWay(BisectSession session, Answered answered, QString* fault)
+{
+    session.movesDone(session.step());
+    if (!session.running()) {
+        *fault = checkVerdict(session, answered);
+        return 1;
+    }
+    if (session.contradicted()) {
+        *fault = u"contradiction: "_s + session.contradiction();
+        return 1;
+    }
+    int endings = 0;
+    for (const bool works : { true, false }) {
+        BisectSession next = session;
+        Answered more = answered;
+        more.append({ next.out(), works });
+        next.answer(works ? BisectAnswer::Works : BisectAnswer::Broken);
+        endings += answerEveryWay(next, more, fault);
+        if (!fault->isEmpty()) {
+            *fault = listText(session.out()) + (works ? u" works, "_s : u" broken, "_s) + *fault;
+            return endings;
+        }
+    }
+    return endings;
+}
+
+}
+
+void tst_Bisect::erraticPlayer_data()
+{
+    QTest::addColumn<int>("count");
+    for (int count : { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 13, 33, 64 })
+        QTest::addRow("%d groups", count) << count;
+}
+
+// A player who answers anything, as one with a flaky game might: every answer sequence for up to 10
+// groups, random ones beyond. The session never asks about a layout that earlier answers settle,
+// so no answer contradicts another, and its verdict agrees with every answer given.
+void tst_Bisect::erraticPlayer()
+{
+    QFETCH(int, count);
+    const BisectSession fresh = BisectSession::start(makeGroups(count));
+    if (count <= 10) {
+        QString fault;
+        const int endings = answerEveryWay(fresh, {}, &fault);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        // One ending for each set of groups the answers can blame, and one for none of them.
+        QCOMPARE(endings, 1 << count);
+        return;
+    }
+    QRandomGenerator generator { quint32(count) };
+    for (int game = 0; game < 60; ++game) {
+        BisectSession session = fresh;
+        Answered answered;
+        while (session.running()) {
+            session.movesDone(session.step());
+            QVERIFY2(!session.contradicted(), qPrintable(session.summary()));
+            // Round 0 is answered "works" mostly, or the 50/50 would end at once.
+            const bool works = generator.bounded(session.round() == 0 ? 8 : 2) != 0;
+            answered.append({ session.out(), works });
+            session.answer(works ? BisectAnswer::Works : BisectAnswer::Broken);
+        }
+        session.movesDone(session.step());
+        const QString fault = checkVerdict(session, answered);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
 }
 
 void tst_Bisect::stopBringsEverythingBack_data()
@@ -264,10 +467,12 @@ void tst_Bisect::stopBringsEverythingBack_data()
     QTest::newRow("round 2, some brought back") << 9 << 8 << 1 << 1;
     QTest::newRow("round 2 with all moved") << 9 << 8 << 1 << -1;
     QTest::newRow("round 3, one of two moved out") << 9 << 0 << 2 << 1;
-    QTest::newRow("round 3, moved out, some brought back") << 9 << 0 << 2 << 4;
+    QTest::newRow("round 3, both moved out") << 9 << 4 << 2 << 2;
     QTest::newRow("round 4, one moved out") << 9 << 0 << 3 << 1;
     QTest::newRow("round 4 half moved") << 9 << 8 << 3 << 1;
-    QTest::newRow("the end's moves half made") << 9 << 0 << 4 << 1;
+    QTest::newRow("confirming round, moved out, some brought back") << 9 << 0 << 5 << 4;
+    // With one culprit the end's layout is the last round's, so the end has nothing to move.
+    QTest::newRow("the end after the confirming round") << 9 << 0 << 6 << 0;
     QTest::newRow("one group, nothing moved") << 1 << 0 << 0 << 0;
 }
 
@@ -327,23 +532,29 @@ void tst_Bisect::summary_data()
 
     QTest::newRow("start")
         << 5 << u""_s << false
-        << u"Round 1 of at most 4: move 5 groups out of the folder. Keep the game closed while "
+        << u"Round 1 of at most 5: move 5 groups out of the folder. Keep the game closed while "
            "the files move."_s;
     QTest::newRow("round 1 ready")
         << 5 << u""_s << true
-        << u"Round 1 of at most 4: 5 of 5 groups are out of the folder. Start the game: "
+        << u"Round 1 of at most 5: 5 of 5 groups are out of the folder. Start the game: "
            "does it work now?"_s;
     QTest::newRow("round 2 moves")
         << 5 << u"w"_s << false
-        << u"Round 2 of at most 4: bring 3 groups back into the folder. Keep the game closed while the files move."_s;
+        << u"Round 2 of at most 5: bring 3 groups back into the folder. Keep the game closed while the files move."_s;
     QTest::newRow("round 2 ready")
         << 5 << u"w"_s << true
-        << u"Round 2 of at most 4: 2 of 5 groups are out of the folder. Start the game: "
+        << u"Round 2 of at most 5: 2 of 5 groups are out of the folder. Start the game: "
            "does it work now?"_s;
-    QTest::newRow("round 3 moves, both ways") << 5 << u"wb"_s << false
-                                              << u"Round 3 of at most 4: move 1 group out of the folder and "
-                                                 u"bring 2 groups back. Keep the game closed "
+    // The last suspect goes out, and the uncleared groups come in to confirm it.
+    QTest::newRow("confirming round, both ways") << 5 << u"wbbb"_s << false
+                                              << u"Round 5 of at most 5: move 1 group out of the folder and "
+                                                 u"bring 4 groups back. Keep the game closed "
                                                  "while the files move."_s;
+    QTest::newRow("second culprit sought")
+        << 3 << u"wbbb"_s << true
+        << u"Found so far: \"Mod 0\" (1 file), which stays out while the search goes on among the "
+           "others. Round 5 of at most 6: 2 of 3 groups are out of the folder. Start the game: does it "
+           "work now?"_s;
     QTest::newRow("one group ready")
         << 1 << u""_s << true
         << u"Round 1 of at most 1: the one group is out of the folder. Start the game: "
@@ -356,6 +567,14 @@ void tst_Bisect::summary_data()
         << 1 << u"w"_s << true
         << u"The culprit is \"Mod 0\" (1 file). Every other group comes back "
            "into the folder; the culprit stays out."_s;
+    QTest::newRow("two culprits")
+        << 2 << u"wbb"_s << false
+        << u"The culprits are \"Mod 0\" (1 file) and \"Mod 1\" (2 files). Every other group comes back "
+           "into the folder; the culprits stay out."_s;
+    QTest::newRow("three culprits") << 3 << u"wbbbbb"_s << false
+                                    << u"The culprits are \"Mod 0\" (1 file), \"Mod 1\" (2 files) and "
+                                       "\"Mod 2\" (3 files). Every other group comes back into the folder; "
+                                       "the culprits stay out."_s;
     QTest::newRow("not among the new") << 4 << u"b"_s << false
                                        << u"The game is broken with every new file out, so the cause is not "
                                           u"among the new files: every group "
@@ -438,7 +657,7 @@ void tst_Bisect::outOfTurn_data()
     QTest::newRow("moves of an older step")
         << QStringList { u"start:4"_s, u"moved"_s, u"works"_s, u"moved:0"_s } << u"for step 0, but"_s;
     QTest::newRow("works after the culprit is named") << QStringList { u"start:2"_s, u"moved"_s, u"works"_s,
-        u"moved"_s, u"broken"_s, u"moved"_s, u"works"_s }
+        u"moved"_s, u"broken"_s, u"moved"_s, u"works"_s, u"moved"_s, u"works"_s }
                                                       << u"is over. The culprit is \"Mod 0\" (1 file)"_s;
     QTest::newRow("stop after the culprit is named")
         << QStringList { u"start:1"_s, u"moved"_s, u"works"_s, u"stop"_s } << u"is over. The culprit"_s;
@@ -588,59 +807,88 @@ void tst_Bisect::unusableStoreFile_data()
 {
     QTest::addColumn<QByteArray>("sql"); // run on a good store first; empty: the file is replaced
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<BisectError::Kind>("kind");
     QTest::addColumn<QString>("message");
 
     QByteArray noise(4096, Qt::Uninitialized);
     QRandomGenerator generator(11);
     for (char& byte : noise)
         byte = char(generator.bounded(256));
-    QTest::newRow("random bytes") << QByteArray() << noise << BisectError::Damaged
-                                  << u"is not a 50/50 store"_s;
+    QTest::newRow("random bytes") << QByteArray() << noise << u"is not a 50/50 store"_s;
     QTest::newRow("a text file") << QByteArray() << QByteArray("Mods/a.package\nMods/b.package\n")
-                                 << BisectError::Damaged << u"is not a 50/50 store"_s;
-    QTest::newRow("newer version") << QByteArray("UPDATE bisect_meta SET value = 2 WHERE name = 'version'")
-                                   << QByteArray() << BisectError::UnknownVersion
-                                   << u"is of version 2; this Mendwell reads version 1 only"_s;
+                                 << u"is not a 50/50 store"_s;
+    QTest::newRow("another program's database")
+        << QByteArray("DROP TABLE bisect_meta; DROP TABLE bisect_sessions; DROP TABLE bisect_groups; "
+                      "DROP TABLE bisect_files; DROP TABLE bisect_events; CREATE TABLE photos (id, data); "
+                      "INSERT INTO photos VALUES (1, 'sunset')")
+        << QByteArray() << u"holds a table \"photos\""_s;
+    QTest::newRow("newer version") << QByteArray("UPDATE bisect_meta SET value = 3 WHERE name = 'version'")
+                                   << QByteArray() << u"is of version 3; this Mendwell reads version 2 only"_s;
+    QTest::newRow("older version") << QByteArray("UPDATE bisect_meta SET value = 1 WHERE name = 'version'")
+                                   << QByteArray() << u"is of version 1; this Mendwell reads version 2 only"_s;
     QTest::newRow("version that is no number")
         << QByteArray("UPDATE bisect_meta SET value = 'one' WHERE name = 'version'") << QByteArray()
-        << BisectError::UnknownVersion << u"is of version one"_s;
+        << u"is of version one"_s;
     QTest::newRow("version missing") << QByteArray("DELETE FROM bisect_meta") << QByteArray()
-                                     << BisectError::Damaged << u"does not say its version"_s;
+                                     << u"does not say its version"_s;
+    QTest::newRow("table missing") << QByteArray("DROP TABLE bisect_events") << QByteArray()
+                                   << u"lacks its table bisect_events"_s;
 }
 
+// A file that is no store of this version is kept byte for byte under a new name beside it, the
+// message names it, and a fresh store works; a second such file in the same second replaces neither.
 void tst_Bisect::unusableStoreFile()
 {
     QFETCH(QByteArray, sql);
     QFETCH(QByteArray, bytes);
-    QFETCH(BisectError::Kind, kind);
     QFETCH(QString, message);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"bisect.sqlite"_s);
-    if (sql.isEmpty()) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    } else {
-        BisectStore(path).start(dir.path(), makeGroups(3));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other version"_s);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QString::fromLatin1(sql)));
-            db.close();
+    QList<QByteArray> spoilt;
+    for (int time = 0; time < 2; ++time) {
+        if (sql.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(file.write(bytes), bytes.size());
+        } else {
+            BisectStore(path).start(dir.filePath(u"game"_s), makeGroups(3));
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other version"_s);
+                db.setDatabaseName(path);
+                QVERIFY(db.open());
+                for (const QString& statement : QString::fromLatin1(sql).split(u"; "_s))
+                    QVERIFY(QSqlQuery(db).exec(statement));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(u"other version"_s);
         }
-        QSqlDatabase::removeDatabase(u"other version"_s);
-    }
-    const QByteArray before = contents(path);
+        spoilt.append(contents(path));
 
-    const auto error = errorOf([&] { BisectStore store(path); });
-    QVERIFY(error);
-    QCOMPARE(error->kind(), kind);
-    QVERIFY2(error->message().contains(path), qPrintable(error->message()));
-    QVERIFY2(error->message().contains(message), qPrintable(error->message()));
-    QCOMPARE(contents(path), before);
+        const auto error = errorOf([&] {
+            BisectStore store(path);
+            const QString said = store.setAsideMessage();
+            QVERIFY2(said.contains(path) && said.contains(message), qPrintable(said));
+            const QStringList kept = QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s });
+            QCOMPARE(kept.size(), time + 1);
+            QCOMPARE(std::count_if(kept.begin(), kept.end(),
+                         [&](const QString& name) { return said.contains(dir.filePath(name) + u","_s); }),
+                1);
+            QVERIFY(!store.load(dir.path()));
+            QCOMPARE(store.start(dir.path(), makeGroups(2)).groups().size(), 2);
+        });
+        QVERIFY2(!error, error ? qPrintable(error->message()) : "");
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(BisectStore(path).load(dir.path())->groups().size(), 2);
+        QVERIFY(BisectStore(path).setAsideMessage().isEmpty());
+        QVERIFY(QFile::remove(path));
+    }
+    QList<QByteArray> kept;
+    for (const QString& name : QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s }))
+        kept.append(contents(dir.filePath(name)));
+    std::sort(kept.begin(), kept.end());
+    std::sort(spoilt.begin(), spoilt.end());
+    QCOMPARE(kept, spoilt);
 }
 
 void tst_Bisect::damagedSession_data()
@@ -664,8 +912,9 @@ void tst_Bisect::damagedSession_data()
         << u"\"Mod 0\" has no files"_s;
 }
 
-// A session that no program could have written is refused with the reason, and the store's other
-// folders go on working.
+// A session that no program could have written is set aside with the reason: the whole file is
+// kept as it was beside it, that session is dropped so its folder can start again, and the store's
+// other folders go on working. Loading, answering and starting each find it so.
 void tst_Bisect::damagedSession()
 {
     QFETCH(QByteArray, sql);
@@ -689,21 +938,38 @@ void tst_Bisect::damagedSession()
     QSqlDatabase::removeDatabase(u"tamper"_s);
     const QByteArray before = contents(path);
 
-    BisectStore store(path);
-    for (const std::function<void()>& action : std::initializer_list<std::function<void()>> {
-             [&] { store.load(game); },
-             [&] { store.answer(game, BisectAnswer::Works); },
-             [&] { store.start(game, makeGroups(2)); },
-         }) {
-        const auto error = errorOf(action);
-        QVERIFY(error);
-        QCOMPARE(error->kind(), BisectError::Damaged);
-        QVERIFY2(error->message().contains(game), qPrintable(error->message()));
-        QVERIFY2(error->message().contains(message), qPrintable(error->message()));
+    for (const QString& action : { u"load"_s, u"answer"_s, u"start"_s }) {
+        QFile restore(path);
+        QVERIFY(restore.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(restore.write(before), before.size());
+        restore.close();
+
+        BisectStore store(path);
+        QVERIFY(store.setAsideMessage().isEmpty());
+        if (action == u"load"_s) {
+            QVERIFY(!store.load(game));
+        } else if (action == u"answer"_s) {
+            const auto error = errorOf([&] { store.answer(game, BisectAnswer::Works); });
+            QVERIFY(error);
+            QCOMPARE(error->kind(), BisectError::Damaged);
+            QCOMPARE(error->message(), store.setAsideMessage());
+            QVERIFY(!store.load(game));
+        } else {
+            QCOMPARE(store.start(game, makeGroups(2)).groups().size(), 2);
+            QCOMPARE(store.load(game)->groups().size(), 2);
+        }
+        const QString said = store.setAsideMessage();
+        QVERIFY2(said.contains(game) && said.contains(message), qPrintable(said));
+        QStringList named;
+        for (const QString& name : QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s })) {
+            if (said.contains(dir.filePath(name) + u","_s))
+                named.append(dir.filePath(name));
+        }
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(contents(named.first()), before);
+        QCOMPARE(store.load(other)->groups().size(), 4);
+        QCOMPARE(store.movesDone(other, 0).step(), 0);
     }
-    QCOMPARE(contents(path), before);
-    QCOMPARE(store.load(other)->groups().size(), 4);
-    QCOMPARE(store.movesDone(other, 0).step(), 0);
 }
 
 void tst_Bisect::volumeFaults_data()
@@ -829,8 +1095,15 @@ void tst_Bisect::killedAtAnyMoment()
         QCOMPARE(player.exitStatus(), QProcess::CrashExit);
 
         std::optional<BisectSession> left;
-        const auto error = errorOf([&] { left = BisectStore(path).load(game); });
+        QString setAside;
+        const auto error = errorOf([&] {
+            BisectStore store(path);
+            left = store.load(game);
+            setAside = store.setAsideMessage();
+        });
         QVERIFY2(!error, error ? qPrintable(error->message()) : "");
+        // A kill is no damage: nothing was set aside.
+        QVERIFY2(setAside.isEmpty(), qPrintable(setAside));
         if (!left)
             continue; // killed before its first session was written
         const QList<mending::BisectEvent> events = left->events();
@@ -840,6 +1113,160 @@ void tst_Bisect::killedAtAnyMoment()
     }
     qInfo("%d kills left the session cut at %lld different places", kills, qlonglong(cutsSeen.size()));
     QVERIFY(cutsSeen.size() > 1);
+}
+
+void tst_Bisect::twoAnswersAtOnce_data()
+{
+    QTest::addColumn<bool>("withRound");
+    QTest::newRow("round named") << true;
+    QTest::newRow("no round named") << false;
+}
+
+// "Works" and "still broken" from two programs at the same moment: exactly one is taken, the other
+// is refused as out of turn with a sentence, and the store holds the one answer.
+void tst_Bisect::twoAnswersAtOnce()
+{
+    QFETCH(bool, withRound);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    const QString game = dir.path();
+    BisectStore(path).start(game, makeGroups(64));
+    // Past round 0, where "still broken" would end the 50/50.
+    BisectStore(path).movesDone(game, 0);
+    BisectStore(path).answer(game, BisectAnswer::Works);
+    for (int race = 0; race < 3; ++race) {
+        const BisectSession before = *BisectStore(path).load(game);
+        BisectStore(path).movesDone(game, before.step());
+        const QString round = QString::number(withRound ? before.round() : -1);
+        QProcess players[2];
+        for (int i = 0; i < 2; ++i) {
+            players[i].start(QStringLiteral(BISECT_PLAYER),
+                { path, game, u"answer"_s, i == 0 ? u"works"_s : u"broken"_s, round });
+            QVERIFY(players[i].waitForStarted());
+        }
+        for (QProcess& player : players) {
+            while (!player.canReadLine())
+                QVERIFY(player.waitForReadyRead());
+            QCOMPARE(player.readLine(), QByteArray("ready\n"));
+        }
+        // Both are let go while the test holds the write lock, so both wait on it and then press on
+        // the moment it is free.
+        {
+            QSqlDatabase holder = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"holder"_s);
+            holder.setDatabaseName(path);
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec(u"BEGIN IMMEDIATE"_s));
+            for (QProcess& player : players)
+                player.write("go\n");
+            for (QProcess& player : players)
+                QVERIFY(player.waitForBytesWritten());
+            QThread::msleep(200);
+            QVERIFY(QSqlQuery(holder).exec(u"COMMIT"_s));
+            holder.close();
+        }
+        QSqlDatabase::removeDatabase(u"holder"_s);
+        int taken = 0;
+        for (QProcess& player : players) {
+            QVERIFY(player.waitForFinished());
+            QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+            if (player.exitCode() == 0) {
+                ++taken;
+                continue;
+            }
+            QCOMPARE(player.exitCode(), 3);
+            const QByteArray said = player.readAllStandardError();
+            QVERIFY2(said.contains(withRound ? "but the 50/50 is at round" : "have not all been moved"),
+                said.constData());
+        }
+        QCOMPARE(taken, 1);
+        const BisectSession after = *BisectStore(path).load(game);
+        QCOMPARE(after.events().size(), before.events().size() + 2); // the moves, one answer
+        QCOMPARE(after.round(), before.round() + 1);
+        if (!after.running())
+            break;
+    }
+}
+
+// Two programs opening one damaged store at the same moment: it is set aside once, and neither sets
+// aside the fresh store the other just made.
+void tst_Bisect::twoProgramsFindItDamaged()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    for (int race = 0; race < 10; ++race) {
+        const QByteArray garbage = "not a store, race " + QByteArray::number(race) + QByteArray(5000, 'x');
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(file.write(garbage), garbage.size());
+        }
+        QProcess players[2];
+        for (QProcess& player : players)
+            player.start(QStringLiteral(BISECT_PLAYER), { path, dir.path(), u"answer"_s, u"works"_s, u"-1"_s });
+        for (QProcess& player : players) {
+            QVERIFY(player.waitForStarted());
+            while (!player.canReadLine())
+                QVERIFY2(player.waitForReadyRead(), player.readAllStandardError().constData());
+            QCOMPARE(player.readLine(), QByteArray("ready\n"));
+            player.write("go\n");
+            QVERIFY(player.waitForFinished());
+            QCOMPARE(player.exitCode(), 3); // no 50/50 in the fresh store
+        }
+        const QStringList kept = QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s });
+        QCOMPARE(kept.size(), race + 1);
+        int found = 0;
+        for (const QString& name : kept)
+            found += contents(dir.filePath(name)) == garbage;
+        QCOMPARE(found, 1);
+        BisectStore store(path);
+        QVERIFY(store.setAsideMessage().isEmpty());
+        QVERIFY(!store.load(dir.path()));
+    }
+}
+
+// A page spoilt where opening does not look shows only when a session is read: the file is then set
+// aside as it was, and loading, answering and starting each go on with a fresh store.
+void tst_Bisect::spoiltPage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(u"bisect.sqlite"_s);
+    BisectStore(path).start(dir.path(), makeGroups(300));
+    QByteArray before = contents(path);
+    QVERIFY(before.size() > 8 * 4096);
+    before.replace(before.size() - 4096, 4096, QByteArray(4096, '\xff'));
+
+    for (const QString& action : { u"load"_s, u"answer"_s, u"start"_s }) {
+        QFile spoil(path);
+        QVERIFY(spoil.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(spoil.write(before), before.size());
+        spoil.close();
+
+        BisectStore store(path);
+        QVERIFY2(store.setAsideMessage().isEmpty(), qPrintable(store.setAsideMessage()));
+        if (action == u"load"_s) {
+            QVERIFY(!store.load(dir.path()));
+        } else if (action == u"answer"_s) {
+            const auto error = errorOf([&] { store.answer(dir.path(), BisectAnswer::Works); });
+            QVERIFY(error);
+            QCOMPARE(error->kind(), BisectError::Damaged);
+            QCOMPARE(error->message(), store.setAsideMessage());
+        } else {
+            QCOMPARE(store.start(dir.path(), makeGroups(2)).groups().size(), 2);
+        }
+        const QString said = store.setAsideMessage();
+        QVERIFY2(said.contains(u"malformed"_s), qPrintable(said));
+        QStringList named;
+        for (const QString& name : QDir(dir.path()).entryList({ u"bisect.sqlite.damaged-*"_s })) {
+            if (said.contains(dir.filePath(name) + u","_s))
+                named.append(dir.filePath(name));
+        }
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(contents(named.first()), before);
+        QCOMPARE(bool(store.load(dir.path())), action == u"start"_s);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Bisect)

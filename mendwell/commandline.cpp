@@ -42,6 +42,11 @@ const char generalHelp[]
       "  mendwell bisect works|broken|status|stop FOLDER\n"
       "  mendwell COMMAND --help           what a command does\n"
       "\n"
+      "\n"
+      "Files never move while the game runs. Only the game of the folder's generation, run by you, counts;\n"
+      "if a process is taken for the game by mistake, name its id in MENDWELL_IGNORE_PID (several with\n"
+      "commas), e.g. MENDWELL_IGNORE_PID=1234 mendwell restore FOLDER.\n"
+      "\n"
       "Exit status: 0 done, 1 differences or suspect files found (diff, check), 2 trouble.\n";
 
 const QHash<QByteArray, const char*>& commandHelp()
@@ -117,7 +122,7 @@ const QHash<QByteArray, const char*>& commandHelp()
             "Usage: mendwell status FOLDER\n"
             "\n"
             "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
-            "there is one. A move that a crash or a kill cut short is finished first, so that every\n"
+            "there is one, with every culprit it named and whether it is out now. A move that a crash or a kill cut short is finished first, so that every\n"
             "file is in exactly one place (every other command does this too).\n" },
         { "bisect",
             "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
@@ -833,6 +838,16 @@ NewFiles newFilesOf(
     return files;
 }
 
+// Tells the player why nothing happens yet when the window or another command holds the folder.
+void noticeWaiting(FiftyFifty& fifty, std::FILE* err)
+{
+    fifty.setWaitNotice([err, folder = fifty.folderPath()] {
+        std::fprintf(err, "mendwell: waiting for another Mendwell that is working on %s...\n",
+            displayPath(folder).toUtf8().constData());
+        std::fflush(err);
+    });
+}
+
 void refuseDuringFiftyFifty(FiftyFifty& fifty, const QByteArray& folder)
 {
     if (fifty.running())
@@ -856,6 +871,7 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
                                            : NewKinds::All;
 
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
     refuseDuringFiftyFifty(fifty, folder);
     NewFiles files = newFilesOf(folder, arguments, kinds, "quarantine", err);
@@ -871,8 +887,7 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 
     const QList<QByteArray> caches = cacheFilesBeside(folder);
     const bool withCache = arguments.options.contains("--cache");
-    const MoveReport report
-        = fifty.quarantine().moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
+    const MoveReport report = fifty.moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
@@ -906,8 +921,8 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "restore");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
-    refuseDuringFiftyFifty(fifty, folder);
     QList<QByteArray> rest = arguments.positional.sliced(1);
     QString batch;
     if (!rest.isEmpty()) {
@@ -928,7 +943,7 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
                    .arg(displayPath(folder));
         return ExitStatus::Done;
     }
-    const MoveReport report = fifty.quarantine().restore(batch, pathsInside(folder, rest));
+    const MoveReport report = fifty.restore(batch, pathsInside(folder, rest));
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
@@ -944,18 +959,33 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                 ? QStringLiteral("This is the last answer needed.\n")
                 : QStringLiteral("At most %1 answers are needed, this one included.\n")
                       .arg(session.roundsLeftAtMost()));
-    if (session.state() == BisectSession::State::CulpritFound) {
-        const BisectGroup& culprit = session.groups().at(session.culprit());
-        out << QStringLiteral("The culprit, %1, is kept in %2:\n")
-                   .arg(culprit.key, fifty.quarantine().quarantineFolder());
-        for (const QByteArray& path : culprit.paths)
-            out << QStringLiteral("    %1\n").arg(displayPath(path));
-        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
-                   .arg(displayPath(QFile::encodeName(fifty.folder())));
-        return;
+    // Culprits are named as out only while they are: the player may have put one back since.
+    bool anyOut = false;
+    for (const int culprit : culpritsOf(session)) {
+        const BisectGroup& group = session.groups().at(culprit);
+        const QList<QByteArray> filesOut = fifty.filesOutOf(session, culprit);
+        anyOut = anyOut || !filesOut.isEmpty();
+        if (filesOut.isEmpty())
+            out << QStringLiteral("The culprit %1 is back in the folder:\n").arg(group.key);
+        else if (filesOut.size() == group.paths.size())
+            out << QStringLiteral("The culprit %1 is kept out, in %2:\n")
+                       .arg(group.key, fifty.quarantine().quarantineFolder());
+        else
+            out << QStringLiteral("The culprit %1 is partly out (%2 of %3), in %4:\n")
+                       .arg(group.key, fileCount(filesOut.size()))
+                       .arg(group.paths.size())
+                       .arg(fifty.quarantine().quarantineFolder());
+        for (const QByteArray& path : group.paths)
+            out << QStringLiteral("    %1%2\n")
+                       .arg(displayPath(path),
+                           filesOut.contains(path) ? QStringLiteral("  (out)") : QStringLiteral("  (in the folder)"));
     }
+    if (anyOut && !session.running())
+        out << QStringLiteral("Bring it back with: mendwell restore %1\n").arg(displayPath(fifty.folderPath()));
     if (!session.running())
         return;
+    if (const QString trouble = fifty.layoutTrouble(session); !trouble.isEmpty())
+        out << trouble << '\n';
     const QList<QByteArray> out_ = fifty.filesOut(session);
     out << QStringLiteral("Out of the folder now: %1 in %2 of %3 groups\n")
                .arg(fileCount(out_.size()))
@@ -971,6 +1001,7 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, 1, "status");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     // Looking must work while the game runs, even when a move is still to be finished.
     bool unfinished = false;
     try {
@@ -1024,7 +1055,22 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
             throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
     }
     FiftyFifty fifty(folder);
-    reportRecovery(fifty.recover(), out, err);
+    noticeWaiting(fifty, err);
+    // An answer is about the layout the player tested: the round as it was when the command began. An
+    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
+    const std::optional<BisectSession> seen = fifty.session();
+    const bool impliedRound = forRound == -1 && seen && seen->running();
+    if (impliedRound)
+        forRound = seen->round();
+    if (action == "stop" || action == "status") {
+        // Moves that cannot be made now need not be to look, and stopping brings every file back.
+        const MoveReport recovered = fifty.recover();
+        reportSkipped(recovered, err);
+        if (!recovered.ok())
+            std::fprintf(err, "mendwell: %s\n", recovered.error.toUtf8().constData());
+    } else {
+        reportRecovery(fifty.recover(), out, err);
+    }
     try {
         MoveReport report;
         std::optional<BisectSession> session;
@@ -1061,8 +1107,19 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         } else if (action == "stop") {
             session = fifty.stop(&report);
         } else {
-            session = fifty.answer(
-                action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+            try {
+                session = fifty.answer(
+                    action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+            } catch (const BisectError& error) {
+                const std::optional<BisectSession> now = fifty.session();
+                if (!impliedRound || error.kind() != BisectError::OutOfTurn || !now || now->round() == forRound)
+                    throw;
+                throw Stop { QStringLiteral(
+                    "another answer for round %1 was taken first; this one was not. The 50/50 has moved on "
+                    "(see: mendwell bisect status %2)")
+                                 .arg(forRound + 1)
+                                 .arg(displayPath(folder)) };
+            }
         }
         reportSkipped(report, err);
         writeSession(*session, fifty, out);

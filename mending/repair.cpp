@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 
@@ -197,8 +198,9 @@ public:
             throw Failure(u"cannot open the lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
             return;
+        // Said once: an action may take the lock more than once.
         if (errno == EWOULDBLOCK && fifty.m_waitNotice)
-            fifty.m_waitNotice();
+            std::exchange(fifty.m_waitNotice, {})();
         while (::flock(m_fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 const int error = errno;

@@ -1112,13 +1112,12 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
                     action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
             } catch (const BisectError& error) {
                 const std::optional<BisectSession> now = fifty.session();
-                if (!impliedRound || error.kind() != BisectError::OutOfTurn || !now || now->round() == forRound)
+                if (error.kind() != BisectError::OutOfTurn || !seen || !now
+                    || now->events().size() == seen->events().size())
                     throw;
-                throw Stop { QStringLiteral(
-                    "another answer for round %1 was taken first; this one was not. The 50/50 has moved on "
-                    "(see: mendwell bisect status %2)")
-                                 .arg(forRound + 1)
-                                 .arg(displayPath(folder)) };
+                throw Stop { QStringLiteral("another answer for round %1 was taken first, so this one was not. %2")
+                                 .arg(seen->round() + 1)
+                                 .arg(error.message()) };
             }
         }
         reportSkipped(report, err);

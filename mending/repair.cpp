@@ -16,6 +16,7 @@
 #include <utility>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -178,6 +179,13 @@ QList<QByteArray> cacheFilesBeside(const QByteArray& folder)
     return files;
 }
 
+qint64 bootClockNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 QList<int> culpritsOf(const BisectSession& session)
 {
     // TODO(merge): return session.culprits() once the group testing that names several lands.
@@ -210,6 +218,20 @@ public:
         }
     }
     ~Lock() { ::close(m_fd); }
+
+    // The lock file holds when the last answer was taken, so that an answer given before it can tell.
+    qint64 lastAnswerNs() const
+    {
+        char text[32] = {};
+        const ssize_t length = ::pread(m_fd, text, sizeof text - 1, 0);
+        return length > 0 ? QByteArray(text, length).toLongLong() : -1;
+    }
+    void answerTaken() const
+    {
+        const QByteArray now = QByteArray::number(bootClockNs());
+        if (::ftruncate(m_fd, 0) == 0 && ::pwrite(m_fd, now.constData(), size_t(now.size()), 0) < 0)
+            return; // at worst a later answer given at the same moment is not recognised as such
+    }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
@@ -287,9 +309,12 @@ BisectSession FiftyFifty::start(QList<BisectGroup> groups, MoveReport* report)
     return carryOut(m_store.start(m_folder, std::move(groups)), report);
 }
 
-BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* report)
+BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* report, qint64 givenAtBootNs)
 {
     const Lock lock(*this);
+    if (givenAtBootNs >= 0 && lock.lastAnswerNs() > givenAtBootNs)
+        throw Failure(u"Another answer was taken after this one was given, so this one was not: it was about "
+                      "a layout that has changed since."_s);
     if (const MoveReport recovered = recoverLocked(); !recovered.ok())
         throw Failure(recovered.error);
     refuseWhileGameRuns();
@@ -298,7 +323,9 @@ BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* r
         if (const QString trouble = layoutTrouble(*now); !trouble.isEmpty())
             throw Failure(trouble);
     }
-    return carryOut(m_store.answer(m_folder, given, forRound), report);
+    BisectSession answered = m_store.answer(m_folder, given, forRound);
+    lock.answerTaken();
+    return carryOut(std::move(answered), report);
 }
 
 BisectSession FiftyFifty::stop(MoveReport* report)

@@ -45,6 +45,10 @@ int generationOf(const QByteArray& folder);
 // rebuilds them), as paths relative to the folder's parent.
 QList<QByteArray> cacheFilesBeside(const QByteArray& folder);
 
+// The time since the computer started, sleep included (CLOCK_BOOTTIME), in nanoseconds: the clock
+// processes' start times are given in.
+qint64 bootClockNs();
+
 // The culprits a session named, in order. Stands in for BisectSession::culprits() until the group
 // testing that names several of them lands; then this forwards to it.
 QList<int> culpritsOf(const BisectSession& session);
@@ -91,7 +95,9 @@ public:
     // recorded, while the game runs or when the folder is not laid out as the round says (files put
     // back by hand or by another program while the 50/50 runs).
     BisectSession start(QList<BisectGroup> groups, MoveReport* report);
-    BisectSession answer(BisectAnswer answer, int forRound, MoveReport* report);
+    // givenAtBootNs, when not -1, is when the player gave the answer (CLOCK_BOOTTIME): an answer taken
+    // since then from elsewhere was about the same layout, and this one is refused.
+    BisectSession answer(BisectAnswer answer, int forRound, MoveReport* report, qint64 givenAtBootNs = -1);
     BisectSession stop(MoveReport* report);
 
     // The quarantine's own moves, refused (report->error) while a 50/50 runs on the folder or the

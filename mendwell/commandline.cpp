@@ -20,6 +20,7 @@
 #include <numeric>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace mending;
 
@@ -838,6 +839,23 @@ NewFiles newFilesOf(
     return files;
 }
 
+// When this program started (CLOCK_BOOTTIME): the moment the player gave the command.
+qint64 startedAtBootNs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the name in parentheses; the start time is the 22nd field, the 20th after it.
+    const QList<QByteArray> fields = text.sliced(text.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 ticks = fields.value(19).toLongLong(&ok);
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    if (!ok || perSecond <= 0)
+        return -1;
+    return ticks * (1000000000 / perSecond);
+}
+
 // Tells the player why nothing happens yet when the window or another command holds the folder.
 void noticeWaiting(FiftyFifty& fifty, std::FILE* err)
 {
@@ -1108,8 +1126,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
             session = fifty.stop(&report);
         } else {
             try {
-                session = fifty.answer(
-                    action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+                session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken,
+                    forRound, &report, startedAtBootNs());
             } catch (const BisectError& error) {
                 const std::optional<BisectSession> now = fifty.session();
                 if (error.kind() != BisectError::OutOfTurn || !seen || !now

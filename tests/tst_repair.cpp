@@ -690,13 +690,16 @@ void tst_Repair::fileThatCannotMoveStopsTheRound()
 void tst_Repair::twoAnswersAtOnce_data()
 {
     QTest::addColumn<bool>("withRound");
-    QTest::newRow("without --round") << false;
-    QTest::newRow("with --round") << true;
+    QTest::addColumn<bool>("meet"); // the test holds the lock until both wait for it
+    QTest::newRow("without --round") << false << true;
+    QTest::newRow("with --round") << true << true;
+    QTest::newRow("without --round, as they come") << false << false;
 }
 
 void tst_Repair::twoAnswersAtOnce()
 {
     QFETCH(bool, withRound);
+    QFETCH(bool, meet);
     takeSnapshot();
     for (int i = 0; i < 16; ++i)
         addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
@@ -711,10 +714,14 @@ void tst_Repair::twoAnswersAtOnce()
             session = store.load(folder);
         }
         const int round = session->round();
-        const int lock = ::open(QFile::encodeName(FiftyFifty::lockPath(encoded(m_folder))).constData(),
-            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        QVERIFY(lock >= 0);
-        QCOMPARE(::flock(lock, LOCK_EX), 0);
+        int lock = -1;
+        if (meet) {
+            QDir().mkpath(QFileInfo(FiftyFifty::lockPath(encoded(m_folder))).absolutePath());
+            lock = ::open(QFile::encodeName(FiftyFifty::lockPath(encoded(m_folder))).constData(),
+                O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            QVERIFY(lock >= 0);
+            QCOMPARE(::flock(lock, LOCK_EX), 0);
+        }
         QProcess answers[2];
         const QString given[2] = { u"works"_s, u"broken"_s };
         for (int i = 0; i < 2; ++i) {
@@ -725,12 +732,13 @@ void tst_Repair::twoAnswersAtOnce()
             startMendwell(answers[i], arguments);
         }
         QByteArray err[2];
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2 && meet; ++i) {
             while (!err[i].contains("waiting for another Mendwell") && answers[i].waitForReadyRead(60000))
                 err[i] += answers[i].readAllStandardError();
             QVERIFY2(err[i].contains("waiting for another Mendwell"), err[i].constData());
         }
-        ::close(lock);
+        if (meet)
+            ::close(lock);
         int taken = 0;
         for (int i = 0; i < 2; ++i) {
             QVERIFY(answers[i].waitForFinished(60000));
@@ -739,7 +747,8 @@ void tst_Repair::twoAnswersAtOnce()
                 ++taken;
             } else {
                 QCOMPARE(answers[i].exitCode(), 2);
-                QVERIFY2(err[i].contains(u"another answer for round %1 was taken first"_s.arg(round + 1).toUtf8()),
+                QVERIFY2(err[i].contains("answer") && err[i].contains("was taken")
+                        && err[i].contains("this one was not"),
                     err[i].constData());
             }
         }
@@ -878,10 +887,10 @@ void tst_Repair::runningGameShapes()
         if (::geteuid() != 0)
             QSKIP("only root can start a process as another user");
         process.start(u"setpriv"_s, { u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, game, u"120"_s });
-        shown = "120";
+        shown = QFile::encodeName(QFileInfo(game).fileName());
     } else {
         process.start(game, { u"120"_s });
-        shown = "120";
+        shown = QFile::encodeName(QFileInfo(game).fileName());
     }
     if (pid == 0) {
         QVERIFY(process.waitForStarted());
@@ -890,7 +899,8 @@ void tst_Repair::runningGameShapes()
     // Until the child has become the program, /proc shows this test.
     const QByteArray proc = "/proc/" + QByteArray::number(pid);
     for (int i = 0; i < 2000; ++i) {
-        QFile cmdline(QFile::decodeName(proc + (shape == u"zombie"_s ? "/stat" : "/cmdline")));
+        const bool byName = shape != u"zombie"_s && shape != u"proton"_s && shape != u"wine"_s;
+        QFile cmdline(QFile::decodeName(proc + (shape == u"zombie"_s ? "/stat" : byName ? "/comm" : "/cmdline")));
         if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(shown)
             && !QFile::symLinkTarget(QFile::decodeName(proc + "/exe")).endsWith(u"tst_repair"_s))
             break;

@@ -853,7 +853,9 @@ qint64 startedAtBootNs()
     const long perSecond = ::sysconf(_SC_CLK_TCK);
     if (!ok || perSecond <= 0)
         return -1;
-    return ticks * (1000000000 / perSecond);
+    // The kernel gives the start in whole ticks, cut down: the program may have started up to a tick
+    // later, and an answer taken within that tick may have come before it.
+    return (ticks + 1) * (1000000000 / perSecond);
 }
 
 // Tells the player why nothing happens yet when the window or another command holds the folder.

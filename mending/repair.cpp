@@ -295,14 +295,7 @@ BisectSession FiftyFifty::start(QList<BisectGroup> groups, MoveReport* report)
     if (const MoveReport recovered = m_quarantine.recover(); !recovered.ok())
         throw Failure(recovered.error);
     refuseWhileGameRuns();
-    // Files out already are not in the folder to be tested, and mods rewrite their settings and logs
-    // while the game runs: those would move under the player's feet.
-    qsizetype filesOut = 0;
-    for (const QuarantineBatch& batch : m_quarantine.batches())
-        filesOut += batch.filesOut();
-    if (filesOut > 0)
-        throw Failure(u"%1 moved out of %2 before: put them back first, so that the 50/50 can test them."_s.arg(
-            filesOut == 1 ? u"1 file"_s : u"%1 files"_s.arg(filesOut), displayPath(m_folderPath)));
+    // Mods rewrite their settings and logs while the game runs: those would move under the player's feet.
     for (BisectGroup& group : groups)
         group.paths.removeIf([](const QByteArray& path) { return isNoise(path); });
     groups.removeIf([](const BisectGroup& group) { return group.paths.isEmpty(); });

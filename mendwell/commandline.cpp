@@ -43,7 +43,6 @@ const char generalHelp[]
       "  mendwell bisect works|broken|status|stop FOLDER\n"
       "  mendwell COMMAND --help           what a command does\n"
       "\n"
-      "\n"
       "Files never move while the game runs. Only the game of the folder's generation, run by you, counts;\n"
       "if a process is taken for the game by mistake, name its id in MENDWELL_IGNORE_PID (several with\n"
       "commas), e.g. MENDWELL_IGNORE_PID=1234 mendwell restore FOLDER.\n"
@@ -137,8 +136,13 @@ const QHash<QByteArray, const char*>& commandHelp()
             "The end names the culprit group and its files, puts every other file back and keeps the\n"
             "culprit out (mendwell restore brings it back). status shows the round, the rounds left at\n"
             "most and the files out; stop puts everything back. The 50/50 survives restarts.\n"
+            "Files mods write while the game runs (.cfg, .log, .txt) are never moved. A file that cannot\n"
+            "move stops the round before it begins: the file and the reason are named and the files of that\n"
+            "step go back. An answer is about the round the folder was in when the command began: of two\n"
+            "answers given at once (here, or here and in the window) one is taken, the other refused.\n"
+            "An answer is refused too when files of the round were moved by hand or by another program.\n"
             "  --round N   the round answered (as status shows it); an answer for another round is refused\n"
-            "Refused while the game runs: close it before you answer.\n" },
+            "Refused while the game runs: close it before you answer (see: mendwell --help).\n" },
     };
     return help;
 }

@@ -13,10 +13,10 @@
 #include <QSet>
 
 #include <algorithm>
-#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -203,7 +203,8 @@ public:
         QDir().mkpath(QFileInfo(path).absolutePath());
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (m_fd < 0)
-            throw Failure(u"cannot open the lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            throw Failure(
+                u"cannot open the lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
             return;
         // Said once: an action may take the lock more than once.
@@ -213,7 +214,8 @@ public:
             if (errno != EINTR) {
                 const int error = errno;
                 ::close(m_fd);
-                throw Failure(u"cannot lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(error))));
+                throw Failure(
+                    u"cannot lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(error))));
             }
         }
     }
@@ -249,7 +251,8 @@ FiftyFifty::FiftyFifty(const QByteArray& folder, const QString& storePath)
 
 QString FiftyFifty::lockPath(const QByteArray& folder, const QString& storePath)
 {
-    const QByteArray key = QCryptographicHash::hash(canonicalFolder(folder), QCryptographicHash::Sha1).toHex();
+    const QByteArray key
+        = QCryptographicHash::hash(canonicalFolder(folder), QCryptographicHash::Sha1).toHex();
     return QFileInfo(storePath).absolutePath() + u"/locks/"_s + QString::fromLatin1(key) + u".lock"_s;
 }
 
@@ -361,7 +364,8 @@ QList<QByteArray> FiftyFifty::filesOut(const BisectSession& session) const
 
 QList<QByteArray> FiftyFifty::filesOutOf(const BisectSession& session, int group) const
 {
-    const QSet<QByteArray> wanted(session.groups().at(group).paths.cbegin(), session.groups().at(group).paths.cend());
+    const QSet<QByteArray> wanted(
+        session.groups().at(group).paths.cbegin(), session.groups().at(group).paths.cend());
     QList<QByteArray> files;
     for (const QuarantineBatch& batch : m_quarantine.batches()) {
         for (const QuarantinedFile& file : batch.files) {
@@ -391,8 +395,9 @@ QString FiftyFifty::layoutTrouble(const BisectSession& session) const
     if (inFolder.isEmpty() && missing.isEmpty())
         return {};
     const auto named = [](const QStringList& files) {
-        return files.size() <= 3 ? files.join(u", "_s)
-                                 : u"%1 and %2 more"_s.arg(files.first(3).join(u", "_s)).arg(files.size() - 3);
+        return files.size() <= 3
+            ? files.join(u", "_s)
+            : u"%1 and %2 more"_s.arg(files.first(3).join(u", "_s)).arg(files.size() - 3);
     };
     QStringList what;
     if (!inFolder.isEmpty())
@@ -402,7 +407,7 @@ QString FiftyFifty::layoutTrouble(const BisectSession& session) const
     return u"The folder is not as round %1 of the 50/50 left it: %2 (moved by hand or by another program "
            "since). An answer now would give a wrong verdict: stop the 50/50, which puts everything back, "
            "and start it again."_s.arg(session.round() + 1)
-        .arg(what.join(u"; "_s));
+               .arg(what.join(u"; "_s));
 }
 
 BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
@@ -474,15 +479,15 @@ BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
     QStringList stayed;
     for (const auto& [path, why] : std::as_const(done.skipped))
         stayed.append(u"%1 (%2)"_s.arg(displayPath(path), why));
-    const QString round = session.running() ? u"Round %1 of the 50/50 has not begun"_s.arg(session.round() + 1)
-                                            : u"The 50/50's last moves were not made"_s;
-    report->error = u"%1: %2 could not move. %3 Make the file movable (or take it out of the way) and run "
-                     "any command again, or stop the 50/50."_s
-                        .arg(round, stayed.join(u", "_s),
-                            undoTrouble.isEmpty()
-                                ? u"Every file this step had moved is back where it was."_s
-                                : u"Some of the files this step moved could not go back: %1."_s.arg(
-                                      undoTrouble.join(u", "_s)));
+    const QString round = session.running()
+        ? u"Round %1 of the 50/50 has not begun"_s.arg(session.round() + 1)
+        : u"The 50/50's last moves were not made"_s;
+    report->error
+        = u"%1: %2 could not move. %3 Make the file movable (or take it out of the way) and run "
+          "any command again, or stop the 50/50."_s.arg(round, stayed.join(u", "_s),
+              undoTrouble.isEmpty() ? u"Every file this step had moved is back where it was."_s
+                                    : u"Some of the files this step moved could not go back: %1."_s.arg(
+                                        undoTrouble.join(u", "_s)));
     return session;
 }
 

@@ -71,7 +71,6 @@ bool livesAsUs(const QByteArray& base)
     const char state = stat.at(close + 2);
     return state != 'Z' && state != 'X' && state != 'x';
 }
-
 }
 
 QList<RunningGame> runningGames(int generation)
@@ -141,8 +140,8 @@ QString runningGameMessage(int generation)
         return {};
     const RunningGame& game = games.first();
     return u"%1 is running (%2, process %3). Close the game first: files must not move while it reads them. "
-           "If process %3 is not the game, set MENDWELL_IGNORE_PID=%3 and try again."_s
-        .arg(gameTitle(game.generation), game.executable, QString::number(game.pid));
+           "If process %3 is not the game, set MENDWELL_IGNORE_PID=%3 and try again."_s.arg(
+               gameTitle(game.generation), game.executable, QString::number(game.pid));
 }
 
 }

@@ -122,8 +122,9 @@ const QHash<QByteArray, const char*>& commandHelp()
             "Usage: mendwell status FOLDER\n"
             "\n"
             "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
-            "there is one, with every culprit it named and whether it is out now. A move that a crash or a kill cut short is finished first, so that every\n"
-            "file is in exactly one place (every other command does this too).\n" },
+            "there is one, with every culprit it named and whether it is out now. A move that a crash\n"
+            "or a kill cut short is finished first, so that every file is in exactly one place (every\n"
+            "other command does this too).\n" },
         { "bisect",
             "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
             "       mendwell bisect works|broken|status|stop FOLDER [--round N]\n"
@@ -1002,10 +1003,12 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
         for (const QByteArray& path : group.paths)
             out << QStringLiteral("    %1%2\n")
                        .arg(displayPath(path),
-                           filesOut.contains(path) ? QStringLiteral("  (out)") : QStringLiteral("  (in the folder)"));
+                           filesOut.contains(path) ? QStringLiteral("  (out)")
+                                                   : QStringLiteral("  (in the folder)"));
     }
     if (anyOut && !session.running())
-        out << QStringLiteral("Bring it back with: mendwell restore %1\n").arg(displayPath(fifty.folderPath()));
+        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
+                   .arg(displayPath(fifty.folderPath()));
     if (!session.running())
         return;
     if (const QString trouble = fifty.layoutTrouble(session); !trouble.isEmpty())
@@ -1139,7 +1142,8 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
                 if (error.kind() != BisectError::OutOfTurn || !seen || !now
                     || now->events().size() == seen->events().size())
                     throw;
-                throw Stop { QStringLiteral("another answer for round %1 was taken first, so this one was not. %2")
+                throw Stop { QStringLiteral(
+                    "another answer for round %1 was taken first, so this one was not. %2")
                                  .arg(seen->round() + 1)
                                  .arg(error.message()) };
             }

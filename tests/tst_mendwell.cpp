@@ -472,7 +472,8 @@ void tst_Mendwell::folderNameThatIsNoUtf8()
         QProcess find;
         find.start(QStringLiteral("sh"),
             { QStringLiteral("-c"),
-                QString::fromLatin1("cd " + shellWord(folder) + " && find . -type f -printf '%P %s %T@\\n' | sort") });
+                QString::fromLatin1(
+                    "cd " + shellWord(folder) + " && find . -type f -printf '%P %s %T@\\n' | sort") });
         find.waitForFinished();
         return find.readAllStandardOutput();
     };

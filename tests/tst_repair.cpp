@@ -628,7 +628,8 @@ void tst_Repair::fileThatCannotMoveStopsTheRound_data()
     QTest::addColumn<QString>("immutable"); // below the folder, or "*.package": every package anywhere
 
     QTest::newRow("an immutable file, at the start") << true << modFiles(4).first();
-    QTest::newRow("a file in an immutable folder, at the start") << true << modFiles(3).first().section(u'/', 0, 0);
+    QTest::newRow("a file in an immutable folder, at the start")
+        << true << modFiles(3).first().section(u'/', 0, 0);
     QTest::newRow("immutable packages, at an answer") << false << u"*.package"_s;
 }
 
@@ -779,7 +780,8 @@ void tst_Repair::layoutChangedBehindTheFiftyFifty()
     const QMap<QByteArray, FileState> changed = folderNow();
     Run run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
     QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(modFiles(2).first()) && run.err.contains(u"should be out"_s), qPrintable(run.err));
+    QVERIFY2(
+        run.err.contains(modFiles(2).first()) && run.err.contains(u"should be out"_s), qPrintable(run.err));
     QCOMPARE(differences(changed, folderNow()), QString());
     run = mendwell({ u"bisect"_s, u"status"_s, m_folder });
     QVERIFY2(run.out.contains(u"should be out"_s), qPrintable(run.out));
@@ -826,11 +828,13 @@ void tst_Repair::culpritShownOutOnlyWhileOut()
         run = mendwell({ u"bisect"_s, QFileInfo::exists(culprit) ? u"broken"_s : u"works"_s, m_folder });
     }
     Run status = mendwell({ u"status"_s, m_folder });
-    QVERIFY2(status.out.contains(u"kept out"_s) && status.out.contains(modFiles(5).first()), qPrintable(status.out));
+    QVERIFY2(status.out.contains(u"kept out"_s) && status.out.contains(modFiles(5).first()),
+        qPrintable(status.out));
     QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
     QVERIFY(QFileInfo::exists(culprit));
     status = mendwell({ u"status"_s, m_folder });
-    QVERIFY2(!status.out.contains(u"kept"_s) && status.out.contains(u"back in the folder"_s), qPrintable(status.out));
+    QVERIFY2(!status.out.contains(u"kept"_s) && status.out.contains(u"back in the folder"_s),
+        qPrintable(status.out));
 }
 
 // What counts as the game running: the game of the folder's generation, run by this user and alive,
@@ -853,8 +857,9 @@ void tst_Repair::runningGameShapes()
     QFETCH(QString, shape);
     QFETCH(bool, counts);
     QTemporaryDir dir;
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    QFile::setPermissions(dir.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+            | QFile::ReadGroup | QFile::ExeGroup);
     const QString game = dir.filePath(shape == u"sims3"_s ? u"TS3W.exe"_s : u"TS4_x64.exe"_s);
     QVERIFY(QFile::copy(u"/bin/sleep"_s, game));
     QProcess process;
@@ -881,12 +886,14 @@ void tst_Repair::runningGameShapes()
         shown = "waitforexitandrun";
     } else if (shape == u"wine"_s) {
         process.start(u"/bin/bash"_s,
-            { u"-c"_s, u"exec -a 'C:\\Program Files\\EA Games\\The Sims 4\\Game\\Bin\\TS4_x64.exe' /bin/sleep 120"_s });
+            { u"-c"_s,
+                u"exec -a 'C:\\Program Files\\EA Games\\The Sims 4\\Game\\Bin\\TS4_x64.exe' /bin/sleep 120"_s });
         shown = "C:\\Program Files";
     } else if (shape == u"nobody"_s) {
         if (::geteuid() != 0)
             QSKIP("only root can start a process as another user");
-        process.start(u"setpriv"_s, { u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, game, u"120"_s });
+        process.start(
+            u"setpriv"_s, { u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, game, u"120"_s });
         shown = QFile::encodeName(QFileInfo(game).fileName());
     } else {
         process.start(game, { u"120"_s });
@@ -900,7 +907,10 @@ void tst_Repair::runningGameShapes()
     const QByteArray proc = "/proc/" + QByteArray::number(pid);
     for (int i = 0; i < 2000; ++i) {
         const bool byName = shape != u"zombie"_s && shape != u"proton"_s && shape != u"wine"_s;
-        QFile cmdline(QFile::decodeName(proc + (shape == u"zombie"_s ? "/stat" : byName ? "/comm" : "/cmdline")));
+        QFile cmdline(QFile::decodeName(proc
+            + (shape == u"zombie"_s ? "/stat"
+                    : byName        ? "/comm"
+                                    : "/cmdline")));
         if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(shown)
             && !QFile::symLinkTarget(QFile::decodeName(proc + "/exe")).endsWith(u"tst_repair"_s))
             break;
@@ -910,7 +920,8 @@ void tst_Repair::runningGameShapes()
         qputenv("MENDWELL_IGNORE_PID", "1," + QByteArray::number(pid));
     const QList<RunningGame> games = runningGames(4);
     qunsetenv("MENDWELL_IGNORE_PID");
-    const bool found = std::any_of(games.cbegin(), games.cend(), [pid](const RunningGame& g) { return g.pid == pid; });
+    const bool found
+        = std::any_of(games.cbegin(), games.cend(), [pid](const RunningGame& g) { return g.pid == pid; });
     if (shape == u"zombie"_s)
         ::waitpid(pid_t(pid), nullptr, 0);
     else
@@ -930,7 +941,8 @@ void tst_Repair::falseMatchHasAWayOut()
     QVERIFY(!games.isEmpty());
     Run run = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s });
     QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(u"TS4_x64.exe"_s) && run.err.contains(u"MENDWELL_IGNORE_PID="_s), qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"TS4_x64.exe"_s) && run.err.contains(u"MENDWELL_IGNORE_PID="_s),
+        qPrintable(run.err));
     const QString pid = run.err.section(u"MENDWELL_IGNORE_PID="_s, 1).section(u' ', 0, 0);
     QVERIFY2(run.err.contains(u"process %1"_s.arg(pid)), qPrintable(run.err));
     QStringList pids;

@@ -7,6 +7,7 @@
 #include "suspects.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -302,7 +303,12 @@ BisectSession FiftyFifty::start(QList<BisectGroup> groups, MoveReport* report)
     for (BisectGroup& group : groups)
         group.paths.removeIf([](const QByteArray& path) { return isNoise(path); });
     groups.removeIf([](const BisectGroup& group) { return group.paths.isEmpty(); });
-    return carryOut(m_store.start(m_folder, std::move(groups)), report);
+    BisectSession started = m_store.start(m_folder, std::move(groups));
+    // When it began, so that files made in the folder since can be named.
+    QFile since(lockPath(m_folderPath, m_storePath) + u".started"_s);
+    if (since.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        since.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch() * 1000000));
+    return carryOut(std::move(started), report);
 }
 
 BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* report, qint64 givenAtBootNs)
@@ -374,6 +380,27 @@ QList<QByteArray> FiftyFifty::filesOutOf(const BisectSession& session, int group
         }
     }
     return files;
+}
+
+QList<QByteArray> FiftyFifty::madeDuring(const BisectSession& session) const
+{
+    QFile since(lockPath(m_folderPath, m_storePath) + u".started"_s);
+    if (!session.running() || !since.open(QIODevice::ReadOnly))
+        return {};
+    bool ok = false;
+    const qint64 startedNs = since.readAll().toLongLong(&ok);
+    if (!ok)
+        return {};
+    QSet<QByteArray> tested;
+    for (const BisectGroup& group : session.groups())
+        tested.unite(QSet<QByteArray>(group.paths.cbegin(), group.paths.cend()));
+    QList<QByteArray> made;
+    for (const FileEntry& file : scanFolder(m_folderPath, 1).files) {
+        if (file.mtimeNs > startedNs && !tested.contains(file.path) && !isNoise(file.path))
+            made.append(file.path);
+    }
+    std::sort(made.begin(), made.end());
+    return made;
 }
 
 QString FiftyFifty::layoutTrouble(const BisectSession& session) const

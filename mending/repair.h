@@ -110,6 +110,9 @@ public:
     // Why the folder is not laid out as the session's round needs (files of groups that should be out
     // lie in the folder, or files that should be in are missing), or nothing.
     QString layoutTrouble(const BisectSession& session) const;
+    // The files made in the folder since the session started that belong to none of its groups (nor
+    // are files mods write while the game runs): the 50/50 leaves them where they are.
+    QList<QByteArray> madeDuring(const BisectSession& session) const;
     // Which of the given group's files lie in the quarantine now.
     QList<QByteArray> filesOutOf(const BisectSession& session, int group) const;
 

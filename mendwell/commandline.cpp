@@ -1013,6 +1013,12 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
         return;
     if (const QString trouble = fifty.layoutTrouble(session); !trouble.isEmpty())
         out << trouble << '\n';
+    const QList<QByteArray> made = fifty.madeDuring(session);
+    if (!made.isEmpty())
+        out << QStringLiteral("Made in the folder during the 50/50, and left where it is: %1\n")
+                   .arg(fileCount(made.size()));
+    for (const QByteArray& path : made)
+        out << QStringLiteral("    %1\n").arg(displayPath(path));
     const QList<QByteArray> out_ = fifty.filesOut(session);
     out << QStringLiteral("Out of the folder now: %1 in %2 of %3 groups\n")
                .arg(fileCount(out_.size()))

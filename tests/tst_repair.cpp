@@ -811,6 +811,8 @@ void tst_Repair::filesModsWriteStayInPlace()
     run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY(QFileInfo::exists(m_folder + u"/During the round.package"_s));
+    QVERIFY2(
+        run.out.contains(u"left where it is: 1 file\n    During the round.package\n"_s), qPrintable(run.out));
     for (const QString& file : noise)
         QVERIFY2(QFileInfo::exists(m_folder + u'/' + file), qPrintable(file));
 }

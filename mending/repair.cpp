@@ -4,14 +4,25 @@
 #include "diff.h"
 #include "gamefolders.h"
 #include "pathtext.h"
+#include "suspects.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -169,13 +180,90 @@ QList<QByteArray> cacheFilesBeside(const QByteArray& folder)
     return files;
 }
 
+qint64 bootClockNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+QList<int> culpritsOf(const BisectSession& session)
+{
+    // TODO(merge): return session.culprits() once the group testing that names several lands.
+    if (session.culprit() >= 0)
+        return { session.culprit() };
+    return {};
+}
+
+class FiftyFifty::Lock
+{
+public:
+    explicit Lock(FiftyFifty& fifty)
+    {
+        const QString path = lockPath(fifty.m_folderPath, fifty.m_storePath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0)
+            throw Failure(
+                u"cannot open the lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+            return;
+        // Said once: an action may take the lock more than once.
+        if (errno == EWOULDBLOCK && fifty.m_waitNotice)
+            std::exchange(fifty.m_waitNotice, {})();
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                const int error = errno;
+                ::close(m_fd);
+                throw Failure(
+                    u"cannot lock %1: %2"_s.arg(path, QString::fromLocal8Bit(std::strerror(error))));
+            }
+        }
+    }
+    ~Lock() { ::close(m_fd); }
+
+    // The lock file holds when the last answer was taken, so that an answer given before it can tell.
+    qint64 lastAnswerNs() const
+    {
+        char text[32] = {};
+        const ssize_t length = ::pread(m_fd, text, sizeof text - 1, 0);
+        return length > 0 ? QByteArray(text, length).toLongLong() : -1;
+    }
+    void answerTaken() const
+    {
+        const QByteArray now = QByteArray::number(bootClockNs());
+        if (::ftruncate(m_fd, 0) == 0 && ::pwrite(m_fd, now.constData(), size_t(now.size()), 0) < 0)
+            return; // at worst a later answer given at the same moment is not recognised as such
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 FiftyFifty::FiftyFifty(const QByteArray& folder, const QString& storePath)
-    : m_folder(QFile::decodeName(canonicalFolder(folder)))
+    : m_folderPath(canonicalFolder(folder))
+    , m_folder(QFile::decodeName(m_folderPath))
+    , m_storePath(storePath)
     , m_quarantine(m_folder, generationOf(folder))
     , m_store(storePath)
 { }
 
+QString FiftyFifty::lockPath(const QByteArray& folder, const QString& storePath)
+{
+    const QByteArray key
+        = QCryptographicHash::hash(canonicalFolder(folder), QCryptographicHash::Sha1).toHex();
+    return QFileInfo(storePath).absolutePath() + u"/locks/"_s + QString::fromLatin1(key) + u".lock"_s;
+}
+
 MoveReport FiftyFifty::recover()
+{
+    const Lock lock(*this);
+    return recoverLocked();
+}
+
+MoveReport FiftyFifty::recoverLocked()
 {
     MoveReport report = m_quarantine.recover();
     if (!report.ok())
@@ -197,35 +285,156 @@ void FiftyFifty::refuseWhileGameRuns()
         throw Failure(running);
 }
 
-BisectSession FiftyFifty::start(QList<BisectGroup> groups, MoveReport* report)
+QString FiftyFifty::fiftyFiftyRunsMessage()
 {
-    refuseWhileGameRuns();
-    return carryOut(m_store.start(m_folder, std::move(groups)), report);
+    if (!running())
+        return {};
+    return u"A 50/50 is running on %1: its files must stay where its round put them. Answer it, or stop it "
+           "(which puts everything back), first."_s.arg(displayPath(m_folderPath));
 }
 
-BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* report)
+BisectSession FiftyFifty::start(QList<BisectGroup> groups, MoveReport* report)
 {
+    const Lock lock(*this);
+    if (const MoveReport recovered = m_quarantine.recover(); !recovered.ok())
+        throw Failure(recovered.error);
     refuseWhileGameRuns();
-    return carryOut(m_store.answer(m_folder, given, forRound), report);
+    // Mods rewrite their settings and logs while the game runs: those would move under the player's feet.
+    for (BisectGroup& group : groups)
+        group.paths.removeIf([](const QByteArray& path) { return isNoise(path); });
+    groups.removeIf([](const BisectGroup& group) { return group.paths.isEmpty(); });
+    BisectSession started = m_store.start(m_folder, std::move(groups));
+    // When it began, so that files made in the folder since can be named.
+    QFile since(lockPath(m_folderPath, m_storePath) + u".started"_s);
+    if (since.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        since.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch() * 1000000));
+    return carryOut(std::move(started), report);
+}
+
+BisectSession FiftyFifty::answer(BisectAnswer given, int forRound, MoveReport* report, qint64 givenAtBootNs)
+{
+    const Lock lock(*this);
+    if (givenAtBootNs >= 0 && lock.lastAnswerNs() > givenAtBootNs)
+        throw Failure(u"Another answer was taken after this one was given, so this one was not: it was about "
+                      "a layout that has changed since."_s);
+    if (const MoveReport recovered = recoverLocked(); !recovered.ok())
+        throw Failure(recovered.error);
+    refuseWhileGameRuns();
+    // The player tested the folder as it is: an answer about another layout would give a wrong verdict.
+    if (const std::optional<BisectSession> now = session(); now && now->running()) {
+        if (const QString trouble = layoutTrouble(*now); !trouble.isEmpty())
+            throw Failure(trouble);
+    }
+    BisectSession answered = m_store.answer(m_folder, given, forRound);
+    lock.answerTaken();
+    return carryOut(std::move(answered), report);
 }
 
 BisectSession FiftyFifty::stop(MoveReport* report)
 {
+    const Lock lock(*this);
+    // Moves of a round that could not begin need not be finished: stopping brings everything back.
+    if (const MoveReport recovered = m_quarantine.recover(); !recovered.ok())
+        throw Failure(recovered.error);
     refuseWhileGameRuns();
     return carryOut(m_store.stop(m_folder), report);
+}
+
+MoveReport FiftyFifty::moveOut(const QList<QByteArray>& paths, const QList<QByteArray>& besidePaths)
+{
+    const Lock lock(*this);
+    MoveReport report;
+    report.error = fiftyFiftyRunsMessage();
+    return report.ok() ? m_quarantine.moveOut(paths, besidePaths) : report;
+}
+
+MoveReport FiftyFifty::restore(const QString& batch, const QList<QByteArray>& paths)
+{
+    const Lock lock(*this);
+    MoveReport report;
+    report.error = fiftyFiftyRunsMessage();
+    return report.ok() ? m_quarantine.restore(batch, paths) : report;
 }
 
 QList<QByteArray> FiftyFifty::filesOut(const BisectSession& session) const
 {
     QList<QByteArray> files;
-    const QByteArray folder = QFile::encodeName(m_folder);
     for (const int group : session.out()) {
         for (const QByteArray& path : session.groups().at(group).paths) {
-            if (!isFile(folder + '/' + path))
+            if (!isFile(m_folderPath + '/' + path))
                 files.append(path);
         }
     }
     return files;
+}
+
+QList<QByteArray> FiftyFifty::filesOutOf(const BisectSession& session, int group) const
+{
+    const QSet<QByteArray> wanted(
+        session.groups().at(group).paths.cbegin(), session.groups().at(group).paths.cend());
+    QList<QByteArray> files;
+    for (const QuarantineBatch& batch : m_quarantine.batches()) {
+        for (const QuarantinedFile& file : batch.files) {
+            if (file.out && !file.beside && wanted.contains(file.path) && !files.contains(file.path))
+                files.append(file.path);
+        }
+    }
+    return files;
+}
+
+QList<QByteArray> FiftyFifty::madeDuring(const BisectSession& session) const
+{
+    QFile since(lockPath(m_folderPath, m_storePath) + u".started"_s);
+    if (!session.running() || !since.open(QIODevice::ReadOnly))
+        return {};
+    bool ok = false;
+    const qint64 startedNs = since.readAll().toLongLong(&ok);
+    if (!ok)
+        return {};
+    QSet<QByteArray> tested;
+    for (const BisectGroup& group : session.groups())
+        tested.unite(QSet<QByteArray>(group.paths.cbegin(), group.paths.cend()));
+    QList<QByteArray> made;
+    for (const FileEntry& file : scanFolder(m_folderPath, 1).files) {
+        if (file.mtimeNs > startedNs && !tested.contains(file.path) && !isNoise(file.path))
+            made.append(file.path);
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+}
+
+QString FiftyFifty::layoutTrouble(const BisectSession& session) const
+{
+    if (!session.running() || session.movesPending())
+        return {};
+    const QList<int> out = session.out();
+    QStringList inFolder, missing;
+    for (qsizetype group = 0; group < session.groups().size(); ++group) {
+        const bool shouldBeOut = out.contains(int(group));
+        for (const QByteArray& path : session.groups().at(group).paths) {
+            const bool there = isFile(m_folderPath + '/' + path);
+            if (shouldBeOut && there)
+                inFolder.append(displayPath(path));
+            else if (!shouldBeOut && !there)
+                missing.append(displayPath(path));
+        }
+    }
+    if (inFolder.isEmpty() && missing.isEmpty())
+        return {};
+    const auto named = [](const QStringList& files) {
+        return files.size() <= 3
+            ? files.join(u", "_s)
+            : u"%1 and %2 more"_s.arg(files.first(3).join(u", "_s)).arg(files.size() - 3);
+    };
+    QStringList what;
+    if (!inFolder.isEmpty())
+        what.append(u"%1 should be out of the folder but lie in it"_s.arg(named(inFolder)));
+    if (!missing.isEmpty())
+        what.append(u"%1 should be in the folder but are not"_s.arg(named(missing)));
+    return u"The folder is not as round %1 of the 50/50 left it: %2 (moved by hand or by another program "
+           "since). An answer now would give a wrong verdict: stop the 50/50, which puts everything back, "
+           "and start it again."_s.arg(session.round() + 1)
+               .arg(what.join(u"; "_s));
 }
 
 BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
@@ -233,12 +442,11 @@ BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
     if (!session.movesPending())
         return session;
     const BisectMoves moves = session.moves();
-    const QByteArray folder = QFile::encodeName(m_folder);
     // After moves cut short, some files of a group may be where they should be already.
     QList<QByteArray> goOut;
     for (const int group : moves.moveOut) {
         for (const QByteArray& path : session.groups().at(group).paths) {
-            if (isFile(folder + '/' + path))
+            if (isFile(m_folderPath + '/' + path))
                 goOut.append(path);
         }
     }
@@ -256,20 +464,58 @@ BisectSession FiftyFifty::carryOut(BisectSession session, MoveReport* report)
                 comeBack.append(path);
         }
     }
-    // A file that could not move (its place taken) is named in the report and the round goes on; moves
-    // that stopped early stay pending, to be taken the rest of the way by recover().
-    const auto take = [report](const MoveReport& done) {
-        report->moved += done.moved;
-        report->skipped += done.skipped;
-        report->cancelled = done.cancelled;
-        report->error = done.error;
-        return done.ok() && !done.cancelled;
+    MoveReport done;
+    QList<QByteArray> wentOut, cameBack;
+    const auto take = [&done](const MoveReport& part, QList<QByteArray>* moved) {
+        *moved = part.moved;
+        done.moved += part.moved;
+        done.skipped += part.skipped;
+        done.cancelled = part.cancelled;
+        done.error = part.error;
+        return part.ok() && !part.cancelled && part.skipped.isEmpty();
     };
-    if (!goOut.isEmpty() && !take(m_quarantine.moveOut(goOut)))
+    const bool whole = (goOut.isEmpty() || take(m_quarantine.moveOut(goOut), &wentOut))
+        && (comeBack.isEmpty() || take(m_quarantine.restore({}, comeBack), &cameBack));
+    report->moved += done.moved;
+    report->skipped += done.skipped;
+    report->cancelled = done.cancelled;
+    report->error = done.error;
+    if (whole)
+        return m_store.movesDone(m_folder, session.step());
+    // Moves stopped on request stay pending, to be taken the rest of the way by recover().
+    if (done.cancelled || done.skipped.isEmpty())
         return session;
-    if (!comeBack.isEmpty() && !take(m_quarantine.restore({}, comeBack)))
-        return session;
-    return m_store.movesDone(m_folder, session.step());
+    // A file that could not move would leave a layout the answers do not describe: the step's moves
+    // are undone and stay pending, so that the round begins only once every file can move.
+    QStringList undoTrouble;
+    if (!wentOut.isEmpty()) {
+        const MoveReport back = m_quarantine.restore({}, wentOut);
+        for (const auto& [path, why] : back.skipped)
+            undoTrouble.append(u"%1 (%2)"_s.arg(displayPath(path), why));
+        if (!back.ok())
+            undoTrouble.append(back.error);
+    }
+    if (!cameBack.isEmpty()) {
+        const MoveReport again = m_quarantine.moveOut(cameBack);
+        for (const auto& [path, why] : again.skipped)
+            undoTrouble.append(u"%1 (%2)"_s.arg(displayPath(path), why));
+        if (!again.ok())
+            undoTrouble.append(again.error);
+    }
+    report->moved.clear();
+    QStringList stayed;
+    for (const auto& [path, why] : std::as_const(done.skipped))
+        stayed.append(u"%1 (%2)"_s.arg(displayPath(path), why));
+    const QString round = session.running()
+        ? u"Round %1 of the 50/50 has not begun"_s.arg(session.round() + 1)
+        : u"The 50/50's last moves were not made"_s;
+    report->error
+        = u"%1: %2 could not move. %3 Make the file movable (or take it out of the way) and run "
+          "any command again, or stop the 50/50."_s.arg(round, stayed.join(u", "_s),
+              undoTrouble.isEmpty() ? u"Every file this step had moved is back where it was."_s
+                                    : u"Some of the files this step moved could not go back: %1."_s.arg(
+                                        undoTrouble.join(u", "_s)));
+    return session;
 }
 
 }

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -38,6 +41,36 @@ QString baseName(const QByteArray& path)
     return QString::fromUtf8(name);
 }
 
+// The process ids the player said are not the game, from MENDWELL_IGNORE_PID ("1234" or "1234,5678").
+QSet<qint64> ignoredProcesses()
+{
+    QSet<qint64> ignored;
+    for (const QByteArray& part : qgetenv("MENDWELL_IGNORE_PID").split(',')) {
+        bool ok = false;
+        const qint64 pid = part.trimmed().toLongLong(&ok);
+        if (ok)
+            ignored.insert(pid);
+    }
+    return ignored;
+}
+
+// A process that ended and waits for its parent to notice holds no file open; another user's game
+// reads another user's folders.
+bool livesAsUs(const QByteArray& base)
+{
+    struct stat st;
+    if (::stat(base.constData(), &st) != 0 || st.st_uid != ::geteuid())
+        return false;
+    QByteArray stat;
+    if (!readWhole(base + "/stat", &stat))
+        return false;
+    // The name in parentheses may hold anything, ") " included: the state follows the last one.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size())
+        return false;
+    const char state = stat.at(close + 2);
+    return state != 'Z' && state != 'X' && state != 'x';
+}
 }
 
 QList<RunningGame> runningGames(int generation)
@@ -56,13 +89,16 @@ QList<RunningGame> runningGames(int generation)
 
     QList<RunningGame> games;
     const qint64 self = ::getpid();
+    const QSet<qint64> ignored = ignoredProcesses();
     const QStringList pids = QDir(u"/proc"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& pidText : pids) {
         bool isPid = false;
         const qint64 pid = pidText.toLongLong(&isPid);
-        if (!isPid || pid == self)
+        if (!isPid || pid == self || ignored.contains(pid))
             continue;
         const QByteArray base = "/proc/" + pidText.toLatin1();
+        if (!livesAsUs(base))
+            continue;
         QByteArray comm, cmdline;
         readWhole(base + "/comm", &comm);
         readWhole(base + "/cmdline", &cmdline);
@@ -103,8 +139,9 @@ QString runningGameMessage(int generation)
     if (games.isEmpty())
         return {};
     const RunningGame& game = games.first();
-    return u"%1 is running (%2, process %3). Close the game first: files must not move while it reads them."_s
-        .arg(gameTitle(game.generation), game.executable, QString::number(game.pid));
+    return u"%1 is running (%2, process %3). Close the game first: files must not move while it reads them. "
+           "If process %3 is not the game, set MENDWELL_IGNORE_PID=%3 and try again."_s.arg(
+               gameTitle(game.generation), game.executable, QString::number(game.pid));
 }
 
 }

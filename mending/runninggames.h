@@ -14,10 +14,13 @@ struct RunningGame
     QString executable;
 };
 
-// The processes that are one of the games, native or under Wine or Proton. generation 0 means any.
+// The processes that are one of the games, native or under Wine or Proton (its launcher included), run
+// by this user and not yet ended (a zombie is not). generation 0 means any. The process ids listed in
+// MENDWELL_IGNORE_PID ("1234" or "1234,5678") are never taken for the game: the way out of a false match.
 QList<RunningGame> runningGames(int generation = 0);
 
-// Why files must not move now (a game of that generation is running), or nothing.
+// Why files must not move now (a game of that generation is running), or nothing: names the game's
+// program and process id, and how to have that process ignored.
 QString runningGameMessage(int generation);
 
 }

@@ -20,6 +20,7 @@
 #include <numeric>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace mending;
 
@@ -41,6 +42,10 @@ const char generalHelp[]
       "  mendwell bisect start FOLDER --since SNAPSHOT\n"
       "  mendwell bisect works|broken|status|stop FOLDER\n"
       "  mendwell COMMAND --help           what a command does\n"
+      "\n"
+      "Files never move while the game runs. Only the game of the folder's generation, run by you, counts;\n"
+      "if a process is taken for the game by mistake, name its id in MENDWELL_IGNORE_PID (several with\n"
+      "commas), e.g. MENDWELL_IGNORE_PID=1234 mendwell restore FOLDER.\n"
       "\n"
       "Exit status: 0 done, 1 differences or suspect files found (diff, check), 2 trouble.\n";
 
@@ -117,8 +122,9 @@ const QHash<QByteArray, const char*>& commandHelp()
             "Usage: mendwell status FOLDER\n"
             "\n"
             "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
-            "there is one. A move that a crash or a kill cut short is finished first, so that every\n"
-            "file is in exactly one place (every other command does this too).\n" },
+            "there is one, with every culprit it named and whether it is out now. A move that a crash\n"
+            "or a kill cut short is finished first, so that every file is in exactly one place (every\n"
+            "other command does this too).\n" },
         { "bisect",
             "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
             "       mendwell bisect works|broken|status|stop FOLDER [--round N]\n"
@@ -131,8 +137,13 @@ const QHash<QByteArray, const char*>& commandHelp()
             "The end names the culprit group and its files, puts every other file back and keeps the\n"
             "culprit out (mendwell restore brings it back). status shows the round, the rounds left at\n"
             "most and the files out; stop puts everything back. The 50/50 survives restarts.\n"
+            "Files mods write while the game runs (.cfg, .log, .txt) are never moved. A file that cannot\n"
+            "move stops the round before it begins: the file and the reason are named and the files of that\n"
+            "step go back. An answer is about the round the folder was in when the command began: of two\n"
+            "answers given at once (here, or here and in the window) one is taken, the other refused.\n"
+            "An answer is refused too when files of the round were moved by hand or by another program.\n"
             "  --round N   the round answered (as status shows it); an answer for another round is refused\n"
-            "Refused while the game runs: close it before you answer.\n" },
+            "Refused while the game runs: close it before you answer (see: mendwell --help).\n" },
     };
     return help;
 }
@@ -833,6 +844,35 @@ NewFiles newFilesOf(
     return files;
 }
 
+// When this program started (CLOCK_BOOTTIME): the moment the player gave the command.
+qint64 startedAtBootNs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the name in parentheses; the start time is the 22nd field, the 20th after it.
+    const QList<QByteArray> fields = text.sliced(text.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 ticks = fields.value(19).toLongLong(&ok);
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    if (!ok || perSecond <= 0)
+        return -1;
+    // The kernel gives the start in whole ticks, cut down: the program may have started up to a tick
+    // later, and an answer taken within that tick may have come before it.
+    return (ticks + 1) * (1000000000 / perSecond);
+}
+
+// Tells the player why nothing happens yet when the window or another command holds the folder.
+void noticeWaiting(FiftyFifty& fifty, std::FILE* err)
+{
+    fifty.setWaitNotice([err, folder = fifty.folderPath()] {
+        std::fprintf(err, "mendwell: waiting for another Mendwell that is working on %s...\n",
+            displayPath(folder).toUtf8().constData());
+        std::fflush(err);
+    });
+}
+
 void refuseDuringFiftyFifty(FiftyFifty& fifty, const QByteArray& folder)
 {
     if (fifty.running())
@@ -856,6 +896,7 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
                                            : NewKinds::All;
 
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
     refuseDuringFiftyFifty(fifty, folder);
     NewFiles files = newFilesOf(folder, arguments, kinds, "quarantine", err);
@@ -871,8 +912,7 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 
     const QList<QByteArray> caches = cacheFilesBeside(folder);
     const bool withCache = arguments.options.contains("--cache");
-    const MoveReport report
-        = fifty.quarantine().moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
+    const MoveReport report = fifty.moveOut(files.paths, withCache ? caches : QList<QByteArray> {});
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
@@ -906,8 +946,8 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "restore");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
-    refuseDuringFiftyFifty(fifty, folder);
     QList<QByteArray> rest = arguments.positional.sliced(1);
     QString batch;
     if (!rest.isEmpty()) {
@@ -928,7 +968,7 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
                    .arg(displayPath(folder));
         return ExitStatus::Done;
     }
-    const MoveReport report = fifty.quarantine().restore(batch, pathsInside(folder, rest));
+    const MoveReport report = fifty.restore(batch, pathsInside(folder, rest));
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
@@ -944,18 +984,41 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                 ? QStringLiteral("This is the last answer needed.\n")
                 : QStringLiteral("At most %1 answers are needed, this one included.\n")
                       .arg(session.roundsLeftAtMost()));
-    if (session.state() == BisectSession::State::CulpritFound) {
-        const BisectGroup& culprit = session.groups().at(session.culprit());
-        out << QStringLiteral("The culprit, %1, is kept in %2:\n")
-                   .arg(culprit.key, fifty.quarantine().quarantineFolder());
-        for (const QByteArray& path : culprit.paths)
-            out << QStringLiteral("    %1\n").arg(displayPath(path));
-        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
-                   .arg(displayPath(QFile::encodeName(fifty.folder())));
-        return;
+    // Culprits are named as out only while they are: the player may have put one back since.
+    bool anyOut = false;
+    for (const int culprit : culpritsOf(session)) {
+        const BisectGroup& group = session.groups().at(culprit);
+        const QList<QByteArray> filesOut = fifty.filesOutOf(session, culprit);
+        anyOut = anyOut || !filesOut.isEmpty();
+        if (filesOut.isEmpty())
+            out << QStringLiteral("The culprit %1 is back in the folder:\n").arg(group.key);
+        else if (filesOut.size() == group.paths.size())
+            out << QStringLiteral("The culprit %1 is kept out, in %2:\n")
+                       .arg(group.key, fifty.quarantine().quarantineFolder());
+        else
+            out << QStringLiteral("The culprit %1 is partly out (%2 of %3), in %4:\n")
+                       .arg(group.key, fileCount(filesOut.size()))
+                       .arg(group.paths.size())
+                       .arg(fifty.quarantine().quarantineFolder());
+        for (const QByteArray& path : group.paths)
+            out << QStringLiteral("    %1%2\n")
+                       .arg(displayPath(path),
+                           filesOut.contains(path) ? QStringLiteral("  (out)")
+                                                   : QStringLiteral("  (in the folder)"));
     }
+    if (anyOut && !session.running())
+        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
+                   .arg(displayPath(fifty.folderPath()));
     if (!session.running())
         return;
+    if (const QString trouble = fifty.layoutTrouble(session); !trouble.isEmpty())
+        out << trouble << '\n';
+    const QList<QByteArray> made = fifty.madeDuring(session);
+    if (!made.isEmpty())
+        out << QStringLiteral("Made in the folder during the 50/50, and left where it is: %1\n")
+                   .arg(fileCount(made.size()));
+    for (const QByteArray& path : made)
+        out << QStringLiteral("    %1\n").arg(displayPath(path));
     const QList<QByteArray> out_ = fifty.filesOut(session);
     out << QStringLiteral("Out of the folder now: %1 in %2 of %3 groups\n")
                .arg(fileCount(out_.size()))
@@ -971,6 +1034,7 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, 1, "status");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noticeWaiting(fifty, err);
     // Looking must work while the game runs, even when a move is still to be finished.
     bool unfinished = false;
     try {
@@ -1024,7 +1088,22 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
             throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
     }
     FiftyFifty fifty(folder);
-    reportRecovery(fifty.recover(), out, err);
+    noticeWaiting(fifty, err);
+    // An answer is about the layout the player tested: the round as it was when the command began. An
+    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
+    const std::optional<BisectSession> seen = fifty.session();
+    const bool impliedRound = forRound == -1 && seen && seen->running();
+    if (impliedRound)
+        forRound = seen->round();
+    if (action == "stop" || action == "status") {
+        // Moves that cannot be made now need not be to look, and stopping brings every file back.
+        const MoveReport recovered = fifty.recover();
+        reportSkipped(recovered, err);
+        if (!recovered.ok())
+            std::fprintf(err, "mendwell: %s\n", recovered.error.toUtf8().constData());
+    } else {
+        reportRecovery(fifty.recover(), out, err);
+    }
     try {
         MoveReport report;
         std::optional<BisectSession> session;
@@ -1061,8 +1140,19 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
         } else if (action == "stop") {
             session = fifty.stop(&report);
         } else {
-            session = fifty.answer(
-                action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report);
+            try {
+                session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken,
+                    forRound, &report, startedAtBootNs());
+            } catch (const BisectError& error) {
+                const std::optional<BisectSession> now = fifty.session();
+                if (error.kind() != BisectError::OutOfTurn || !seen || !now
+                    || now->events().size() == seen->events().size())
+                    throw;
+                throw Stop { QStringLiteral(
+                    "another answer for round %1 was taken first, so this one was not. %2")
+                                 .arg(seen->round() + 1)
+                                 .arg(error.message()) };
+            }
         }
         reportSkipped(report, err);
         writeSession(*session, fifty, out);

@@ -11,6 +11,22 @@ Q_DECLARE_METATYPE(QList<QByteArray>)
 
 namespace {
 
+// One argument for sh, quoted. The command line reaches sh as text, so a byte above 0x7f is made
+// by printf inside it.
+QByteArray shellWord(const QByteArray& bytes)
+{
+    QByteArray word = "'";
+    for (const char c : bytes) {
+        if (c == '\'')
+            word += "'\\''";
+        else if (uchar(c) >= 0x80)
+            word += "'\"$(printf '\\" + QByteArray::number(uchar(c), 8) + "')\"'";
+        else
+            word += c;
+    }
+    return word + '\'';
+}
+
 struct Run
 {
     int status = -1;
@@ -39,6 +55,7 @@ private slots:
     void unreadableFolder();
     void gamesOnAnEmptyHome();
     void windowWithoutCommand();
+    void folderNameThatIsNoUtf8();
 
 private:
     Run run(const QList<QByteArray>& arguments, const QByteArray& asUser = {});
@@ -60,7 +77,7 @@ Run tst_Mendwell::run(const QList<QByteArray>& arguments, const QByteArray& asUs
     QByteArray command = asUser.isEmpty() ? QByteArray() : asUser + ' ';
     command += "'" MENDWELL_EXECUTABLE "'";
     for (const QByteArray& argument : arguments)
-        command += " '" + QByteArray(argument).replace('\'', "'\\''") + '\'';
+        command += ' ' + shellWord(argument);
     process.start(QStringLiteral("sh"), { QStringLiteral("-c"), QString::fromLatin1(command) });
     process.waitForFinished(60000);
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -437,6 +454,39 @@ void tst_Mendwell::windowWithoutCommand()
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
     QVERIFY(!process.readAllStandardError().contains("mendwell:"));
+}
+
+// A game folder whose name holds a byte that is no UTF-8 is mended like any other: its files move
+// out, come back, and go through a 50/50 by the folder's bytes.
+void tst_Mendwell::folderNameThatIsNoUtf8()
+{
+    const QByteArray folder = m_dir->path() + "/Mods \xe9t\xe9";
+    ::mkdir(folder.constData(), 0755);
+    tree::apply(folder, { "file|Old.package|DBPFold" });
+    const Run snapshot = run({ "snapshot", folder });
+    QVERIFY2(snapshot.status == 0, snapshot.err.constData());
+    tree::apply(folder, { "file|A.package|DBPFa", "file|B/B.package|DBPFb", "file|C.package|DBPFc" });
+    // Every file with its size and time, by the folder's bytes.
+    const auto listing = [&folder] {
+        QProcess find;
+        find.start(QStringLiteral("sh"),
+            { QStringLiteral("-c"),
+                QString::fromLatin1(
+                    "cd " + shellWord(folder) + " && find . -type f -printf '%P %s %T@\\n' | sort") });
+        find.waitForFinished();
+        return find.readAllStandardOutput();
+    };
+    const QByteArray before = listing();
+    QVERIFY(before.contains("B/B.package"));
+    const QList<QList<QByteArray>> steps { { "quarantine", folder, "--since", "1" }, { "status", folder },
+        { "restore", folder }, { "bisect", "start", folder, "--since", "1" }, { "bisect", "status", folder },
+        { "bisect", "works", folder }, { "status", folder }, { "bisect", "stop", folder } };
+    for (const QList<QByteArray>& step : steps) {
+        const Run result = run(step);
+        QVERIFY2(result.status == 0, (step.join(' ') + ": " + result.err).constData());
+        QVERIFY2(result.out.contains("\\xe9t\\xe9") || step.first() == "bisect", result.out.constData());
+    }
+    QCOMPARE(listing(), before);
 }
 
 QTEST_GUILESS_MAIN(tst_Mendwell)

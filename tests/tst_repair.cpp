@@ -8,6 +8,7 @@
 #include "repair.h"
 #include "runninggames.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,6 +17,11 @@
 
 #include <cmath>
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace mending;
@@ -79,9 +85,20 @@ private slots:
     void stoppedMovesStayPending();
     void fiftyFiftyOfManySizes();
     void killedCommandsLeaveEveryFileInOnePlace();
+    void fileThatCannotMoveStopsTheRound_data();
+    void fileThatCannotMoveStopsTheRound();
+    void twoAnswersAtOnce_data();
+    void twoAnswersAtOnce();
+    void layoutChangedBehindTheFiftyFifty();
+    void filesModsWriteStayInPlace();
+    void culpritShownOutOnlyWhileOut();
+    void runningGameShapes_data();
+    void runningGameShapes();
+    void falseMatchHasAWayOut();
 
 private:
     Run mendwell(const QStringList& arguments);
+    void startMendwell(QProcess& process, const QStringList& arguments);
     void takeSnapshot();
     // What the folder holds now, and where it must be back to after a restore.
     QMap<QByteArray, FileState> folderNow() const { return treeOf(encoded(m_folder)); }
@@ -92,14 +109,19 @@ private:
     QString m_folder;
 };
 
-Run tst_Repair::mendwell(const QStringList& arguments)
+void tst_Repair::startMendwell(QProcess& process, const QStringList& arguments)
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"HOME"_s, m_home);
     env.insert(u"XDG_DATA_HOME"_s, m_home + u"/data"_s);
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(MENDWELL_EXECUTABLE), arguments);
+}
+
+Run tst_Repair::mendwell(const QStringList& arguments)
+{
+    QProcess process;
+    startMendwell(process, arguments);
     process.waitForFinished(120000);
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
         QString::fromUtf8(process.readAllStandardOutput()),
@@ -127,7 +149,8 @@ void tst_Repair::init()
 
 void tst_Repair::cleanup()
 {
-    // Odd names and read-only folders that QTemporaryDir cannot take away.
+    // Odd names, immutable files and read-only folders that QTemporaryDir cannot take away.
+    QProcess::execute(u"chattr"_s, { u"-R"_s, u"-f"_s, u"-i"_s, m_dir->path() });
     {
         const RemovedAtEnd removed(m_dir->path());
     }
@@ -594,6 +617,345 @@ void tst_Repair::killedCommandsLeaveEveryFileInOnePlace()
     QVERIFY(midMove >= kills / 4);
     QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
     QCOMPARE(differences(before, folderNow()), QString());
+}
+
+// The 50/50 cannot answer for a layout it did not make: a file that cannot move (immutable, or in a
+// folder that is) stops the round before the player is asked, names the file and why, and what the
+// step had moved goes back. Once the file can move, the next command begins the round.
+void tst_Repair::fileThatCannotMoveStopsTheRound_data()
+{
+    QTest::addColumn<bool>("atStart");
+    QTest::addColumn<QString>("immutable"); // below the folder, or "*.package": every package anywhere
+
+    QTest::newRow("an immutable file, at the start") << true << modFiles(4).first();
+    QTest::newRow("a file in an immutable folder, at the start")
+        << true << modFiles(3).first().section(u'/', 0, 0);
+    QTest::newRow("immutable packages, at an answer") << false << u"*.package"_s;
+}
+
+void tst_Repair::fileThatCannotMoveStopsTheRound()
+{
+    QFETCH(bool, atStart);
+    QFETCH(QString, immutable);
+    takeSnapshot();
+    for (int i = 0; i < 6; ++i) {
+        for (const QString& file : modFiles(i))
+            addFile(m_folder + u'/' + file, file.toUtf8());
+    }
+    if (!atStart)
+        QCOMPARE(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status, 0);
+    const QMap<QByteArray, FileState> before = folderNow();
+    QStringList targets;
+    if (immutable == u"*.package"_s) {
+        for (const QString& root : { m_folder, quarantine() }) {
+            QDirIterator it(root, { immutable }, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                targets.append(it.next());
+        }
+    } else {
+        targets.append(m_folder + u'/' + immutable);
+    }
+    for (const QString& target : std::as_const(targets)) {
+        if (QProcess::execute(u"chattr"_s, { u"+i"_s, target }) != 0)
+            QSKIP("chattr +i does not work here (not root, or a file system without the flag)");
+    }
+
+    Run run = atStart ? mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s })
+                      : mendwell({ u"bisect"_s, u"works"_s, m_folder });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"has not begun"_s) && run.err.contains(u"Operation not permitted"_s)
+            && run.err.contains(u".package"_s),
+        qPrintable(run.err));
+    QCOMPARE(differences(before, folderNow()), QString());
+    // Nothing can be answered on that layout.
+    run = mendwell({ u"bisect"_s, u"broken"_s, m_folder });
+    QCOMPARE(run.status, 2);
+    QCOMPARE(differences(before, folderNow()), QString());
+
+    QProcess::execute(u"chattr"_s, { u"-R"_s, u"-f"_s, u"-i"_s, m_dir->path() });
+    run = mendwell({ u"bisect"_s, u"status"_s, m_folder });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(atStart ? u"Round 1 of"_s : u"Round 2 of"_s), qPrintable(run.out));
+    const std::optional<BisectSession> session
+        = BisectStore(BisectStore::defaultPath()).load(QFileInfo(m_folder).canonicalFilePath());
+    QVERIFY(session && session->running() && !session->movesPending());
+    for (qsizetype group = 0; group < session->groups().size(); ++group) {
+        for (const QByteArray& path : session->groups().at(group).paths)
+            QCOMPARE(QFileInfo::exists(m_folder + u'/' + QString::fromUtf8(path)),
+                !session->out().contains(int(group)));
+    }
+}
+
+// Two answers given at once, from two programs: exactly one is taken, the other is refused with a
+// sentence. The test holds the folder's lock until both wait for it, so that they truly meet.
+void tst_Repair::twoAnswersAtOnce_data()
+{
+    QTest::addColumn<bool>("withRound");
+    QTest::addColumn<bool>("meet"); // the test holds the lock until both wait for it
+    QTest::newRow("without --round") << false << true;
+    QTest::newRow("with --round") << true << true;
+    QTest::newRow("without --round, as they come") << false << false;
+}
+
+void tst_Repair::twoAnswersAtOnce()
+{
+    QFETCH(bool, withRound);
+    QFETCH(bool, meet);
+    takeSnapshot();
+    for (int i = 0; i < 16; ++i)
+        addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
+    const QString folder = QFileInfo(m_folder).canonicalFilePath();
+    BisectStore store(BisectStore::defaultPath());
+
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::optional<BisectSession> session = store.load(folder);
+        if (!session || !session->running()) {
+            QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+            QCOMPARE(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status, 0);
+            session = store.load(folder);
+        }
+        const int round = session->round();
+        int lock = -1;
+        if (meet) {
+            QDir().mkpath(QFileInfo(FiftyFifty::lockPath(encoded(m_folder))).absolutePath());
+            lock = ::open(QFile::encodeName(FiftyFifty::lockPath(encoded(m_folder))).constData(),
+                O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            QVERIFY(lock >= 0);
+            QCOMPARE(::flock(lock, LOCK_EX), 0);
+        }
+        QProcess answers[2];
+        const QString given[2] = { u"works"_s, u"broken"_s };
+        for (int i = 0; i < 2; ++i) {
+            QStringList arguments { u"bisect"_s, given[i], m_folder };
+            if (withRound)
+                arguments += { u"--round"_s, QString::number(round + 1) };
+            answers[i].setReadChannel(QProcess::StandardError);
+            startMendwell(answers[i], arguments);
+        }
+        QByteArray err[2];
+        for (int i = 0; i < 2 && meet; ++i) {
+            while (!err[i].contains("waiting for another Mendwell") && answers[i].waitForReadyRead(60000))
+                err[i] += answers[i].readAllStandardError();
+            QVERIFY2(err[i].contains("waiting for another Mendwell"), err[i].constData());
+        }
+        if (meet)
+            ::close(lock);
+        int taken = 0;
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(answers[i].waitForFinished(60000));
+            err[i] += answers[i].readAllStandardError();
+            if (answers[i].exitCode() == 0) {
+                ++taken;
+            } else {
+                QCOMPARE(answers[i].exitCode(), 2);
+                QVERIFY2(err[i].contains("answer") && err[i].contains("was taken")
+                        && err[i].contains("this one was not"),
+                    err[i].constData());
+            }
+        }
+        QCOMPARE(taken, 1);
+        const std::optional<BisectSession> after = store.load(folder);
+        QVERIFY(after && !after->movesPending());
+        QCOMPARE(after->events().size(), session->events().size() + 2); // one answer, its moves done
+    }
+}
+
+// Files put back by another program while a 50/50 runs: the 50/50's own put-back refuses, and an
+// answer on the changed layout is refused with the reason instead of giving a wrong verdict.
+void tst_Repair::layoutChangedBehindTheFiftyFifty()
+{
+    takeSnapshot();
+    for (int i = 0; i < 5; ++i)
+        addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
+    QCOMPARE(mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s }).status, 0);
+    const QMap<QByteArray, FileState> allOut = folderNow();
+    FiftyFifty fifty(encoded(m_folder));
+    const MoveReport refused = fifty.restore();
+    QVERIFY(!refused.ok());
+    QVERIFY2(refused.error.contains(u"50/50"_s), qPrintable(refused.error));
+    QCOMPARE(differences(allOut, folderNow()), QString());
+
+    // As a window opened before the 50/50 began put them back: straight through the quarantine.
+    QVERIFY(Quarantine(m_folder).restore({}, { modFiles(2).first().toUtf8() }).ok());
+    const QMap<QByteArray, FileState> changed = folderNow();
+    Run run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(
+        run.err.contains(modFiles(2).first()) && run.err.contains(u"should be out"_s), qPrintable(run.err));
+    QCOMPARE(differences(changed, folderNow()), QString());
+    run = mendwell({ u"bisect"_s, u"status"_s, m_folder });
+    QVERIFY2(run.out.contains(u"should be out"_s), qPrintable(run.out));
+    QVERIFY2(run.out.contains(u"Round 1 of"_s), qPrintable(run.out));
+}
+
+// Settings and logs that mods write while the game runs are no mod to test: they never move and make
+// no group. A file made during a round stays where it is.
+void tst_Repair::filesModsWriteStayInPlace()
+{
+    takeSnapshot();
+    const QStringList noise { u"Creator000_Mod/settings.cfg"_s, u"mc_lastexception.log"_s, u"readme.txt"_s };
+    for (int i = 0; i < 3; ++i) {
+        for (const QString& file : modFiles(i))
+            addFile(m_folder + u'/' + file, "mod");
+    }
+    for (const QString& file : noise)
+        addFile(m_folder + u'/' + file, "written by a mod");
+    Run run = mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(u"in 3 of 3 groups"_s), qPrintable(run.out));
+    for (const QString& file : noise) {
+        QVERIFY2(QFileInfo::exists(m_folder + u'/' + file), qPrintable(file));
+        QVERIFY2(!run.out.contains(file), qPrintable(run.out));
+    }
+    addFile(m_folder + u"/During the round.package"_s, "new");
+    run = mendwell({ u"bisect"_s, u"works"_s, m_folder });
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(QFileInfo::exists(m_folder + u"/During the round.package"_s));
+    QVERIFY2(
+        run.out.contains(u"left where it is: 1 file\n    During the round.package\n"_s), qPrintable(run.out));
+    for (const QString& file : noise)
+        QVERIFY2(QFileInfo::exists(m_folder + u'/' + file), qPrintable(file));
+}
+
+// status names the culprit as out only while it is.
+void tst_Repair::culpritShownOutOnlyWhileOut()
+{
+    takeSnapshot();
+    for (int i = 0; i < 3; ++i)
+        addFile(m_folder + u'/' + modFiles(i * 3 + 2).first(), "mod");
+    const QString culprit = m_folder + u'/' + modFiles(5).first();
+    Run run = mendwell({ u"bisect"_s, u"start"_s, m_folder, u"--since"_s, u"1"_s });
+    for (int answers = 0; !run.out.contains(u"culprit"_s); ++answers) {
+        QVERIFY2(run.status == 0 && answers < 8, qPrintable(run.out + run.err));
+        run = mendwell({ u"bisect"_s, QFileInfo::exists(culprit) ? u"broken"_s : u"works"_s, m_folder });
+    }
+    Run status = mendwell({ u"status"_s, m_folder });
+    QVERIFY2(status.out.contains(u"kept out"_s) && status.out.contains(modFiles(5).first()),
+        qPrintable(status.out));
+    QCOMPARE(mendwell({ u"restore"_s, m_folder }).status, 0);
+    QVERIFY(QFileInfo::exists(culprit));
+    status = mendwell({ u"status"_s, m_folder });
+    QVERIFY2(!status.out.contains(u"kept"_s) && status.out.contains(u"back in the folder"_s),
+        qPrintable(status.out));
+}
+
+// What counts as the game running: the game of the folder's generation, run by this user and alive,
+// native or through Wine or Proton's launcher; the player may name a process that only looks like it.
+void tst_Repair::runningGameShapes_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<bool>("counts");
+    QTest::newRow("native") << u"native"_s << true;
+    QTest::newRow("Proton's launcher") << u"proton"_s << true;
+    QTest::newRow("Wine, the Windows path as its name") << u"wine"_s << true;
+    QTest::newRow("another generation's game") << u"sims3"_s << false;
+    QTest::newRow("a zombie") << u"zombie"_s << false;
+    QTest::newRow("another user's game") << u"nobody"_s << false;
+    QTest::newRow("named in MENDWELL_IGNORE_PID") << u"ignored"_s << false;
+}
+
+void tst_Repair::runningGameShapes()
+{
+    QFETCH(QString, shape);
+    QFETCH(bool, counts);
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+            | QFile::ReadGroup | QFile::ExeGroup);
+    const QString game = dir.filePath(shape == u"sims3"_s ? u"TS3W.exe"_s : u"TS4_x64.exe"_s);
+    QVERIFY(QFile::copy(u"/bin/sleep"_s, game));
+    QProcess process;
+    qint64 pid = 0;
+    QByteArray shown; // what /proc shows once the process is what it pretends to be
+    if (shape == u"zombie"_s) {
+        pid = ::fork();
+        if (pid == 0) {
+            ::execl(QFile::encodeName(game).constData(), "TS4_x64.exe", "0", nullptr);
+            ::_exit(127);
+        }
+        shown = ") Z";
+    } else if (shape == u"proton"_s) {
+        QProcess where;
+        where.start(u"python3"_s, { u"-c"_s, u"import sys; print(sys.executable)"_s });
+        if (!where.waitForFinished() || where.exitCode() != 0)
+            QSKIP("no python3 to stand in for Proton's launcher");
+        const QString python = QString::fromUtf8(where.readAllStandardOutput().trimmed());
+        QFile script(dir.filePath(u"proton"_s));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("import time\ntime.sleep(120)\n");
+        script.close();
+        process.start(python, { script.fileName(), u"waitforexitandrun"_s, game });
+        shown = "waitforexitandrun";
+    } else if (shape == u"wine"_s) {
+        process.start(u"/bin/bash"_s,
+            { u"-c"_s,
+                u"exec -a 'C:\\Program Files\\EA Games\\The Sims 4\\Game\\Bin\\TS4_x64.exe' /bin/sleep 120"_s });
+        shown = "C:\\Program Files";
+    } else if (shape == u"nobody"_s) {
+        if (::geteuid() != 0)
+            QSKIP("only root can start a process as another user");
+        process.start(
+            u"setpriv"_s, { u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, game, u"120"_s });
+        shown = QFile::encodeName(QFileInfo(game).fileName());
+    } else {
+        process.start(game, { u"120"_s });
+        shown = QFile::encodeName(QFileInfo(game).fileName());
+    }
+    if (pid == 0) {
+        QVERIFY(process.waitForStarted());
+        pid = process.processId();
+    }
+    // Until the child has become the program, /proc shows this test.
+    const QByteArray proc = "/proc/" + QByteArray::number(pid);
+    for (int i = 0; i < 2000; ++i) {
+        const bool byName = shape != u"zombie"_s && shape != u"proton"_s && shape != u"wine"_s;
+        QFile cmdline(QFile::decodeName(proc
+            + (shape == u"zombie"_s ? "/stat"
+                    : byName        ? "/comm"
+                                    : "/cmdline")));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(shown)
+            && !QFile::symLinkTarget(QFile::decodeName(proc + "/exe")).endsWith(u"tst_repair"_s)
+            && (shape != u"wine"_s || QFile::symLinkTarget(QFile::decodeName(proc + "/exe")).endsWith(u"sleep"_s)))
+            break;
+        QThread::msleep(5);
+    }
+    if (shape == u"ignored"_s)
+        qputenv("MENDWELL_IGNORE_PID", "1," + QByteArray::number(pid));
+    const QList<RunningGame> games = runningGames(4);
+    qunsetenv("MENDWELL_IGNORE_PID");
+    const bool found
+        = std::any_of(games.cbegin(), games.cend(), [pid](const RunningGame& g) { return g.pid == pid; });
+    if (shape == u"zombie"_s)
+        ::waitpid(pid_t(pid), nullptr, 0);
+    else
+        process.kill();
+    process.waitForFinished();
+    QCOMPARE(found, counts);
+}
+
+// The message names the program and its id, and the way out of a false match works.
+void tst_Repair::falseMatchHasAWayOut()
+{
+    takeSnapshot();
+    addFile(m_folder + u"/A.package"_s, "a");
+    PretendGame game;
+    QVERIFY(game.running());
+    const QList<RunningGame> games = runningGames(4);
+    QVERIFY(!games.isEmpty());
+    Run run = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(u"TS4_x64.exe"_s) && run.err.contains(u"MENDWELL_IGNORE_PID="_s),
+        qPrintable(run.err));
+    const QString pid = run.err.section(u"MENDWELL_IGNORE_PID="_s, 1).section(u' ', 0, 0);
+    QVERIFY2(run.err.contains(u"process %1"_s.arg(pid)), qPrintable(run.err));
+    QStringList pids;
+    for (const RunningGame& running : games)
+        pids.append(QString::number(running.pid));
+    qputenv("MENDWELL_IGNORE_PID", pids.join(u',').toUtf8());
+    run = mendwell({ u"quarantine"_s, m_folder, u"--since"_s, u"1"_s });
+    qunsetenv("MENDWELL_IGNORE_PID");
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(m_folder + u"/A.package"_s));
 }
 
 QTEST_GUILESS_MAIN(tst_Repair)

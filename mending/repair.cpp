@@ -187,13 +187,6 @@ qint64 bootClockNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-QList<int> culpritsOf(const BisectSession& session)
-{
-    // TODO(merge): return session.culprits() once the group testing that names several lands.
-    if (session.culprit() >= 0)
-        return { session.culprit() };
-    return {};
-}
 
 class FiftyFifty::Lock
 {

@@ -49,10 +49,6 @@ QList<QByteArray> cacheFilesBeside(const QByteArray& folder);
 // processes' start times are given in.
 qint64 bootClockNs();
 
-// The culprits a session named, in order. Stands in for BisectSession::culprits() until the group
-// testing that names several of them lands; then this forwards to it.
-QList<int> culpritsOf(const BisectSession& session);
-
 // The sessions' store and the quarantine of one folder, driven together: each answer is recorded,
 // then the files move, then the moves are recorded done. A move that cannot happen now (the game is
 // running) stays pending and is carried out by the next call to recover().

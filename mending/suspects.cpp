@@ -488,14 +488,12 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
             : extension == "ts4script"             ? rules.deepestScript
                                                    : -1;
         if (deepest >= 0 && depth > deepest) {
+            const QString limit
+                = deepest == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(deepest);
             found.append({ Suspect::TooDeep,
-                (deepest == 1 ? QStringLiteral("too deep: %1 reads .%2 files at most 1 folder below %3, this "
-                                               "one is %4 below")
-                              : QStringLiteral("too deep: %1 reads .%2 files at most %5 folders below %3, "
-                                               "this one is %4 below"))
-                    .arg(rules.title, QString::fromLatin1(extension), QString::fromUtf8(modsName))
-                    .arg(depth)
-                    .arg(deepest) });
+                QStringLiteral("too deep: %1 reads .%2 files at most %3 below %4, this one is %5 below")
+                    .arg(rules.title, QString::fromLatin1(extension), limit, QString::fromUtf8(modsName))
+                    .arg(depth) });
         }
         if (loaded && file.path.startsWith(doubled)) {
             found.append({ Suspect::DoubledModsFolder,

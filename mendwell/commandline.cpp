@@ -882,6 +882,13 @@ void refuseDuringFiftyFifty(FiftyFifty& fifty, const QByteArray& folder)
                          .arg(displayPath(folder)) };
 }
 
+// A damaged 50/50 store was kept aside and a fresh one made: the player learns where the old one is.
+void noteSetAside(FiftyFifty& fifty, std::FILE* err)
+{
+    if (const QString message = fifty.store().setAsideMessage(); !message.isEmpty())
+        std::fprintf(err, "%s\n", message.toLocal8Bit().constData());
+}
+
 int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "quarantine");
@@ -896,6 +903,7 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
                                            : NewKinds::All;
 
     FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
     noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
     refuseDuringFiftyFifty(fifty, folder);
@@ -946,6 +954,7 @@ int restoreCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "restore");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
     noticeWaiting(fifty, err);
     reportRecovery(fifty.recover(), out, err);
     QList<QByteArray> rest = arguments.positional.sliced(1);
@@ -986,7 +995,7 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                       .arg(session.roundsLeftAtMost()));
     // Culprits are named as out only while they are: the player may have put one back since.
     bool anyOut = false;
-    for (const int culprit : culpritsOf(session)) {
+    for (const int culprit : session.culprits()) {
         const BisectGroup& group = session.groups().at(culprit);
         const QList<QByteArray> filesOut = fifty.filesOutOf(session, culprit);
         anyOut = anyOut || !filesOut.isEmpty();
@@ -1007,7 +1016,8 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                                                    : QStringLiteral("  (in the folder)"));
     }
     if (anyOut && !session.running())
-        out << QStringLiteral("Bring it back with: mendwell restore %1\n")
+        out << (session.culprits().size() == 1 ? QStringLiteral("Bring it back with: mendwell restore %1\n")
+                                               : QStringLiteral("Bring them back with: mendwell restore %1\n"))
                    .arg(displayPath(fifty.folderPath()));
     if (!session.running())
         return;
@@ -1034,6 +1044,7 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     expectPositional(arguments, 1, 1, "status");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
     FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
     noticeWaiting(fifty, err);
     // Looking must work while the game runs, even when a move is still to be finished.
     bool unfinished = false;
@@ -1088,6 +1099,7 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
             throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
     }
     FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
     noticeWaiting(fifty, err);
     // An answer is about the layout the player tested: the round as it was when the command began. An
     // answer given at the same moment from elsewhere then takes that round, and this one is refused.

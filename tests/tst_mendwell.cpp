@@ -131,8 +131,9 @@ void tst_Mendwell::troubleIsNamed_data()
         << QList<QByteArray> { "check", "@/file" } << QByteArray("mendwell: @/file: Not a directory\n");
     QTest::newRow("missing snapshot") << QList<QByteArray> { "diff", "@/none.mwsnap" }
                                       << QByteArray("mendwell: @/none.mwsnap: No such file or directory\n");
-    QTest::newRow("garbage") << QList<QByteArray> { "diff",
-        "@/garbage" } << QByteArray("mendwell: @/garbage: neither a Mendwell snapshot nor a folder list\n");
+    QTest::newRow("garbage") << QList<QByteArray> { "diff", "@/garbage" }
+                             << QByteArray("mendwell: @/garbage: neither a Mendwell snapshot nor a folder list "
+                                           "(line 1 is no bare file name)\n");
     QTest::newRow("truncated snapshot")
         << QList<QByteArray> { "diff", "@/cut.mwsnap" }
         << QByteArray("mendwell: @/cut.mwsnap: the snapshot file is truncated or damaged "
@@ -366,37 +367,34 @@ void tst_Mendwell::againstFolderList()
 
 void tst_Mendwell::checkTsv()
 {
-    tree::apply(m_game,
+    // The game's folder, holding Mods and Tray.
+    tree::apply(m_dir->path(),
         { "file|Mods/empty.package|", "file|Mods/fake.package|<html>", "file|Mods/ok.package|DBPFok",
             "file|Mods/ok (1).package|DBPFok", "file|Mods/a/b/c/d/e/f/deep.package|DBPFdeep",
             "file|Mods/Scripts/x/tool.ts4script|PK\x03\x04", "file|Mods/CC.rar|Rar!",
             "file|Mods/lot.blueprint|b", "file|Mods/mc_cmd.log|", "file|Mods/tab\there.package|DBPFt",
             "file|Tray/lot.blueprint|c" });
-    const Run result = run({ "check", m_game, "--format", "tsv" });
+    const Run result = run({ "check", m_dir->path(), "--format", "tsv" });
     QCOMPARE(result.status, 1);
     QCOMPARE(result.err, QByteArray());
     QCOMPARE(result.out,
-        QByteArray(
-            "archive\tMods/CC.rar\tan archive: the game does not load .zip, .rar or .7z files, so its mods "
-            "are "
-            "not used until it is unpacked\n"
-            "too-deep\tMods/Scripts/x/tool.ts4script\ttoo deep: the game reads .ts4script files at most 1 "
-            "folder "
-            "below Mods, this one is 2 below\n"
-            "too-deep\tMods/a/b/c/d/e/f/deep.package\ttoo deep: the game reads .package files at most 5 "
-            "folders "
-            "below Mods, this one is 6 below\n"
-            "zero-bytes\tMods/empty.package\tempty (0 bytes): an unfinished or broken download\n"
-            "not-a-package\tMods/fake.package\tnot a working .package: it does not start with the DBPF "
-            "header "
-            "every package has\n"
-            "tray-file\tMods/lot.blueprint\ta household or lot file: it belongs in the Tray folder, not in "
-            "Mods\n"
-            "duplicate\tMods/ok (1).package\tthe same bytes as \"Mods/ok.package\": one copy is enough\n"
-            "browser-copy\tMods/ok (1).package\tlooks like a second download of \"Mods/ok.package\" (a "
-            "browser "
-            "adds \" (1)\" to a name it already has)\n"
-            "noise\tMods/mc_cmd.log\n"));
+        QByteArray("archive\tMods/CC.rar\tan archive: the game does not load .zip, .rar or .7z files, so its "
+                   "mods are not used until it is unpacked\n"
+                   "script-unloadable\tMods/Scripts/x/tool.ts4script\ta damaged .ts4script: its list of "
+                   "contents is missing or broken, as in a download cut short, so the game cannot open it\n"
+                   "too-deep\tMods/Scripts/x/tool.ts4script\ttoo deep: The Sims 4 reads .ts4script files at "
+                   "most 1 folder below Mods, this one is 2 below\n"
+                   "too-deep\tMods/a/b/c/d/e/f/deep.package\ttoo deep: The Sims 4 reads .package files at most "
+                   "5 folders below Mods, this one is 6 below\n"
+                   "zero-bytes\tMods/empty.package\tempty (0 bytes): an unfinished or broken download\n"
+                   "not-a-package\tMods/fake.package\tnot a working .package: it does not start with the DBPF "
+                   "header every package has\n"
+                   "tray-file\tMods/lot.blueprint\ta household or lot file: it belongs in the Tray folder, not "
+                   "in Mods\n"
+                   "duplicate\tMods/ok (1).package\tthe same bytes as \"Mods/ok.package\": one copy is enough\n"
+                   "browser-copy\tMods/ok (1).package\tlooks like a second download of \"Mods/ok.package\" (a "
+                   "browser adds \" (1)\" to a name it already has)\n"
+                   "noise\tMods/mc_cmd.log\n"));
 }
 
 void tst_Mendwell::checkCleanFolder()

@@ -194,7 +194,7 @@ bool isPlainRelativePath(const QByteArray& path)
 QByteArray parentPath(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray() : path.left(slash);
+    return slash < 0 ? QByteArray() : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
 QByteArray lastName(const QByteArray& path)
@@ -422,6 +422,11 @@ QList<Entry> entriesOf(int folder)
     }
     ::closedir(dir);
     return entries;
+}
+
+int makeFolderAt(int folder, const QByteArray& name, quint32 mode)
+{
+    return ::mkdirat(folder, name.constData(), mode) == 0 ? 0 : errno;
 }
 
 bool removeAt(int folder, const QByteArray& name, bool isFolder)

@@ -57,7 +57,7 @@ QString errorText(int error);
 // empty, "." or ".." part, no NUL).
 bool isPlainRelativePath(const QByteArray& path);
 
-QByteArray parentPath(const QByteArray& path); // "" for a name without a folder
+QByteArray parentPath(const QByteArray& path); // "" for a name without a folder, "/" for "/name"
 QByteArray lastName(const QByteArray& path);
 
 // Opens a folder named by an absolute path, as the player chose it (links in it are followed).
@@ -104,6 +104,9 @@ QString writeAtomically(int folder, const QByteArray& name, const QByteArray& co
 bool readAt(int folder, const QByteArray& name, QByteArray* content);
 
 void syncFolder(int folder);
+
+// Makes one folder; returns 0 or the errno value (EEXIST where anything has the name already).
+int makeFolderAt(int folder, const QByteArray& name, quint32 mode = 0755);
 
 // Removes a file, or an empty folder, by name; false with errno set when it could not.
 bool removeAt(int folder, const QByteArray& name, bool isFolder = false);

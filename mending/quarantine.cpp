@@ -348,6 +348,7 @@ struct Places
     Fd parent;
     Fd folder;
     Fd quarantine;
+    QByteArray parentPath; // for the messages only
     QByteArray folderName;
     QByteArray quarantineName;
 
@@ -468,16 +469,17 @@ private:
 
     QByteArray placeText(Root kind, const QByteArray& path) const
     {
-        const QByteArray folder = m_places.folderName;
+        const QByteArray parent = m_places.parentPath + '/';
+        const QByteArray batch = parent + m_places.quarantineName + '/' + m_step.batch + '/';
         switch (kind) {
         case GameFolder:
-            return folder + '/' + path;
+            return parent + m_places.folderName + '/' + path;
         case Parent:
-            return path;
+            return parent + path;
         case InsideStore:
-            return m_places.quarantineName + '/' + m_step.batch + '/' + m_places.insideName() + '/' + path;
+            return batch + m_places.insideName() + '/' + path;
         case BesideStore:
-            return m_places.quarantineName + '/' + m_step.batch + '/' + m_places.besideName() + '/' + path;
+            return batch + m_places.besideName() + '/' + path;
         }
         return path;
     }
@@ -795,8 +797,11 @@ QString openPlaces(const QByteArray& folder, const QByteArray& quarantine, bool 
     places->folderName = fs::lastName(folder);
     places->quarantineName = fs::lastName(quarantine);
     const QByteArray parent = fs::parentPath(folder);
+    places->parentPath = parent == "/" ? QByteArray() : parent;
+    if (places->folderName.isEmpty() || parent.isEmpty())
+        return u"%1 is not a folder files can be moved out of."_s.arg(shown(folder));
     int error = 0;
-    places->parent = fs::openFolder(parent.isEmpty() ? QByteArray("/") : parent, &error);
+    places->parent = fs::openFolder(parent, &error);
     if (!places->parent.isOpen())
         return u"cannot open the folder %1: %2"_s.arg(shown(parent), fs::errorText(error));
     places->folder = fs::openBeneath(places->parent.get(), places->folderName, &error);
@@ -935,21 +940,15 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
     const QString recovered = report.notice;
     report = {};
     report.notice = recovered;
-    if (fs::parentPath(m_folderBytes).isEmpty() || !QFileInfo(m_folder).isDir()) {
-        struct stat st;
-        if (fs::parentPath(m_folderBytes).isEmpty() || ::stat(m_folderBytes.constData(), &st) != 0
-            || !S_ISDIR(st.st_mode)) {
-            report.error = u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
-            return report;
-        }
-    }
     if (const QString running = gameRunningMessage(); !running.isEmpty()) {
         report.error = running;
         return report;
     }
     Places places;
     if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places); !error.isEmpty()) {
-        report.error = error;
+        report.error = places.folder.isOpen() || !places.parent.isOpen()
+            ? error
+            : u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
         return report;
     }
     const dev_t quarantineVolume = fs::volumeOf(places.parent.get());
@@ -1028,10 +1027,11 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
     QByteArray batchName;
     for (int n = 1;; ++n) {
         batchName = QFile::encodeName(n == 1 ? date : u"%1 (%2)"_s.arg(date).arg(n));
-        if (::mkdirat(quarantine, batchName.constData(), 0755) == 0)
+        const int made = fs::makeFolderAt(quarantine, batchName);
+        if (made == 0)
             break;
-        if (errno != EEXIST) {
-            report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(errno));
+        if (made != EEXIST) {
+            report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(made));
             return report;
         }
     }

@@ -3,8 +3,8 @@
 
 #include <QRandomGenerator>
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -270,7 +270,8 @@ CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct sta
         result.error = errorText(errno);
         return result;
     }
-    Fd out(::openat(toFolder, toName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Fd out(
+        ::openat(toFolder, toName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!out.isOpen()) {
         result.error = errorText(errno);
         return result;
@@ -290,7 +291,8 @@ CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct sta
             break;
     }
     if (!error) {
-        // Only root may give a file to another owner; anyone else copies files they own, and is told when not.
+        // Only root may give a file to another owner; anyone else copies files they own, and is told when
+        // not.
         if (::fchown(out.get(), source.st_uid, source.st_gid) != 0)
             result.ownerKept = false;
         if (::fchmod(out.get(), source.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0
@@ -339,7 +341,8 @@ QString writeAtomically(int folder, const QByteArray& name, const QByteArray& co
     Fd fd;
     for (int attempt = 0; attempt < 16 && !fd.isOpen(); ++attempt) {
         temporary = uniqueName(name + ".new-");
-        fd = Fd(::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        fd = Fd(::openat(
+            folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!fd.isOpen() && errno != EEXIST)
             break;
     }

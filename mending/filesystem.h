@@ -76,7 +76,8 @@ bool statAt(int folder, const QByteArray& name, struct stat* st);
 
 // Renames between two folders without replacing anything at the target. Where the file system cannot
 // refuse to replace, a hard link and an unlink do the same. Returns 0 or the errno value.
-int renameWithoutReplacing(int fromFolder, const QByteArray& fromName, int toFolder, const QByteArray& toName);
+int renameWithoutReplacing(
+    int fromFolder, const QByteArray& fromName, int toFolder, const QByteArray& toName);
 
 // A name for a temporary file: prefix and random letters, never the same twice.
 QByteArray uniqueName(const QByteArray& prefix);

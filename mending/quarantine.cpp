@@ -28,8 +28,8 @@ using namespace Qt::StringLiterals;
 //   end
 // (Version 1 had no token.) It is written to a unique temporary name, synced and renamed into place, so it is
 // either whole or absent. Recovery reads it and takes every listed file the rest of the way: a file is done
-// when it is at its target and no longer at its source. Moves are renames that refuse to replace (so a file is
-// always in exactly one place); where source and target lie on different volumes, the file is copied to a
+// when it is at its target and no longer at its source. Moves are renames that refuse to replace (so a file
+// is always in exactly one place); where source and target lie on different volumes, the file is copied to a
 // temporary name, synced, renamed into place, compared, and only then removed from its source. A record that
 // cannot be read is set aside under another name and named to the player: every file is then in one place or,
 // at worst, in two with the same bytes, and the batch folders tell where.
@@ -208,8 +208,9 @@ bool readManifest(int batch, Manifest* manifest)
         const qint64 mtime = fields.at(2).toLongLong();
         const QByteArray path = unescaped(fields.at(4));
         if (!fs::isPlainRelativePath(path)) {
-            manifest->ignored.append(u"Line %1 of the manifest names %2, which is not a path inside the folder; "
-                                     u"it was ignored."_s.arg(number)
+            manifest->ignored.append(
+                u"Line %1 of the manifest names %2, which is not a path inside the folder; "
+                u"it was ignored."_s.arg(number)
                     .arg(shown(path)));
             continue;
         }
@@ -452,7 +453,8 @@ private:
             return m_places.parent.get();
         case InsideStore:
         case BesideStore: {
-            // Going back, a batch already removed (by a run that was killed after it) has nothing left to move.
+            // Going back, a batch already removed (by a run that was killed after it) has nothing left to
+            // move.
             Fd& store = kind == InsideStore ? m_inside : m_beside;
             if (!store.isOpen() && m_batch.isOpen()) {
                 const QByteArray name = kind == InsideStore ? m_places.insideName() : m_places.besideName();
@@ -465,7 +467,10 @@ private:
     }
     int sourceRoot(const StepEntry& entry) { return root(sourceKind(entry), false); }
     int targetRoot(const StepEntry& entry, bool make) { return root(targetKind(entry), make); }
-    int targetRoot(bool beside, bool make) { return targetRoot(StepEntry { {}, beside, false, false }, make); }
+    int targetRoot(bool beside, bool make)
+    {
+        return targetRoot(StepEntry { {}, beside, false, false }, make);
+    }
 
     QByteArray placeText(Root kind, const QByteArray& path) const
     {
@@ -519,8 +524,8 @@ private:
 
     // A copy whose bytes, time and permissions match its source is this move's own copy: removing the source
     // then loses nothing. Anything else (the player's file of that name) is left alone.
-    static bool sameFile(int fromFolder, const QByteArray& name, const struct stat& from, int toFolder,
-        const struct stat& to)
+    static bool sameFile(
+        int fromFolder, const QByteArray& name, const struct stat& from, int toFolder, const struct stat& to)
     {
         return from.st_mode == to.st_mode && from.st_size == to.st_size
             && nanoseconds(from.st_mtim) == nanoseconds(to.st_mtim)
@@ -546,7 +551,8 @@ private:
             const int error = errno;
             fs::removeAt(to.get(), name);
             return u"it stays where it was: it was copied, but %1 could not be removed (%2), so the copy was "
-                   u"removed again"_s.arg(shown(placeText(sourceKind(entry), entry.path)), fs::errorText(error));
+                   u"removed again"_s.arg(
+                       shown(placeText(sourceKind(entry), entry.path)), fs::errorText(error));
         }
         emptied(sourceKind(entry), entry.path);
         return {};
@@ -566,7 +572,7 @@ private:
         if (!folder.isOpen()) {
             *problem = error == ELOOP || error == ENOTDIR
                 ? u"a folder on the way to %1 is a link or not a folder"_s.arg(
-                      shown(placeText(targetKind(entry), entry.path)))
+                    shown(placeText(targetKind(entry), entry.path)))
                 : u"its folder cannot be made: %1"_s.arg(fs::errorText(error));
             return {};
         }
@@ -665,7 +671,8 @@ private:
         if (!hasSource && hasTarget)
             return {};
         if (!hasSource)
-            return from.isOpen() || sourceError == ENOENT ? u"it is no longer there"_s : cannotOpen(sourceError);
+            return from.isOpen() || sourceError == ENOENT ? u"it is no longer there"_s
+                                                          : cannotOpen(sourceError);
         if (hasTarget) {
             // Two names of one file: the link fallback was interrupted before its unlink.
             if (sourceStat.st_dev == targetStat.st_dev && sourceStat.st_ino == targetStat.st_ino) {
@@ -704,13 +711,14 @@ private:
         if (!copied.ownerKept)
             m_notices.append(u"%1 could not keep its owner (user %2) on the other volume; it now belongs to "
                              u"whoever runs Mendwell."_s.arg(shown(entry.path))
-                    .arg(sourceStat.st_uid));
+                                 .arg(sourceStat.st_uid));
         const int error = fs::renameWithoutReplacing(to.get(), temporary, to.get(), name);
         if (error != 0) {
             fs::removeAt(to.get(), temporary);
-            return error == EEXIST ? u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
-                       shown(placeText(targetKind(entry), entry.path)))
-                                   : u"it could not be moved: %1"_s.arg(fs::errorText(error));
+            return error == EEXIST
+                ? u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
+                    shown(placeText(targetKind(entry), entry.path)))
+                : u"it could not be moved: %1"_s.arg(fs::errorText(error));
         }
         m_copied.append({ m_index, entry, m_inFolder });
         return {};
@@ -721,9 +729,8 @@ private:
     void removeEmptiedFolders()
     {
         QList<std::pair<Root, QByteArray>> folders(m_emptied.cbegin(), m_emptied.cend());
-        std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) {
-            return a.second.count('/') > b.second.count('/');
-        });
+        std::sort(folders.begin(), folders.end(),
+            [](const auto& a, const auto& b) { return a.second.count('/') > b.second.count('/'); });
         QSet<std::pair<Root, QByteArray>> done;
         for (auto [kind, folder] : std::as_const(folders)) {
             const int base = root(kind, false);
@@ -786,7 +793,8 @@ void removeBatchIfEmpty(const Places& places, const QByteArray& batchName)
     }
     // The manifest goes with the last file: an empty batch would only tell the player something is still out.
     struct stat st;
-    if (!fs::statAt(batch.get(), places.insideName(), &st) && !fs::statAt(batch.get(), places.besideName(), &st))
+    if (!fs::statAt(batch.get(), places.insideName(), &st)
+        && !fs::statAt(batch.get(), places.besideName(), &st))
         fs::removeAt(batch.get(), manifestName);
     fs::removeAt(places.quarantine.get(), batchName, true);
 }
@@ -858,8 +866,8 @@ bool Quarantine::unfinishedMove() const
 {
     Places places;
     struct stat st;
-    return openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty() && places.quarantine.isOpen()
-        && fs::statAt(places.quarantine.get(), stepName, &st);
+    return openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty()
+        && places.quarantine.isOpen() && fs::statAt(places.quarantine.get(), stepName, &st);
 }
 
 QString Quarantine::gameRunningMessage() const
@@ -879,7 +887,8 @@ MoveReport Quarantine::recoverLocked()
 {
     MoveReport report;
     Places places;
-    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places); !error.isEmpty()) {
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
         report.error = error;
         return report;
     }
@@ -897,23 +906,27 @@ MoveReport Quarantine::recoverLocked()
     if (fs::readAt(quarantine, stepName, &pending)) {
         const QString record = shown(m_quarantineBytes + '/' + stepName);
         if (!parseStep(pending, &step)) {
-            // Kept for whoever wants to read it, and out of the way: the batch folders say where the files are.
+            // Kept for whoever wants to read it, and out of the way: the batch folders say where the files
+            // are.
             const QByteArray aside = fs::uniqueName(setAsidePrefix);
-            if (const int error = fs::renameWithoutReplacing(quarantine, stepName, quarantine, aside); error != 0) {
-                report.error = u"The record of an unfinished move, %1, cannot be read and cannot be set aside "
-                               u"(%2); nothing was changed."_s.arg(record, fs::errorText(error));
+            if (const int error = fs::renameWithoutReplacing(quarantine, stepName, quarantine, aside);
+                error != 0) {
+                report.error
+                    = u"The record of an unfinished move, %1, cannot be read and cannot be set aside "
+                      u"(%2); nothing was changed."_s.arg(record, fs::errorText(error));
                 return report;
             }
             fs::syncFolder(quarantine);
-            report.notice = u"The record of an unfinished move, %1, cannot be read; it was kept as %2. Every "
-                            u"file moved so far is in the game folder or in its batch, and can be put back."_s
-                                .arg(record, shown(m_quarantineBytes + '/' + aside));
+            report.notice
+                = u"The record of an unfinished move, %1, cannot be read; it was kept as %2. Every "
+                  u"file moved so far is in the game folder or in its batch, and can be put back."_s.arg(
+                      record, shown(m_quarantineBytes + '/' + aside));
         } else {
             // The step was begun with the game closed; finishing it brings the folder back to a state the
             // player chose, which is safer than leaving it half done.
             report = StepRunner(places, step).run();
-            // Going back, the batch is removed before the step is marked done, so that a kill in the middle of
-            // removing it is finished here next time; going out, the batch has just been filled.
+            // Going back, the batch is removed before the step is marked done, so that a kill in the middle
+            // of removing it is finished here next time; going out, the batch has just been filled.
             if (!step.out)
                 removeBatchIfEmpty(places, step.batch);
             if (!fs::removeAt(quarantine, stepName))
@@ -945,7 +958,8 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         return report;
     }
     Places places;
-    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places); !error.isEmpty()) {
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
         report.error = places.folder.isOpen() || !places.parent.isOpen()
             ? error
             : u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
@@ -982,7 +996,8 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
                     folders.insert(above, { st.st_mode, nanoseconds(st.st_mtim) });
             }
             if (!checkedFolders.value(known)) {
-                report.skipped.append({ path, u"%1 is not a folder (a link, or missing)"_s.arg(shown(above)) });
+                report.skipped.append(
+                    { path, u"%1 is not a folder (a link, or missing)"_s.arg(shown(above)) });
                 return;
             }
         }
@@ -1058,7 +1073,8 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
             + '\n';
     }
     if (const QString failed = fs::writeAtomically(batch.get(), manifestName, manifest); !failed.isEmpty()) {
-        report.error = u"cannot write the manifest in %1: %2"_s.arg(shown(m_quarantineBytes + '/' + batchName), failed);
+        report.error = u"cannot write the manifest in %1: %2"_s.arg(
+            shown(m_quarantineBytes + '/' + batchName), failed);
         fs::removeAt(quarantine, batchName, true);
         return report;
     }
@@ -1113,7 +1129,8 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
         }
     }
     Places places;
-    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places); !error.isEmpty()) {
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
         report.error = error;
         return report;
     }
@@ -1157,7 +1174,8 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
                     return !fs::existsBeneath(places.folder.get(), relative);
                 }));
         }
-        if (const QString error = fs::writeAtomically(quarantine, stepName, stepText(step)); !error.isEmpty()) {
+        if (const QString error = fs::writeAtomically(quarantine, stepName, stepText(step));
+            !error.isEmpty()) {
             report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, error);
             return report;
         }
@@ -1190,7 +1208,8 @@ QList<QuarantineBatch> Quarantine::batches() const
 {
     QList<QuarantineBatch> list;
     Places places;
-    if (!openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty() || !places.quarantine.isOpen())
+    if (!openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty()
+        || !places.quarantine.isOpen())
         return list;
     for (const fs::Entry& entry : fs::entriesOf(places.quarantine.get())) {
         // A batch folder replaced by a link is not followed: it is not Mendwell's.

@@ -17,10 +17,14 @@
 // On disk, beside FOLDER:
 //   "<FOLDER name> (moved out by Mendwell)/"
 //       ".mendwell-step"              the move in progress, if any (see quarantine.cpp)
+//       ".mendwell-step.unreadable-*" such a record that could not be read, kept for a person to look at
 //       "2026-12-07 17.30.05/"        one batch per move
 //           "manifest.tsv"            what moved: original path, size, time, permissions
 //           "<FOLDER name>/..."       the files, at their paths inside FOLDER
 //           "beside <FOLDER name>/..." files that lay beside FOLDER (the game's caches)
+// The files in a batch folder are what is out; the manifest only adds how they were. Every path is reached
+// from folder handles without following links (filesystem.h), so no record, however edited, and no folder
+// swapped for a link, can make a move reach outside FOLDER, its parent's cache files and the quarantine.
 namespace mending {
 
 // One file of a batch as it was in the game folder before it moved out.

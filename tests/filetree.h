@@ -235,7 +235,8 @@ inline QByteArray makeDeepFile(const QByteArray& root, int levels, const QByteAr
         return {};
     const int fd = ::openat(folder, "deep.package", O_WRONLY | O_CREAT | O_EXCL, 0644);
     ::close(folder);
-    const bool written = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    const bool written
+        = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
     if (fd >= 0)
         ::close(fd);
     return written ? path + "deep.package" : QByteArray();

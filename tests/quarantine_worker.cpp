@@ -59,6 +59,8 @@ int main(int argc, char** argv)
             std::printf("moved\t%s\n", path.constData());
         for (const auto& [path, reason] : report.skipped)
             std::printf("skipped\t%s\t%s\n", path.constData(), qPrintable(reason));
+        if (!report.notice.isEmpty())
+            std::printf("notice\t%s\n", qPrintable(report.notice));
         return report.ok() ? 0 : fail(report);
     }
     if (QByteArray(argv[3]) == "recover") {

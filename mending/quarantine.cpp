@@ -604,8 +604,6 @@ private:
                 return from.isOpen() || error == ENOENT ? u"it is no longer there"_s : cannotOpen(error);
             QList<QByteArray> arrived;
             filesBelow(targetFd, entry.path, arrived);
-            for (QByteArray& file : arrived)
-                file.prepend(entry.path + '/');
             m_folderFiles.insert(entry.path, arrived);
             return {};
         }

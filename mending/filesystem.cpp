@@ -79,11 +79,12 @@ Fd walkBeneath(int base, const QByteArray& relative, int* error, bool make, QLis
             *error = EINVAL;
         return {};
     }
-    if (!make) {
+    {
+        // Where the whole path is there already (the common case, also when making), one call opens it.
         const int fd = relative.isEmpty() ? openFolderAt(base, ".") : openResolvedBeneath(base, relative);
         if (fd >= 0)
             return Fd(fd);
-        if (errno != ENOSYS) {
+        if (errno != ENOSYS && !(make && errno == ENOENT)) {
             if (error)
                 *error = errno;
             return {};
@@ -250,7 +251,7 @@ QByteArray uniqueName(const QByteArray& prefix)
 }
 
 CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct stat& source, int toFolder,
-    const QByteArray& toName)
+    const QByteArray& toName, bool sync)
 {
     CopyResult result;
     const struct timespec times[2] = { source.st_atim, source.st_mtim };
@@ -296,7 +297,7 @@ CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct sta
         if (::fchown(out.get(), source.st_uid, source.st_gid) != 0)
             result.ownerKept = false;
         if (::fchmod(out.get(), source.st_mode & 07777) != 0 || ::futimens(out.get(), times) != 0
-            || ::fsync(out.get()) != 0)
+            || (sync && ::fsync(out.get()) != 0))
             error = errno;
     }
     if (::close(out.release()) != 0 && !error)

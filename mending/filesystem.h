@@ -89,10 +89,10 @@ struct CopyResult
 };
 
 // Copies a file or a symbolic link to a new name (created exclusively, so nothing is replaced) keeping its
-// bytes, permissions, times and, where allowed, owner. The copy's bytes are synced before it returns; on
-// failure the copy is removed.
+// bytes, permissions, times and, where allowed, owner. The copy's bytes are synced before it returns unless
+// the caller syncs the whole volume once for many copies (sync false); on failure the copy is removed.
 CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct stat& source, int toFolder,
-    const QByteArray& toName);
+    const QByteArray& toName, bool sync = true);
 
 // Whether two names hold the same kind of file with the same bytes (or the same link target).
 bool sameBytes(int folderA, const QByteArray& nameA, int folderB, const QByteArray& nameB);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 
 using namespace Qt::StringLiterals;
 
@@ -259,9 +260,14 @@ void filesBelow(int folder, const QByteArray& relative, QList<QByteArray>& files
 
 bool holdsAFile(int folder, const QByteArray& relative)
 {
-    QList<QByteArray> files;
-    filesBelow(folder, relative, files);
-    return !files.isEmpty();
+    const Fd here = fs::openBeneath(folder, relative);
+    if (!here.isOpen())
+        return false;
+    for (const fs::Entry& entry : fs::entriesOf(here.get())) {
+        if (!entry.folder || holdsAFile(folder, relative + '/' + entry.name))
+            return true;
+    }
+    return false;
 }
 
 QByteArray parentOfRelative(const QByteArray& path)
@@ -559,12 +565,15 @@ private:
     }
 
     // Makes the folders above a target; going back they get the permissions they had.
-    Fd makeParents(const StepEntry& entry, QString* problem)
+    int makeParents(const StepEntry& entry, QString* problem)
     {
+        const std::pair<Root, QByteArray> key { targetKind(entry), parentOfRelative(entry.path) };
+        if (const auto known = m_targetFolders.find(key); known != m_targetFolders.end())
+            return known->second.get();
         const int target = targetRoot(entry, true);
         if (target < 0) {
             *problem = u"the batch's folder cannot be made in %1"_s.arg(shown(m_step.batch));
-            return {};
+            return -1;
         }
         QList<QByteArray> made;
         int error = 0;
@@ -574,7 +583,7 @@ private:
                 ? u"a folder on the way to %1 is a link or not a folder"_s.arg(
                     shown(placeText(targetKind(entry), entry.path)))
                 : u"its folder cannot be made: %1"_s.arg(fs::errorText(error));
-            return {};
+            return -1;
         }
         if (!m_step.out && !entry.beside) {
             for (const QByteArray& path : std::as_const(made)) {
@@ -583,7 +592,25 @@ private:
                     fs::setFolderMode(target, path, known->first);
             }
         }
-        return folder;
+        return m_targetFolders.insert_or_assign(key, std::move(folder)).first->second.get();
+    }
+
+    // The folder that holds entry's target, where it exists; kept open for the files after it (a folder once
+    // opened is the same folder, whatever is renamed or linked later).
+    int openTarget(const StepEntry& entry, int* error)
+    {
+        const std::pair<Root, QByteArray> key { targetKind(entry), parentOfRelative(entry.path) };
+        if (const auto known = m_targetFolders.find(key); known != m_targetFolders.end())
+            return known->second.get();
+        const int target = targetRoot(entry, false);
+        if (target < 0) {
+            *error = ENOENT;
+            return -1;
+        }
+        Fd folder = fs::openBeneath(target, key.second, error);
+        if (!folder.isOpen())
+            return -1;
+        return m_targetFolders.insert_or_assign(key, std::move(folder)).first->second.get();
     }
 
     // A whole folder goes by one rename; where its target folder exists already (a kill came in the middle
@@ -614,10 +641,10 @@ private:
         m_folderFiles.insert(entry.path, files);
         if (!hasTarget) {
             QString problem;
-            const Fd to = makeParents(entry, &problem);
-            if (!to.isOpen())
+            const int to = makeParents(entry, &problem);
+            if (to < 0)
                 return problem;
-            if (fs::renameWithoutReplacing(from.get(), name, to.get(), name) == 0) {
+            if (fs::renameWithoutReplacing(from.get(), name, to, name) == 0) {
                 emptied(sourceKind(entry), entry.path);
                 if (!m_step.out)
                     remakeFoldersAlike(entry.path);
@@ -658,14 +685,13 @@ private:
         struct stat sourceStat, targetStat;
         const bool hasSource = from.isOpen() && fs::statAt(from.get(), name, &sourceStat);
         int targetError = ENOENT;
-        const int targetFd = targetRoot(entry, false);
-        Fd to = targetFd >= 0 ? fs::openBeneath(targetFd, parent, &targetError) : Fd();
-        if (!to.isOpen() && targetError != ENOENT)
+        int to = openTarget(entry, &targetError);
+        if (to < 0 && targetError != ENOENT)
             return cannotOpen(targetError);
-        const bool hasTarget = to.isOpen() && fs::statAt(to.get(), name, &targetStat);
+        const bool hasTarget = to >= 0 && fs::statAt(to, name, &targetStat);
         const QByteArray temporary = temporaryName(entry.path);
-        if (to.isOpen())
-            fs::removeAt(to.get(), temporary); // an unfinished copy: the file itself is still at its source
+        if (to >= 0)
+            fs::removeAt(to, temporary); // an unfinished copy: the file itself is still at its source
         if (!hasSource && hasTarget)
             return {};
         if (!hasSource)
@@ -680,7 +706,7 @@ private:
             }
             // A finished copy whose source was not yet removed: no rename crosses volumes.
             if ((entry.copy || sourceStat.st_dev != targetStat.st_dev)
-                && sameFile(from.get(), name, sourceStat, to.get(), targetStat)) {
+                && sameFile(from.get(), name, sourceStat, to, targetStat)) {
                 m_copied.append({ m_index, entry, m_inFolder });
                 return {};
             }
@@ -689,10 +715,10 @@ private:
         }
         QString problem;
         to = makeParents(entry, &problem);
-        if (!to.isOpen())
+        if (to < 0)
             return problem;
         if (!entry.copy) {
-            const int error = fs::renameWithoutReplacing(from.get(), name, to.get(), name);
+            const int error = fs::renameWithoutReplacing(from.get(), name, to, name);
             if (error == 0) {
                 emptied(sourceKind(entry), entry.path);
                 return {};
@@ -703,16 +729,16 @@ private:
             if (error != EXDEV)
                 return u"it could not be moved: %1"_s.arg(fs::errorText(error));
         }
-        const fs::CopyResult copied = fs::copyFile(from.get(), name, sourceStat, to.get(), temporary);
+        const fs::CopyResult copied = fs::copyFile(from.get(), name, sourceStat, to, temporary, false);
         if (!copied.error.isEmpty())
             return u"it could not be copied: %1"_s.arg(copied.error);
         if (!copied.ownerKept)
             m_notices.append(u"%1 could not keep its owner (user %2) on the other volume; it now belongs to "
                              u"whoever runs Mendwell."_s.arg(shown(entry.path))
                                  .arg(sourceStat.st_uid));
-        const int error = fs::renameWithoutReplacing(to.get(), temporary, to.get(), name);
+        const int error = fs::renameWithoutReplacing(to, temporary, to, name);
         if (error != 0) {
-            fs::removeAt(to.get(), temporary);
+            fs::removeAt(to, temporary);
             return error == EEXIST
                 ? u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
                     shown(placeText(targetKind(entry), entry.path)))
@@ -752,6 +778,7 @@ private:
     QSet<std::pair<Root, QByteArray>> m_emptied;
     QList<Copied> m_copied; // files copied whose sources go once the volumes are synced
     bool m_inFolder = false; // applying the files of a whole folder one by one
+    std::map<std::pair<Root, QByteArray>, Fd> m_targetFolders;
     QMap<QByteArray, QList<QByteArray>> m_folderFiles;
     QMap<QByteArray, QString> m_folderProblems;
     QStringList m_notices;

@@ -367,10 +367,12 @@ struct Places
 class StepRunner
 {
 public:
-    StepRunner(const Places& places, const Step& step, MoveWatch* watch = nullptr)
+    // resuming: the step was begun by an earlier run, which may have left a temporary copy.
+    StepRunner(const Places& places, const Step& step, MoveWatch* watch = nullptr, bool resuming = false)
         : m_places(places)
         , m_step(step)
         , m_watch(watch)
+        , m_resuming(resuming)
     {
         m_batch = fs::openBeneath(places.quarantine.get(), step.batch);
         readManifest(m_batch.get(), &m_manifest);
@@ -544,18 +546,19 @@ private:
     {
         const QByteArray name = fs::lastName(entry.path);
         const QByteArray parent = parentOfRelative(entry.path);
-        const Fd from = fs::openBeneath(sourceRoot(entry), parent);
-        const Fd to = fs::openBeneath(targetRoot(entry, false), parent);
-        if (!from.isOpen() || !to.isOpen())
+        int error = 0;
+        const int from = openSource(entry, &error);
+        const int to = openTarget(entry, &error);
+        if (from < 0 || to < 0)
             return u"it could not be found again after copying"_s;
-        if (!fs::sameBytes(from.get(), name, to.get(), name)) {
-            fs::removeAt(to.get(), name);
+        if (!fs::sameBytes(from, name, to, name)) {
+            fs::removeAt(to, name);
             return u"the copy at %1 did not read back the same, so it was removed and the file stays"_s.arg(
                 shown(placeText(targetKind(entry), entry.path)));
         }
-        if (!fs::removeAt(from.get(), name)) {
-            const int error = errno;
-            fs::removeAt(to.get(), name);
+        if (!fs::removeAt(from, name)) {
+            error = errno;
+            fs::removeAt(to, name);
             return u"it stays where it was: it was copied, but %1 could not be removed (%2), so the copy was "
                    u"removed again"_s.arg(
                        shown(placeText(sourceKind(entry), entry.path)), fs::errorText(error));
@@ -568,7 +571,7 @@ private:
     int makeParents(const StepEntry& entry, QString* problem)
     {
         const std::pair<Root, QByteArray> key { targetKind(entry), parentOfRelative(entry.path) };
-        if (const auto known = m_targetFolders.find(key); known != m_targetFolders.end())
+        if (const auto known = m_folders.find(key); known != m_folders.end())
             return known->second.get();
         const int target = targetRoot(entry, true);
         if (target < 0) {
@@ -592,25 +595,33 @@ private:
                     fs::setFolderMode(target, path, known->first);
             }
         }
-        return m_targetFolders.insert_or_assign(key, std::move(folder)).first->second.get();
+        return m_folders.insert_or_assign(key, std::move(folder)).first->second.get();
     }
 
-    // The folder that holds entry's target, where it exists; kept open for the files after it (a folder once
-    // opened is the same folder, whatever is renamed or linked later).
-    int openTarget(const StepEntry& entry, int* error)
+    // A folder below a root, where it exists; kept open for the files after it (a folder once opened is the
+    // same folder, whatever is renamed or linked in its place later), until the step is done.
+    int openFolder(Root kind, const QByteArray& relative, int* error)
     {
-        const std::pair<Root, QByteArray> key { targetKind(entry), parentOfRelative(entry.path) };
-        if (const auto known = m_targetFolders.find(key); known != m_targetFolders.end())
+        const std::pair<Root, QByteArray> key { kind, relative };
+        if (const auto known = m_folders.find(key); known != m_folders.end())
             return known->second.get();
-        const int target = targetRoot(entry, false);
-        if (target < 0) {
+        const int base = root(kind, false);
+        if (base < 0) {
             *error = ENOENT;
             return -1;
         }
-        Fd folder = fs::openBeneath(target, key.second, error);
+        Fd folder = fs::openBeneath(base, relative, error);
         if (!folder.isOpen())
             return -1;
-        return m_targetFolders.insert_or_assign(key, std::move(folder)).first->second.get();
+        return m_folders.insert_or_assign(key, std::move(folder)).first->second.get();
+    }
+    int openSource(const StepEntry& entry, int* error)
+    {
+        return openFolder(sourceKind(entry), parentOfRelative(entry.path), error);
+    }
+    int openTarget(const StepEntry& entry, int* error)
+    {
+        return openFolder(targetKind(entry), parentOfRelative(entry.path), error);
     }
 
     // A whole folder goes by one rename; where its target folder exists already (a kill came in the middle
@@ -621,21 +632,21 @@ private:
         const QByteArray name = fs::lastName(entry.path);
         const QByteArray parent = parentOfRelative(entry.path);
         int error = ENOENT;
-        const Fd from = fs::openBeneath(sourceRoot(entry), parent, &error);
+        const int from = openSource(entry, &error);
         struct stat st;
-        const bool hasSource = from.isOpen() && fs::statAt(from.get(), name, &st) && S_ISDIR(st.st_mode);
+        const bool hasSource = from >= 0 && fs::statAt(from, name, &st) && S_ISDIR(st.st_mode);
         const int targetFd = targetRoot(entry, false);
         const bool hasTarget = targetFd >= 0 && fs::existsBeneath(targetFd, entry.path);
         if (!hasSource) {
             if (!hasTarget)
-                return from.isOpen() || error == ENOENT ? u"it is no longer there"_s : cannotOpen(error);
+                return from >= 0 || error == ENOENT ? u"it is no longer there"_s : cannotOpen(error);
             QList<QByteArray> arrived;
             filesBelow(targetFd, entry.path, arrived);
             m_folderFiles.insert(entry.path, arrived);
             return {};
         }
         QList<QByteArray> files;
-        filesBelow(from.get(), name, files);
+        filesBelow(from, name, files);
         for (QByteArray& file : files)
             file = parent.isEmpty() ? file : parent + '/' + file;
         m_folderFiles.insert(entry.path, files);
@@ -644,7 +655,7 @@ private:
             const int to = makeParents(entry, &problem);
             if (to < 0)
                 return problem;
-            if (fs::renameWithoutReplacing(from.get(), name, to, name) == 0) {
+            if (fs::renameWithoutReplacing(from, name, to, name) == 0) {
                 emptied(sourceKind(entry), entry.path);
                 if (!m_step.out)
                     remakeFoldersAlike(entry.path);
@@ -680,33 +691,31 @@ private:
         const QByteArray name = fs::lastName(entry.path);
         const QByteArray parent = parentOfRelative(entry.path);
         int sourceError = ENOENT;
-        const int sourceFd = sourceRoot(entry);
-        const Fd from = sourceFd >= 0 ? fs::openBeneath(sourceFd, parent, &sourceError) : Fd();
+        const int from = openSource(entry, &sourceError);
         struct stat sourceStat, targetStat;
-        const bool hasSource = from.isOpen() && fs::statAt(from.get(), name, &sourceStat);
+        const bool hasSource = from >= 0 && fs::statAt(from, name, &sourceStat);
         int targetError = ENOENT;
         int to = openTarget(entry, &targetError);
         if (to < 0 && targetError != ENOENT)
             return cannotOpen(targetError);
         const bool hasTarget = to >= 0 && fs::statAt(to, name, &targetStat);
         const QByteArray temporary = temporaryName(entry.path);
-        if (to >= 0)
+        if (to >= 0 && m_resuming)
             fs::removeAt(to, temporary); // an unfinished copy: the file itself is still at its source
         if (!hasSource && hasTarget)
             return {};
         if (!hasSource)
-            return from.isOpen() || sourceError == ENOENT ? u"it is no longer there"_s
-                                                          : cannotOpen(sourceError);
+            return from >= 0 || sourceError == ENOENT ? u"it is no longer there"_s : cannotOpen(sourceError);
         if (hasTarget) {
             // Two names of one file: the link fallback was interrupted before its unlink.
             if (sourceStat.st_dev == targetStat.st_dev && sourceStat.st_ino == targetStat.st_ino) {
-                fs::removeAt(from.get(), name);
+                fs::removeAt(from, name);
                 emptied(sourceKind(entry), entry.path);
                 return {};
             }
             // A finished copy whose source was not yet removed: no rename crosses volumes.
             if ((entry.copy || sourceStat.st_dev != targetStat.st_dev)
-                && sameFile(from.get(), name, sourceStat, to, targetStat)) {
+                && sameFile(from, name, sourceStat, to, targetStat)) {
                 m_copied.append({ m_index, entry, m_inFolder });
                 return {};
             }
@@ -718,7 +727,7 @@ private:
         if (to < 0)
             return problem;
         if (!entry.copy) {
-            const int error = fs::renameWithoutReplacing(from.get(), name, to, name);
+            const int error = fs::renameWithoutReplacing(from, name, to, name);
             if (error == 0) {
                 emptied(sourceKind(entry), entry.path);
                 return {};
@@ -729,7 +738,7 @@ private:
             if (error != EXDEV)
                 return u"it could not be moved: %1"_s.arg(fs::errorText(error));
         }
-        const fs::CopyResult copied = fs::copyFile(from.get(), name, sourceStat, to, temporary, false);
+        const fs::CopyResult copied = fs::copyFile(from, name, sourceStat, to, temporary, false);
         if (!copied.error.isEmpty())
             return u"it could not be copied: %1"_s.arg(copied.error);
         if (!copied.ownerKept)
@@ -778,11 +787,12 @@ private:
     QSet<std::pair<Root, QByteArray>> m_emptied;
     QList<Copied> m_copied; // files copied whose sources go once the volumes are synced
     bool m_inFolder = false; // applying the files of a whole folder one by one
-    std::map<std::pair<Root, QByteArray>, Fd> m_targetFolders;
+    std::map<std::pair<Root, QByteArray>, Fd> m_folders;
     QMap<QByteArray, QList<QByteArray>> m_folderFiles;
     QMap<QByteArray, QString> m_folderProblems;
     QStringList m_notices;
     MoveWatch* m_watch = nullptr;
+    bool m_resuming = false;
     qsizetype m_index = 0;
 };
 
@@ -949,7 +959,7 @@ MoveReport Quarantine::recoverLocked()
         } else {
             // The step was begun with the game closed; finishing it brings the folder back to a state the
             // player chose, which is safer than leaving it half done.
-            report = StepRunner(places, step).run();
+            report = StepRunner(places, step, nullptr, true).run();
             // Going back, the batch is removed before the step is marked done, so that a kill in the middle
             // of removing it is finished here next time; going out, the batch has just been filled.
             if (!step.out)
@@ -997,6 +1007,7 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
     QHash<QByteArray, std::pair<quint32, qint64>> folders;
     QSet<QByteArray> seen;
     QHash<QByteArray, bool> checkedFolders;
+    std::map<QByteArray, Fd> openedParents;
     const auto plan = [&](const QByteArray& path, bool beside) {
         if (!fs::isPlainRelativePath(path)) {
             report.skipped.append({ path, u"it is not a path inside the folder"_s });
@@ -1026,8 +1037,16 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
                 return;
             }
         }
+        auto parentFolder = openedParents.find(key.left(1) + fs::parentPath(path));
+        if (parentFolder == openedParents.end()) {
+            parentFolder = openedParents
+                               .emplace(key.left(1) + fs::parentPath(path),
+                                   fs::openBeneath(root, fs::parentPath(path)))
+                               .first;
+        }
         struct stat st;
-        if (!fs::existsBeneath(root, path, &st)) {
+        if (!parentFolder->second.isOpen()
+            || !fs::statAt(parentFolder->second.get(), fs::lastName(path), &st)) {
             report.skipped.append({ path, u"it cannot be found: %1"_s.arg(fs::errorText(errno)) });
             return;
         }

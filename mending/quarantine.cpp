@@ -244,18 +244,34 @@ std::pair<QString, int> batchOrder(const QString& name)
 }
 
 // Every file (anything but a folder) below a folder, by path relative to it, at any depth.
-void filesBelow(int folder, const QByteArray& relative, QList<QByteArray>& files)
+void filesIn(
+    int here, const QByteArray& prefix, QList<QByteArray>& files, QMap<QByteArray, struct stat>* stats)
+{
+    for (const fs::Entry& entry : fs::entriesOf(here)) {
+        const QByteArray path = prefix.isEmpty() ? entry.name : prefix + '/' + entry.name;
+        if (entry.folder) {
+            const Fd below = fs::openBeneath(here, entry.name);
+            if (below.isOpen())
+                filesIn(below.get(), path, files, stats);
+            continue;
+        }
+        if (stats) {
+            struct stat st;
+            if (!fs::statAt(here, entry.name, &st))
+                continue;
+            stats->insert(path, st);
+        }
+        files.append(path);
+    }
+}
+
+// With stats, each file's lstat() too.
+void filesBelow(int folder, const QByteArray& relative, QList<QByteArray>& files,
+    QMap<QByteArray, struct stat>* stats = nullptr)
 {
     const Fd here = fs::openBeneath(folder, relative);
-    if (!here.isOpen())
-        return;
-    for (const fs::Entry& entry : fs::entriesOf(here.get())) {
-        const QByteArray path = relative.isEmpty() ? entry.name : relative + '/' + entry.name;
-        if (entry.folder)
-            filesBelow(folder, path, files);
-        else
-            files.append(path);
-    }
+    if (here.isOpen())
+        filesIn(here.get(), relative, files, stats);
 }
 
 bool holdsAFile(int folder, const QByteArray& relative)
@@ -1197,26 +1213,27 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
         const Fd batchFolder = fs::openBeneath(quarantine, step.batch);
         if (!batchFolder.isOpen())
             continue;
+        // A file whose store lies on another volume than its place is copied back.
+        const Fd insideStore = fs::openBeneath(batchFolder.get(), places.insideName());
+        const Fd besideStore = fs::openBeneath(batchFolder.get(), places.besideName());
+        const dev_t insideVolume = insideStore.isOpen() ? fs::volumeOf(insideStore.get()) : folderVolume;
+        const dev_t besideVolume = besideStore.isOpen() ? fs::volumeOf(besideStore.get()) : parentVolume;
         for (const QuarantinedFile& file : batch.files) {
             if (!file.out || (!wanted.isEmpty() && !wanted.contains(file.path)))
                 continue;
             matched.insert(file.path);
-            struct stat st;
-            const QByteArray store = file.beside ? places.besideName() : places.insideName();
-            const dev_t home = file.beside ? parentVolume : folderVolume;
-            const bool copy
-                = !fs::existsBeneath(batchFolder.get(), store + '/' + file.path, &st) || st.st_dev != home;
+            const bool copy = file.beside ? besideVolume != parentVolume : insideVolume != folderVolume;
             step.entries.append({ file.path, file.beside, copy });
         }
         if (step.entries.isEmpty())
             continue;
         // A folder whose name is taken again in the game folder cannot go back whole.
-        const Fd store = fs::openBeneath(batchFolder.get(), places.insideName());
-        if (store.isOpen()) {
+        if (insideStore.isOpen()) {
             step.entries = withWholeFolders(step.entries,
-                wholeFolders(store.get(), renamableInside(step.entries), [&](const QByteArray& relative) {
-                    return !fs::existsBeneath(places.folder.get(), relative);
-                }));
+                wholeFolders(
+                    insideStore.get(), renamableInside(step.entries), [&](const QByteArray& relative) {
+                        return !fs::existsBeneath(places.folder.get(), relative);
+                    }));
         }
         if (const QString error = fs::writeAtomically(quarantine, stepName, stepText(step));
             !error.isEmpty()) {
@@ -1277,12 +1294,11 @@ QList<QuarantineBatch> Quarantine::batches() const
             if (!storeFolder.isOpen())
                 continue;
             QList<QByteArray> paths;
-            filesBelow(storeFolder.get(), {}, paths);
-            std::sort(paths.begin(), paths.end());
-            for (const QByteArray& path : std::as_const(paths)) {
-                struct stat st;
-                if (!fs::existsBeneath(storeFolder.get(), path, &st))
-                    continue;
+            QMap<QByteArray, struct stat> stats;
+            filesBelow(storeFolder.get(), {}, paths, &stats);
+            for (auto it = stats.cbegin(); it != stats.cend(); ++it) {
+                const QByteArray& path = it.key();
+                const struct stat& st = it.value();
                 QuarantinedFile file;
                 file.path = path;
                 file.beside = beside;

@@ -489,7 +489,6 @@ private:
         }
         return -1;
     }
-    int sourceRoot(const StepEntry& entry) { return root(sourceKind(entry), false); }
     int targetRoot(const StepEntry& entry, bool make) { return root(targetKind(entry), make); }
     int targetRoot(bool beside, bool make)
     {

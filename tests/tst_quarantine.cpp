@@ -576,18 +576,19 @@ void TestQuarantine::acrossVolumes()
             QSKIP("chattr +i is refused on this tmpfs: the file that cannot be removed is not tried");
         const MoveReport out = quarantine.moveOut({ "Hair.package", "Shoes.package" });
         QVERIFY2(out.ok(), qPrintable(out.error));
+        // One copy only: the one the game loads.
+        const Whereabouts now = whereabouts(folder, quarantineFolder);
+        QCOMPARE(now.copies.value("Hair.package").size(), 1);
         QCOMPARE(out.moved, QList<QByteArray> { "Shoes.package" });
         QCOMPARE(out.skipped.size(), 1);
         QVERIFY2(out.skipped.first().second.contains(u"stays"_s), qPrintable(out.skipped.first().second));
-        const Whereabouts now = whereabouts(folder, quarantineFolder);
-        QCOMPARE(now.copies.value("Hair.package").size(), 1);
         QVERIFY(now.strays.isEmpty());
-        int out_ = 0;
+        int countedOut = 0;
         for (const mending::QuarantineBatch& batch : quarantine.batches()) {
             for (const mending::QuarantinedFile& file : batch.files)
-                out_ += file.out && file.path == "Hair.package" ? 1 : 0;
+                countedOut += file.out && file.path == "Hair.package" ? 1 : 0;
         }
-        QCOMPARE(out_, 0);
+        QCOMPARE(countedOut, 0);
         return;
     }
     if (how == u"owner"_s)

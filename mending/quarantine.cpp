@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "quarantine.h"
 
-#include "gamefolders.h"
+#include "filesystem.h"
 #include "runninggames.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -14,45 +15,48 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <functional>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <map>
 
 using namespace Qt::StringLiterals;
 
 // The step file says what one move is doing before it does it:
-//   mendwell step 1
+//   mendwell step 2
 //   direction<TAB>out|back
 //   batch<TAB><batch folder name>
+//   token<TAB><random letters>   names this move's temporary copies, so that only they are ever removed
 //   <r|c><f|b|d><TAB><path>      one line per file: rename or copy; a file inside the folder, a file
 //                                beside it, or a whole folder inside it
 //   end
-// It is written to a temporary name, synced and renamed into place, so it is either whole or absent. Recovery
-// reads it and takes every listed file the rest of the way: a file is done when it is at its target and no
-// longer at its source. Moves are renames that refuse to replace (so a file is always in exactly one place);
-// where source and target lie on different volumes, the file is copied to a temporary name, synced, renamed
-// into place, compared, and only then removed from its source.
+// (Version 1 had no token.) It is written to a unique temporary name, synced and renamed into place, so it is
+// either whole or absent. Recovery reads it and takes every listed file the rest of the way: a file is done
+// when it is at its target and no longer at its source. Moves are renames that refuse to replace (so a file
+// is always in exactly one place); where source and target lie on different volumes, the file is copied to a
+// temporary name, synced, renamed into place, compared, and only then removed from its source. A record that
+// cannot be read is set aside under another name and named to the player: every file is then in one place or,
+// at worst, in two with the same bytes, and the batch folders tell where.
+//
+// Every file is reached from open folder handles, name by name, without following a link (see filesystem.h),
+// and every recorded path is checked to be a plain relative path before it is used.
 //
 // The manifest (manifest.tsv) is written and synced before the step, and is never changed afterwards:
 //   # comment lines
 //   file|beside<TAB>size<TAB>mtime ns<TAB>mode (octal)<TAB>path
 //   dir<TAB>-<TAB>mtime ns<TAB>mode (octal)<TAB>path      folders above the files, to remake them alike
-// Paths are the names' bytes with "\\", tab and line feed written as \\, \t and \n.
+// Paths are the names' bytes with "\\", tab and line feed written as \\, \t and \n. It adds what the files
+// in the batch folder cannot say themselves; a batch whose manifest is lost is still found and put back.
 
 namespace mending {
 
 namespace {
 
+using fs::Fd;
+
 const QByteArray stepName = ".mendwell-step";
-const QByteArray stepTemporaryName = ".mendwell-step.new";
+const QByteArray stepTemporaryPrefix = ".mendwell-step.new";
+const QByteArray setAsidePrefix = ".mendwell-step.unreadable-";
 const QByteArray manifestName = "manifest.tsv";
-const QByteArray manifestTemporaryName = "manifest.tsv.new";
-const QByteArray copyTemporaryName = ".mendwell-copy";
+const QByteArray manifestTemporaryPrefix = "manifest.tsv.new";
+const QByteArray copyPrefix = ".mendwell-copy-";
 
 QByteArray escaped(const QByteArray& path)
 {
@@ -87,21 +91,9 @@ QByteArray unescaped(const QByteArray& text)
     return out;
 }
 
-QString systemError(int error)
+QString shown(const QByteArray& path)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QByteArray parentOf(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray(slash == 0 ? "/" : "") : path.left(slash);
-}
-
-bool exists(const QByteArray& path, struct stat* st = nullptr)
-{
-    struct stat local;
-    return ::lstat(path.constData(), st ? st : &local) == 0;
+    return QFile::decodeName(path);
 }
 
 qint64 nanoseconds(const struct timespec& time)
@@ -109,186 +101,9 @@ qint64 nanoseconds(const struct timespec& time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-void syncFolder(const QByteArray& folder)
+QByteArray modeText(quint32 mode)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Writes a small file whole or not at all: temporary name, sync, rename, sync of the folder.
-QString writeDurably(
-    const QByteArray& folder, const QByteArray& temporary, const QByteArray& name, const QByteArray& content)
-{
-    const QByteArray temporaryPath = folder + '/' + temporary;
-    const int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return systemError(errno);
-    qsizetype written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + written, size_t(content.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            ::unlink(temporaryPath.constData());
-            return systemError(error);
-        }
-        written += n;
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporaryPath.constData());
-        return systemError(error);
-    }
-    if (::rename(temporaryPath.constData(), (folder + '/' + name).constData()) != 0) {
-        const int error = errno;
-        ::unlink(temporaryPath.constData());
-        return systemError(error);
-    }
-    syncFolder(folder);
-    return {};
-}
-
-bool readWhole(const QByteArray& path, QByteArray* content)
-{
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *content = file.readAll();
-    return true;
-}
-
-// A rename that never replaces what is at the target. Where the file system cannot rename that way, a
-// hard link and an unlink do the same: a crash between them leaves two names of one file, which
-// recovery resolves.
-int renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
-{
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-#endif
-    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) != 0)
-        return errno;
-    ::unlink(from.constData());
-    return 0;
-}
-
-ssize_t readFully(int fd, char* buffer, size_t size)
-{
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return ssize_t(got);
-}
-
-bool sameBytes(const QByteArray& a, const QByteArray& b)
-{
-    struct stat sa, sb;
-    if (!exists(a, &sa) || !exists(b, &sb) || (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT))
-        return false;
-    if (S_ISLNK(sa.st_mode)) {
-        char ta[PATH_MAX], tb[PATH_MAX];
-        const ssize_t na = ::readlink(a.constData(), ta, sizeof ta);
-        const ssize_t nb = ::readlink(b.constData(), tb, sizeof tb);
-        return na >= 0 && na == nb && std::memcmp(ta, tb, size_t(na)) == 0;
-    }
-    if (sa.st_size != sb.st_size)
-        return false;
-    const int fa = ::open(a.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    const int fb = ::open(b.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    bool same = fa >= 0 && fb >= 0;
-    QByteArray ba(1 << 16, Qt::Uninitialized), bb(1 << 16, Qt::Uninitialized);
-    while (same) {
-        const ssize_t na = readFully(fa, ba.data(), size_t(ba.size()));
-        const ssize_t nb = readFully(fb, bb.data(), size_t(bb.size()));
-        same = na >= 0 && na == nb && std::memcmp(ba.constData(), bb.constData(), size_t(na)) == 0;
-        if (na <= 0)
-            break;
-    }
-    if (fa >= 0)
-        ::close(fa);
-    if (fb >= 0)
-        ::close(fb);
-    return same;
-}
-
-// A copy that keeps bytes, permissions, owner and times. The step syncs the volume before the source goes.
-QString copyTo(const QByteArray& source, const struct stat& st, const QByteArray& temporary)
-{
-    struct timespec times[2] = { st.st_atim, st.st_mtim };
-    if (S_ISLNK(st.st_mode)) {
-        QByteArray target(PATH_MAX, Qt::Uninitialized);
-        const ssize_t n = ::readlink(source.constData(), target.data(), size_t(target.size()));
-        if (n < 0)
-            return systemError(errno);
-        target.truncate(n);
-        if (::symlink(target.constData(), temporary.constData()) != 0)
-            return systemError(errno);
-        // Only root may give a copy to another owner; anyone else copies files they own, so nothing is lost.
-        [[maybe_unused]] const int owned = ::lchown(temporary.constData(), st.st_uid, st.st_gid);
-        ::utimensat(AT_FDCWD, temporary.constData(), times, AT_SYMLINK_NOFOLLOW);
-        return {};
-    }
-    const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0)
-        return systemError(errno);
-    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return systemError(error);
-    }
-    QString error;
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), size_t(buffer.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = systemError(errno);
-            break;
-        }
-        if (n == 0)
-            break;
-        ssize_t written = 0;
-        while (written < n) {
-            const ssize_t w = ::write(out, buffer.constData() + written, size_t(n - written));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                error = systemError(w < 0 ? errno : ENOSPC);
-                break;
-            }
-            written += w;
-        }
-        if (!error.isEmpty())
-            break;
-    }
-    if (error.isEmpty()) {
-        [[maybe_unused]] const int owned = ::fchown(out, st.st_uid, st.st_gid);
-        if (::fchmod(out, st.st_mode & 07777) != 0 || ::futimens(out, times) != 0)
-            error = systemError(errno);
-    }
-    ::close(in);
-    if (::close(out) != 0 && error.isEmpty())
-        error = systemError(errno);
-    if (!error.isEmpty())
-        ::unlink(temporary.constData());
-    return error;
+    return QByteArray::number(mode, 8);
 }
 
 struct StepEntry
@@ -299,17 +114,188 @@ struct StepEntry
     bool folder = false; // a whole folder, moved by one rename
 };
 
+struct Step
+{
+    bool out = true;
+    QByteArray batch;
+    QByteArray token;
+    QList<StepEntry> entries;
+};
+
+QByteArray stepText(const Step& step)
+{
+    QByteArray text = "mendwell step 2\n";
+    text += "direction\t" + QByteArray(step.out ? "out" : "back") + '\n';
+    text += "batch\t" + escaped(step.batch) + '\n';
+    text += "token\t" + step.token + '\n';
+    for (const StepEntry& entry : step.entries) {
+        text += entry.copy ? 'c' : 'r';
+        text += entry.folder ? 'd' : entry.beside ? 'b' : 'f';
+        text += '\t' + escaped(entry.path) + '\n';
+    }
+    text += "end\n";
+    return text;
+}
+
+bool isBatchName(const QByteArray& name)
+{
+    return fs::isPlainRelativePath(name) && !name.contains('/') && !name.startsWith('.');
+}
+
+bool parseStep(const QByteArray& text, Step* step)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() < 4 || !text.endsWith("end\n"))
+        return false;
+    const bool withToken = lines.at(0) == "mendwell step 2";
+    if (!withToken && lines.at(0) != "mendwell step 1")
+        return false;
+    if (lines.at(1) != "direction\tout" && lines.at(1) != "direction\tback")
+        return false;
+    step->out = lines.at(1) == "direction\tout";
+    if (!lines.at(2).startsWith("batch\t"))
+        return false;
+    step->batch = unescaped(lines.at(2).mid(6));
+    if (!isBatchName(step->batch))
+        return false;
+    qsizetype first = 3;
+    if (withToken) {
+        if (lines.size() < 5 || !lines.at(3).startsWith("token\t"))
+            return false;
+        step->token = lines.at(3).mid(6);
+        if (step->token.isEmpty() || step->token.contains('/') || step->token.contains('\0'))
+            return false;
+        first = 4;
+    } else {
+        // Its temporary copies had one fixed name that a player's file may share: they are left alone, and
+        // this run's copies get names of their own.
+        step->token = fs::uniqueName("v1-");
+    }
+    for (qsizetype i = first; i < lines.size() - 2; ++i) {
+        const QByteArray& line = lines.at(i);
+        if (line.size() < 4 || line.at(2) != '\t' || (line.at(0) != 'r' && line.at(0) != 'c')
+            || (line.at(1) != 'f' && line.at(1) != 'b' && line.at(1) != 'd'))
+            return false;
+        const QByteArray path = unescaped(line.mid(3));
+        if (!fs::isPlainRelativePath(path))
+            return false;
+        step->entries.append({ path, line.at(1) == 'b', line.at(0) == 'c', line.at(1) == 'd' });
+    }
+    return lines.at(lines.size() - 2) == "end";
+}
+
+struct Manifest
+{
+    QList<QuarantinedFile> files;
+    QHash<QByteArray, std::pair<quint32, qint64>> folders; // path: mode, mtime
+    QStringList ignored; // lines left out, and why
+};
+
+bool readManifest(int batch, Manifest* manifest)
+{
+    QByteArray text;
+    if (batch < 0 || !fs::readAt(batch, manifestName, &text))
+        return false;
+    int number = 0;
+    for (const QByteArray& line : text.split('\n')) {
+        ++number;
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 5)
+            continue;
+        bool okMode = false;
+        const quint32 mode = fields.at(3).toUInt(&okMode, 8);
+        const qint64 mtime = fields.at(2).toLongLong();
+        const QByteArray path = unescaped(fields.at(4));
+        if (!fs::isPlainRelativePath(path)) {
+            manifest->ignored.append(
+                u"Line %1 of the manifest names %2, which is not a path inside the folder; "
+                u"it was ignored."_s.arg(number)
+                    .arg(shown(path)));
+            continue;
+        }
+        if (fields.at(0) == "dir") {
+            manifest->folders.insert(path, { mode, mtime });
+        } else if (fields.at(0) == "file" || fields.at(0) == "beside") {
+            QuarantinedFile file;
+            file.path = path;
+            file.beside = fields.at(0) == "beside";
+            file.size = fields.at(1).toLongLong();
+            file.modifiedNs = mtime;
+            file.mode = mode;
+            manifest->files.append(file);
+        }
+    }
+    return true;
+}
+
+// Sorting key of a batch name: the date, then the number that tells apart two batches of one second.
+std::pair<QString, int> batchOrder(const QString& name)
+{
+    const qsizetype open = name.lastIndexOf(u" ("_s);
+    if (open > 0 && name.endsWith(u')')) {
+        bool ok = false;
+        const int n = name.mid(open + 2, name.size() - open - 3).toInt(&ok);
+        if (ok)
+            return { name.left(open), n };
+    }
+    return { name, 1 };
+}
+
+// Every file (anything but a folder) below a folder, by path relative to it, at any depth.
+void filesIn(
+    int here, const QByteArray& prefix, QList<QByteArray>& files, QMap<QByteArray, struct stat>* stats)
+{
+    for (const fs::Entry& entry : fs::entriesOf(here)) {
+        const QByteArray path = prefix.isEmpty() ? entry.name : prefix + '/' + entry.name;
+        if (entry.folder) {
+            const Fd below = fs::openBeneath(here, entry.name);
+            if (below.isOpen())
+                filesIn(below.get(), path, files, stats);
+            continue;
+        }
+        if (stats) {
+            struct stat st;
+            if (!fs::statAt(here, entry.name, &st))
+                continue;
+            stats->insert(path, st);
+        }
+        files.append(path);
+    }
+}
+
+// With stats, each file's lstat() too.
+void filesBelow(int folder, const QByteArray& relative, QList<QByteArray>& files,
+    QMap<QByteArray, struct stat>* stats = nullptr)
+{
+    const Fd here = fs::openBeneath(folder, relative);
+    if (here.isOpen())
+        filesIn(here.get(), relative, files, stats);
+}
+
+bool holdsAFile(int folder, const QByteArray& relative)
+{
+    const Fd here = fs::openBeneath(folder, relative);
+    if (!here.isOpen())
+        return false;
+    for (const fs::Entry& entry : fs::entriesOf(here.get())) {
+        if (!entry.folder || holdsAFile(folder, relative + '/' + entry.name))
+            return true;
+    }
+    return false;
+}
+
 QByteArray parentOfRelative(const QByteArray& path)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray() : path.left(slash);
+    return fs::parentPath(path);
 }
 
 // Folders below root (relative paths) that hold nothing but the given files and such folders, and that
 // may go (movable): one rename moves each of them, files and folders with their times and permissions, and
 // nothing is left to remove or remake. A mod added as a folder moves that way.
-QSet<QByteArray> wholeFolders(const QByteArray& root, const QList<QByteArray>& files,
-    const std::function<bool(const QByteArray&)>& movable)
+QSet<QByteArray> wholeFolders(
+    int root, const QList<QByteArray>& files, const std::function<bool(const QByteArray&)>& movable)
 {
     const QSet<QByteArray> chosen(files.cbegin(), files.cend());
     QSet<QByteArray> ancestors;
@@ -325,21 +311,17 @@ QSet<QByteArray> wholeFolders(const QByteArray& root, const QList<QByteArray>& f
     for (const QByteArray& folder : std::as_const(deepestFirst)) {
         if (!movable(folder))
             continue;
-        DIR* dir = ::opendir((root + '/' + folder).constData());
-        if (!dir)
+        const Fd here = fs::openBeneath(root, folder);
+        if (!here.isOpen())
             continue;
         bool all = true;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name == "." || name == "..")
-                continue;
-            const QByteArray child = folder + '/' + name;
+        for (const fs::Entry& entry : fs::entriesOf(here.get())) {
+            const QByteArray child = folder + '/' + entry.name;
             if (!chosen.contains(child) && !whole.contains(child)) {
                 all = false;
                 break;
             }
         }
-        ::closedir(dir);
         if (all)
             whole.insert(folder);
     }
@@ -382,162 +364,40 @@ QList<QByteArray> renamableInside(const QList<StepEntry>& entries)
     return files;
 }
 
-void filesBelow(const QByteArray& root, const QByteArray& relative, QList<QByteArray>& files)
+// The folders one move works between, opened once: the game folder, its parent, the quarantine and the
+// batch, with the batch's two stores, made when first needed.
+struct Places
 {
-    DIR* dir = ::opendir((relative.isEmpty() ? root : root + '/' + relative).constData());
-    if (!dir)
-        return;
-    QList<QByteArray> folders;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
-        struct stat st;
-        if (::lstat((root + '/' + path).constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            folders.append(path);
-        else
-            files.append(path);
-    }
-    ::closedir(dir);
-    for (const QByteArray& folder : std::as_const(folders))
-        filesBelow(root, folder, files);
-}
+    Fd parent;
+    Fd folder;
+    Fd quarantine;
+    QByteArray parentPath; // for the messages only
+    QByteArray folderName;
+    QByteArray quarantineName;
 
-struct Step
-{
-    bool out = true;
-    QByteArray batch;
-    QList<StepEntry> entries;
+    QByteArray insideName() const { return folderName; }
+    QByteArray besideName() const { return "beside " + folderName; }
 };
-
-QByteArray stepText(const Step& step)
-{
-    QByteArray text = "mendwell step 1\n";
-    text += "direction\t" + QByteArray(step.out ? "out" : "back") + '\n';
-    text += "batch\t" + escaped(step.batch) + '\n';
-    for (const StepEntry& entry : step.entries) {
-        text += entry.copy ? 'c' : 'r';
-        text += entry.folder ? 'd' : entry.beside ? 'b' : 'f';
-        text += '\t' + escaped(entry.path) + '\n';
-    }
-    text += "end\n";
-    return text;
-}
-
-// A path a caller may name: relative, below the folder, without "." or ".." steps.
-bool acceptablePath(const QByteArray& path)
-{
-    if (path.isEmpty() || path.startsWith('/') || path.endsWith('/') || path.contains('\0'))
-        return false;
-    for (const QByteArray& part : path.split('/')) {
-        if (part.isEmpty() || part == "." || part == "..")
-            return false;
-    }
-    return true;
-}
-
-bool parseStep(const QByteArray& text, Step* step)
-{
-    const QList<QByteArray> lines = text.split('\n');
-    if (lines.size() < 4 || lines.at(0) != "mendwell step 1" || !text.endsWith("end\n"))
-        return false;
-    if (lines.at(1) != "direction\tout" && lines.at(1) != "direction\tback")
-        return false;
-    step->out = lines.at(1) == "direction\tout";
-    if (!lines.at(2).startsWith("batch\t"))
-        return false;
-    step->batch = unescaped(lines.at(2).mid(6));
-    if (step->batch.isEmpty() || step->batch.contains('/') || step->batch.startsWith('.'))
-        return false;
-    for (qsizetype i = 3; i < lines.size() - 2; ++i) {
-        const QByteArray& line = lines.at(i);
-        if (line.size() < 4 || line.at(2) != '\t')
-            return false;
-        if (!acceptablePath(unescaped(line.mid(3))))
-            return false;
-        step->entries.append(
-            { unescaped(line.mid(3)), line.at(1) == 'b', line.at(0) == 'c', line.at(1) == 'd' });
-    }
-    return true;
-}
-
-QByteArray modeText(quint32 mode)
-{
-    return QByteArray::number(mode, 8);
-}
-
-struct Manifest
-{
-    QList<QuarantinedFile> files;
-    QHash<QByteArray, std::pair<quint32, qint64>> folders; // path: mode, mtime
-};
-
-bool readManifest(const QByteArray& batchPath, Manifest* manifest)
-{
-    QByteArray text;
-    if (!readWhole(batchPath + '/' + manifestName, &text))
-        return false;
-    for (const QByteArray& line : text.split('\n')) {
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 5)
-            continue;
-        bool okMode = false;
-        const quint32 mode = fields.at(3).toUInt(&okMode, 8);
-        const qint64 mtime = fields.at(2).toLongLong();
-        const QByteArray path = unescaped(fields.at(4));
-        if (fields.at(0) == "dir") {
-            manifest->folders.insert(path, { mode, mtime });
-        } else if (fields.at(0) == "file" || fields.at(0) == "beside") {
-            QuarantinedFile file;
-            file.path = path;
-            file.beside = fields.at(0) == "beside";
-            file.size = fields.at(1).toLongLong();
-            file.modifiedNs = mtime;
-            file.mode = mode;
-            manifest->files.append(file);
-        }
-    }
-    return true;
-}
-
-// Sorting key of a batch name: the date, then the number that tells apart two batches of one second.
-std::pair<QString, int> batchOrder(const QString& name)
-{
-    const qsizetype open = name.lastIndexOf(u" ("_s);
-    if (open > 0 && name.endsWith(u')')) {
-        bool ok = false;
-        const int n = name.mid(open + 2, name.size() - open - 3).toInt(&ok);
-        if (ok)
-            return { name.left(open), n };
-    }
-    return { name, 1 };
-}
 
 // Carries out a step; run again after a crash it takes every file the rest of the way.
 class StepRunner
 {
 public:
-    StepRunner(
-        const QByteArray& folder, const QByteArray& quarantine, const Step& step, MoveWatch* watch = nullptr)
-        : m_folder(folder)
+    // resuming: the step was begun by an earlier run, which may have left a temporary copy.
+    StepRunner(const Places& places, const Step& step, MoveWatch* watch = nullptr, bool resuming = false)
+        : m_places(places)
         , m_step(step)
         , m_watch(watch)
+        , m_resuming(resuming)
     {
-        m_batch = quarantine + '/' + step.batch;
-        const QByteArray name = QFile::encodeName(QFileInfo(QFile::decodeName(folder)).fileName());
-        m_insideStore = m_batch + '/' + name;
-        m_besideStore = m_batch + "/beside " + name;
-        m_parent = parentOf(folder);
-        readManifest(m_batch, &m_manifest);
+        m_batch = fs::openBeneath(places.quarantine.get(), step.batch);
+        readManifest(m_batch.get(), &m_manifest);
     }
 
     MoveReport run()
     {
         MoveReport report;
-        report.batch = QFile::decodeName(m_step.batch);
+        report.batch = shown(m_step.batch);
         QList<QString> problems;
         if (m_watch)
             m_watch->total += m_step.entries.size();
@@ -547,156 +407,236 @@ public:
                 break;
             }
             problems.append(apply(m_step.entries.at(m_index)));
-            if (m_watch)
+            if (m_watch) {
                 ++m_watch->done;
+                if (m_watch->betweenFiles)
+                    m_watch->betweenFiles();
+            }
         }
         // One sync of each volume instead of one per file and folder: copies have their bytes on disk, and
         // every rename is kept, before any source is removed or the step is marked done.
         syncVolumes();
         for (const Copied& copied : std::as_const(m_copied)) {
-            const QString problem = finishCopy(copied.source, copied.target);
-            if (m_step.entries.at(copied.index).folder) {
+            const QString problem = finishCopy(copied.entry);
+            if (copied.inFolder) {
                 if (!problem.isEmpty())
-                    m_folderProblems.insert(copied.path, problem);
+                    m_folderProblems.insert(copied.entry.path, problem);
             } else {
                 problems[copied.index] = problem;
             }
         }
-        // A folder is reported as the files of it that arrived.
-        QSet<QByteArray> folders;
-        for (const StepEntry& entry : std::as_const(m_step.entries)) {
-            if (entry.folder)
-                folders.insert(entry.path);
-        }
-        QSet<QByteArray> inFolders;
-        if (!folders.isEmpty()) {
-            for (const QuarantinedFile& file : std::as_const(m_manifest.files)) {
-                if (file.beside || m_folderProblems.contains(file.path))
-                    continue;
-                for (QByteArray above = parentOfRelative(file.path); !above.isEmpty();
-                     above = parentOfRelative(above)) {
-                    if (folders.contains(above)) {
-                        const StepEntry one { file.path, false, false, false };
-                        if (exists(m_step.out ? storedPath(one) : originalPath(one)))
-                            inFolders.insert(file.path);
-                        break;
-                    }
-                }
-            }
-        }
         for (qsizetype i = 0; i < problems.size(); ++i) {
             const StepEntry& entry = m_step.entries.at(i);
-            if (!entry.folder) {
-                if (problems.at(i).isEmpty())
-                    report.moved.append(entry.path);
-                else
-                    report.skipped.append({ entry.path, problems.at(i) });
+            if (entry.folder)
+                continue;
+            if (problems.at(i).isEmpty())
+                report.moved.append(entry.path);
+            else
+                report.skipped.append({ entry.path, problems.at(i) });
+        }
+        // A folder is reported as the files of it that arrived.
+        for (auto it = m_folderFiles.cbegin(); it != m_folderFiles.cend(); ++it) {
+            for (const QByteArray& file : it.value()) {
+                if (!m_folderProblems.contains(file) && fs::existsBeneath(targetRoot(false, false), file))
+                    report.moved.append(file);
             }
         }
-        for (const QByteArray& path : std::as_const(inFolders))
-            report.moved.append(path);
         for (auto it = m_folderProblems.cbegin(); it != m_folderProblems.cend(); ++it)
             report.skipped.append({ it.key(), it.value() });
+        report.notice = m_notices.join(u'\n');
         removeEmptiedFolders();
         return report;
     }
 
 private:
+    enum Root { GameFolder, Parent, InsideStore, BesideStore };
+
     struct Copied
     {
         qsizetype index;
-        QByteArray path;
-        QByteArray source;
-        QByteArray target;
+        StepEntry entry;
+        bool inFolder;
     };
+
+    Root sourceKind(const StepEntry& entry) const
+    {
+        return m_step.out ? (entry.beside ? Parent : GameFolder) : (entry.beside ? BesideStore : InsideStore);
+    }
+    Root targetKind(const StepEntry& entry) const
+    {
+        return m_step.out ? (entry.beside ? BesideStore : InsideStore) : (entry.beside ? Parent : GameFolder);
+    }
+
+    // The handle of a root, -1 where a store is not there (and make is false).
+    int root(Root kind, bool make)
+    {
+        switch (kind) {
+        case GameFolder:
+            return m_places.folder.get();
+        case Parent:
+            return m_places.parent.get();
+        case InsideStore:
+        case BesideStore: {
+            // Going back, a batch already removed (by a run that was killed after it) has nothing left to
+            // move.
+            Fd& store = kind == InsideStore ? m_inside : m_beside;
+            if (!store.isOpen() && m_batch.isOpen()) {
+                const QByteArray name = kind == InsideStore ? m_places.insideName() : m_places.besideName();
+                store = make ? fs::makeBeneath(m_batch.get(), name) : fs::openBeneath(m_batch.get(), name);
+            }
+            return store.get();
+        }
+        }
+        return -1;
+    }
+    int targetRoot(const StepEntry& entry, bool make) { return root(targetKind(entry), make); }
+    int targetRoot(bool beside, bool make)
+    {
+        return targetRoot(StepEntry { {}, beside, false, false }, make);
+    }
+
+    QByteArray placeText(Root kind, const QByteArray& path) const
+    {
+        const QByteArray parent = m_places.parentPath + '/';
+        const QByteArray batch = parent + m_places.quarantineName + '/' + m_step.batch + '/';
+        switch (kind) {
+        case GameFolder:
+            return parent + m_places.folderName + '/' + path;
+        case Parent:
+            return parent + path;
+        case InsideStore:
+            return batch + m_places.insideName() + '/' + path;
+        case BesideStore:
+            return batch + m_places.besideName() + '/' + path;
+        }
+        return path;
+    }
+
+    // This move's temporary name for a copy of path: a player's file never has it, and a run after a kill
+    // finds its leftover by it.
+    QByteArray temporaryName(const QByteArray& path) const
+    {
+        return copyPrefix + m_step.token + '-'
+            + QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex().left(16);
+    }
 
     void syncVolumes()
     {
-#ifdef __linux__
         QSet<dev_t> done;
-        for (const QByteArray& root : { m_folder, m_parent, m_batch }) {
-            struct stat st;
-            if (::stat(root.constData(), &st) != 0 || done.contains(st.st_dev))
+        for (const int fd : { m_places.folder.get(), m_places.parent.get(), m_batch.get() }) {
+            const dev_t volume = fs::volumeOf(fd);
+            if (done.contains(volume))
                 continue;
-            done.insert(st.st_dev);
-            const int fd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd >= 0) {
-                ::syncfs(fd);
-                ::close(fd);
-            }
+            done.insert(volume);
+            fs::syncVolume(fd);
         }
-#else
-        for (const QByteArray& folder : std::as_const(m_touched))
-            syncFolder(folder);
-        for (const Copied& copied : std::as_const(m_copied)) {
-            const int fd = ::open(copied.target.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-            if (fd >= 0) {
-                ::fsync(fd);
-                ::close(fd);
-            }
-        }
-#endif
     }
 
-    // The source of a copy goes only once its copy is on disk and reads back the same.
-    QString finishCopy(const QByteArray& source, const QByteArray& target)
+    void emptied(Root kind, const QByteArray& path)
     {
-        if (!sameBytes(source, target)) {
-            // The copy is ours and the original is untouched: give the copy up, keep the original.
-            ::unlink(target.constData());
-            return u"the copy at %1 did not read back the same"_s.arg(QFile::decodeName(target));
+        if (kind != Parent)
+            m_emptied.insert({ kind, parentOfRelative(path) });
+    }
+
+    static QString cannotOpen(int error)
+    {
+        return error == ELOOP || error == ENOTDIR
+            ? u"a folder on its way is a link or not a folder, and Mendwell never moves through those"_s
+            : u"its folder cannot be opened: %1"_s.arg(fs::errorText(error));
+    }
+
+    // A copy whose bytes, time and permissions match its source is this move's own copy: removing the source
+    // then loses nothing. Anything else (the player's file of that name) is left alone.
+    static bool sameFile(
+        int fromFolder, const QByteArray& name, const struct stat& from, int toFolder, const struct stat& to)
+    {
+        return from.st_mode == to.st_mode && from.st_size == to.st_size
+            && nanoseconds(from.st_mtim) == nanoseconds(to.st_mtim)
+            && fs::sameBytes(fromFolder, name, toFolder, name);
+    }
+
+    // The source of a copy goes only once its copy is on disk and reads back the same. Where the source
+    // cannot go, the copy does, so that the file is in one place and is reported as staying.
+    QString finishCopy(const StepEntry& entry)
+    {
+        const QByteArray name = fs::lastName(entry.path);
+        const QByteArray parent = parentOfRelative(entry.path);
+        int error = 0;
+        const int from = openSource(entry, &error);
+        const int to = openTarget(entry, &error);
+        if (from < 0 || to < 0)
+            return u"it could not be found again after copying"_s;
+        if (!fs::sameBytes(from, name, to, name)) {
+            fs::removeAt(to, name);
+            return u"the copy at %1 did not read back the same, so it was removed and the file stays"_s.arg(
+                shown(placeText(targetKind(entry), entry.path)));
         }
-        if (::unlink(source.constData()) != 0)
-            return systemError(errno);
-        m_emptied.insert(parentOf(source));
+        if (!fs::removeAt(from, name)) {
+            error = errno;
+            fs::removeAt(to, name);
+            return u"it stays where it was: it was copied, but %1 could not be removed (%2), so the copy was "
+                   u"removed again"_s.arg(
+                       shown(placeText(sourceKind(entry), entry.path)), fs::errorText(error));
+        }
+        emptied(sourceKind(entry), entry.path);
         return {};
-    }
-
-    QByteArray originalPath(const StepEntry& entry) const
-    {
-        return (entry.beside ? m_parent : m_folder) + '/' + entry.path;
-    }
-
-    QByteArray storedPath(const StepEntry& entry) const
-    {
-        return (entry.beside ? m_besideStore : m_insideStore) + '/' + entry.path;
     }
 
     // Makes the folders above a target; going back they get the permissions they had.
-    QString makeParents(const QByteArray& root, const QByteArray& relative, bool remakeAlike)
+    int makeParents(const StepEntry& entry, QString* problem)
     {
-        const QList<QByteArray> parts = relative.split('/');
-        QByteArray path = root;
-        QByteArray rel;
-        if (!m_made.contains(root)) {
-            if (::mkdir(root.constData(), 0755) != 0 && errno != EEXIST)
-                return u"cannot make the folder %1: %2"_s.arg(QFile::decodeName(root), systemError(errno));
-            m_made.insert(root);
-            m_touched.insert(parentOf(root));
+        const std::pair<Root, QByteArray> key { targetKind(entry), parentOfRelative(entry.path) };
+        if (const auto known = m_folders.find(key); known != m_folders.end())
+            return known->second.get();
+        const int target = targetRoot(entry, true);
+        if (target < 0) {
+            *problem = u"the batch's folder cannot be made in %1"_s.arg(shown(m_step.batch));
+            return -1;
         }
-        for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-            path += '/' + parts.at(i);
-            rel += (rel.isEmpty() ? "" : "/") + parts.at(i);
-            if (m_made.contains(path))
-                continue;
-            struct stat st;
-            if (::lstat(path.constData(), &st) == 0) {
-                if (!S_ISDIR(st.st_mode))
-                    return u"%1 is in the way: it is not a folder"_s.arg(QFile::decodeName(path));
-                m_made.insert(path);
-                continue;
-            }
-            if (::mkdir(path.constData(), 0755) != 0 && errno != EEXIST)
-                return u"cannot make the folder %1: %2"_s.arg(QFile::decodeName(path), systemError(errno));
-            if (remakeAlike) {
-                const auto known = m_manifest.folders.constFind(rel);
+        QList<QByteArray> made;
+        int error = 0;
+        Fd folder = fs::makeBeneath(target, parentOfRelative(entry.path), &error, &made);
+        if (!folder.isOpen()) {
+            *problem = error == ELOOP || error == ENOTDIR
+                ? u"a folder on the way to %1 is a link or not a folder"_s.arg(
+                    shown(placeText(targetKind(entry), entry.path)))
+                : u"its folder cannot be made: %1"_s.arg(fs::errorText(error));
+            return -1;
+        }
+        if (!m_step.out && !entry.beside) {
+            for (const QByteArray& path : std::as_const(made)) {
+                const auto known = m_manifest.folders.constFind(path);
                 if (known != m_manifest.folders.constEnd())
-                    ::chmod(path.constData(), known->first & 07777);
+                    fs::setFolderMode(target, path, known->first);
             }
-            m_touched.insert(parentOf(path));
-            m_made.insert(path);
         }
-        return {};
+        return m_folders.insert_or_assign(key, std::move(folder)).first->second.get();
+    }
+
+    // A folder below a root, where it exists; kept open for the files after it (a folder once opened is the
+    // same folder, whatever is renamed or linked in its place later), until the step is done.
+    int openFolder(Root kind, const QByteArray& relative, int* error)
+    {
+        const std::pair<Root, QByteArray> key { kind, relative };
+        if (const auto known = m_folders.find(key); known != m_folders.end())
+            return known->second.get();
+        const int base = root(kind, false);
+        if (base < 0) {
+            *error = ENOENT;
+            return -1;
+        }
+        Fd folder = fs::openBeneath(base, relative, error);
+        if (!folder.isOpen())
+            return -1;
+        return m_folders.insert_or_assign(key, std::move(folder)).first->second.get();
+    }
+    int openSource(const StepEntry& entry, int* error)
+    {
+        return openFolder(sourceKind(entry), parentOfRelative(entry.path), error);
+    }
+    int openTarget(const StepEntry& entry, int* error)
+    {
+        return openFolder(targetKind(entry), parentOfRelative(entry.path), error);
     }
 
     // A whole folder goes by one rename; where its target folder exists already (a kill came in the middle
@@ -704,37 +644,47 @@ private:
     // one.
     QString applyFolder(const StepEntry& entry)
     {
-        const QByteArray source = m_step.out ? originalPath(entry) : storedPath(entry);
-        const QByteArray target = m_step.out ? storedPath(entry) : originalPath(entry);
-        struct stat sourceStat, targetStat;
-        const bool hasSource = exists(source, &sourceStat) && S_ISDIR(sourceStat.st_mode);
-        const bool hasTarget = exists(target, &targetStat);
-        if (!hasSource)
-            return hasTarget ? QString() : u"it is no longer there"_s;
+        const QByteArray name = fs::lastName(entry.path);
+        const QByteArray parent = parentOfRelative(entry.path);
+        int error = ENOENT;
+        const int from = openSource(entry, &error);
+        struct stat st;
+        const bool hasSource = from >= 0 && fs::statAt(from, name, &st) && S_ISDIR(st.st_mode);
+        const int targetFd = targetRoot(entry, false);
+        const bool hasTarget = targetFd >= 0 && fs::existsBeneath(targetFd, entry.path);
+        if (!hasSource) {
+            if (!hasTarget)
+                return from >= 0 || error == ENOENT ? u"it is no longer there"_s : cannotOpen(error);
+            QList<QByteArray> arrived;
+            filesBelow(targetFd, entry.path, arrived);
+            m_folderFiles.insert(entry.path, arrived);
+            return {};
+        }
+        QList<QByteArray> files;
+        filesBelow(from, name, files);
+        for (QByteArray& file : files)
+            file = parent.isEmpty() ? file : parent + '/' + file;
+        m_folderFiles.insert(entry.path, files);
         if (!hasTarget) {
-            const QByteArray targetRoot = m_step.out ? m_insideStore : m_folder;
-            if (const QString problem = makeParents(targetRoot, entry.path, !m_step.out); !problem.isEmpty())
+            QString problem;
+            const int to = makeParents(entry, &problem);
+            if (to < 0)
                 return problem;
-            m_touched.insert(parentOf(source));
-            m_touched.insert(parentOf(target));
-#ifdef RENAME_NOREPLACE
-            if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
-                == 0) {
-                m_emptied.insert(parentOf(source));
+            if (fs::renameWithoutReplacing(from, name, to, name) == 0) {
+                emptied(sourceKind(entry), entry.path);
                 if (!m_step.out)
                     remakeFoldersAlike(entry.path);
                 return {};
             }
-#endif
         }
-        QList<QByteArray> files;
-        filesBelow(source, {}, files);
+        m_inFolder = true;
         for (const QByteArray& file : std::as_const(files)) {
-            const StepEntry one { entry.path + '/' + file, false, false, false };
+            const StepEntry one { file, false, false, false };
             const QString problem = apply(one);
             if (!problem.isEmpty())
                 m_folderProblems.insert(one.path, problem);
         }
+        m_inFolder = false;
         return {};
     }
 
@@ -745,7 +695,7 @@ private:
         const QByteArray below = relative + '/';
         for (auto it = m_manifest.folders.cbegin(); it != m_manifest.folders.cend(); ++it) {
             if (it.key() == relative || it.key().startsWith(below))
-                ::chmod((m_folder + '/' + it.key()).constData(), it->first & 07777);
+                fs::setFolderMode(m_places.folder.get(), it.key(), it->first);
         }
     }
 
@@ -753,161 +703,173 @@ private:
     {
         if (entry.folder)
             return applyFolder(entry);
-        const QByteArray source = m_step.out ? originalPath(entry) : storedPath(entry);
-        const QByteArray target = m_step.out ? storedPath(entry) : originalPath(entry);
-        const QByteArray temporary = parentOf(target) + '/' + copyTemporaryName;
+        const QByteArray name = fs::lastName(entry.path);
+        const QByteArray parent = parentOfRelative(entry.path);
+        int sourceError = ENOENT;
+        const int from = openSource(entry, &sourceError);
         struct stat sourceStat, targetStat;
-        const bool hasSource = exists(source, &sourceStat);
-        const bool hasTarget = exists(target, &targetStat);
-        const QByteArray targetFolder = parentOf(target);
-        if (!m_cleaned.contains(targetFolder)) {
-            // An unfinished copy: the file itself is still at its source.
-            ::unlink(temporary.constData());
-            m_cleaned.insert(targetFolder);
-        }
+        const bool hasSource = from >= 0 && fs::statAt(from, name, &sourceStat);
+        int targetError = ENOENT;
+        int to = openTarget(entry, &targetError);
+        if (to < 0 && targetError != ENOENT)
+            return cannotOpen(targetError);
+        const bool hasTarget = to >= 0 && fs::statAt(to, name, &targetStat);
+        const QByteArray temporary = temporaryName(entry.path);
+        if (to >= 0 && m_resuming)
+            fs::removeAt(to, temporary); // an unfinished copy: the file itself is still at its source
         if (!hasSource && hasTarget)
             return {};
         if (!hasSource)
-            return u"it is no longer there"_s;
+            return from >= 0 || sourceError == ENOENT ? u"it is no longer there"_s : cannotOpen(sourceError);
         if (hasTarget) {
             // Two names of one file: the link fallback was interrupted before its unlink.
             if (sourceStat.st_dev == targetStat.st_dev && sourceStat.st_ino == targetStat.st_ino) {
-                ::unlink(source.constData());
-                m_emptied.insert(parentOf(source));
+                fs::removeAt(from, name);
+                emptied(sourceKind(entry), entry.path);
                 return {};
             }
             // A finished copy whose source was not yet removed: no rename crosses volumes.
-            if ((entry.copy || sourceStat.st_dev != targetStat.st_dev) && sameBytes(source, target)) {
-                ::unlink(source.constData());
-                m_emptied.insert(parentOf(source));
+            if ((entry.copy || sourceStat.st_dev != targetStat.st_dev)
+                && sameFile(from, name, sourceStat, to, targetStat)) {
+                m_copied.append({ m_index, entry, m_inFolder });
                 return {};
             }
-            return u"a file of that name is already at %1"_s.arg(QFile::decodeName(target));
+            return u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
+                shown(placeText(targetKind(entry), entry.path)));
         }
-        const QByteArray targetRoot = m_step.out ? (entry.beside ? m_besideStore : m_insideStore)
-                                                 : (entry.beside ? m_parent : m_folder);
-        if (const QString problem = makeParents(targetRoot, entry.path, !m_step.out); !problem.isEmpty())
+        QString problem;
+        to = makeParents(entry, &problem);
+        if (to < 0)
             return problem;
-        m_touched.insert(parentOf(source));
-        m_touched.insert(parentOf(target));
         if (!entry.copy) {
-            const int error = renameWithoutReplacing(source, target);
+            const int error = fs::renameWithoutReplacing(from, name, to, name);
             if (error == 0) {
-                m_emptied.insert(parentOf(source));
+                emptied(sourceKind(entry), entry.path);
                 return {};
             }
             if (error == EEXIST)
-                return u"a file of that name is already at %1"_s.arg(QFile::decodeName(target));
+                return u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
+                    shown(placeText(targetKind(entry), entry.path)));
             if (error != EXDEV)
-                return systemError(error);
+                return u"it could not be moved: %1"_s.arg(fs::errorText(error));
         }
-        if (const QString problem = copyTo(source, sourceStat, temporary); !problem.isEmpty())
-            return problem;
-        const int error = renameWithoutReplacing(temporary, target);
+        const fs::CopyResult copied = fs::copyFile(from, name, sourceStat, to, temporary, false);
+        if (!copied.error.isEmpty())
+            return u"it could not be copied: %1"_s.arg(copied.error);
+        if (!copied.ownerKept)
+            m_notices.append(u"%1 could not keep its owner (user %2) on the other volume; it now belongs to "
+                             u"whoever runs Mendwell."_s.arg(shown(entry.path))
+                                 .arg(sourceStat.st_uid));
+        const int error = fs::renameWithoutReplacing(to, temporary, to, name);
         if (error != 0) {
-            ::unlink(temporary.constData());
-            return error == EEXIST ? u"a file of that name is already at %1"_s.arg(QFile::decodeName(target))
-                                   : systemError(error);
+            fs::removeAt(to, temporary);
+            return error == EEXIST
+                ? u"a file of that name is already at %1, so this one was kept where it is"_s.arg(
+                    shown(placeText(targetKind(entry), entry.path)))
+                : u"it could not be moved: %1"_s.arg(fs::errorText(error));
         }
-        m_copied.append({ m_index, entry.path, source, target });
+        m_copied.append({ m_index, entry, m_inFolder });
         return {};
     }
 
     // Folders that moving files out left empty go too, so the game folder looks as it did before they came;
-    // rmdir() removes only empty folders, and never the folder itself or the batch's roots.
+    // removing a folder fails unless it is empty, and never reaches the roots themselves.
     void removeEmptiedFolders()
     {
-        QList<QByteArray> folders(m_emptied.cbegin(), m_emptied.cend());
-        const QSet<QByteArray> keep { m_folder, m_parent, m_insideStore, m_besideStore, m_batch };
+        QList<std::pair<Root, QByteArray>> folders(m_emptied.cbegin(), m_emptied.cend());
         std::sort(folders.begin(), folders.end(),
-            [](const QByteArray& a, const QByteArray& b) { return a.count('/') > b.count('/'); });
-        QSet<QByteArray> done;
-        for (QByteArray folder : std::as_const(folders)) {
-            while (!keep.contains(folder) && !done.contains(folder)
-                && (folder.startsWith(m_folder + '/') || folder.startsWith(m_batch + '/'))) {
+            [](const auto& a, const auto& b) { return a.second.count('/') > b.second.count('/'); });
+        QSet<std::pair<Root, QByteArray>> done;
+        for (auto [kind, folder] : std::as_const(folders)) {
+            const int base = root(kind, false);
+            while (base >= 0 && !folder.isEmpty() && !done.contains({ kind, folder })) {
+                const Fd above = fs::openBeneath(base, parentOfRelative(folder));
                 // A folder that is not empty yet may be emptied by a deeper one further on.
-                if (::rmdir(folder.constData()) != 0)
+                if (!above.isOpen() || !fs::removeAt(above.get(), fs::lastName(folder), true))
                     break;
-                done.insert(folder);
-                folder = parentOf(folder);
+                done.insert({ kind, folder });
+                folder = parentOfRelative(folder);
             }
         }
     }
 
-    QByteArray m_folder;
-    QByteArray m_parent;
-    QByteArray m_batch;
-    QByteArray m_insideStore;
-    QByteArray m_besideStore;
+    const Places& m_places;
+    Fd m_batch;
+    Fd m_inside;
+    Fd m_beside;
     Step m_step;
     Manifest m_manifest;
-    QSet<QByteArray> m_made;
-    QSet<QByteArray> m_touched;
-    QSet<QByteArray> m_emptied;
-    QSet<QByteArray> m_cleaned;
-    QList<Copied> m_copied;
+    QSet<std::pair<Root, QByteArray>> m_emptied;
+    QList<Copied> m_copied; // files copied whose sources go once the volumes are synced
+    bool m_inFolder = false; // applying the files of a whole folder one by one
+    std::map<std::pair<Root, QByteArray>, Fd> m_folders;
+    QMap<QByteArray, QList<QByteArray>> m_folderFiles;
     QMap<QByteArray, QString> m_folderProblems;
+    QStringList m_notices;
     MoveWatch* m_watch = nullptr;
+    bool m_resuming = false;
     qsizetype m_index = 0;
 };
 
 // A batch that no longer holds any file is removed with its manifest: nothing of the player's is in it.
-bool isEmptyOrAbsent(const QByteArray& folder)
+// Whatever else is left below it (a file put there by hand) keeps it, since only empty folders are removed.
+void removeBatchIfEmpty(const Places& places, const QByteArray& batchName)
 {
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return errno == ENOENT;
-    bool empty = true;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            empty = false;
-            break;
-        }
+    const Fd batch = fs::openBeneath(places.quarantine.get(), batchName);
+    if (!batch.isOpen())
+        return;
+    const QList<QByteArray> stores { places.insideName(), places.besideName() };
+    for (const QByteArray& store : stores) {
+        if (holdsAFile(batch.get(), store))
+            return;
     }
-    ::closedir(dir);
-    return empty;
+    const auto removeEmptyTree = [](int base, const QByteArray& relative, auto& self) -> void {
+        const Fd here = fs::openBeneath(base, relative);
+        if (!here.isOpen())
+            return;
+        for (const fs::Entry& entry : fs::entriesOf(here.get())) {
+            if (entry.folder)
+                self(base, relative + '/' + entry.name, self);
+        }
+        const Fd above = fs::openBeneath(base, parentOfRelative(relative));
+        if (above.isOpen())
+            fs::removeAt(above.get(), fs::lastName(relative), true);
+    };
+    for (const QByteArray& store : stores)
+        removeEmptyTree(batch.get(), store, removeEmptyTree);
+    for (const fs::Entry& entry : fs::entriesOf(batch.get())) {
+        if (!entry.folder && entry.name.startsWith(manifestTemporaryPrefix))
+            fs::removeAt(batch.get(), entry.name);
+    }
+    // The manifest goes with the last file: an empty batch would only tell the player something is still out.
+    struct stat st;
+    if (!fs::statAt(batch.get(), places.insideName(), &st)
+        && !fs::statAt(batch.get(), places.besideName(), &st))
+        fs::removeAt(batch.get(), manifestName);
+    fs::removeAt(places.quarantine.get(), batchName, true);
 }
 
-void removeBatchIfEmpty(const QByteArray& batchPath, const QByteArray& folderName)
+// Opens the folders a move works between; the quarantine only where it exists, or is made when make is true.
+QString openPlaces(const QByteArray& folder, const QByteArray& quarantine, bool make, Places* places)
 {
-    Manifest manifest;
-    readManifest(batchPath, &manifest);
-    const QByteArray inside = batchPath + '/' + folderName;
-    const QByteArray beside = batchPath + "/beside " + folderName;
-    for (const QuarantinedFile& file : std::as_const(manifest.files)) {
-        if (exists((file.beside ? beside : inside) + '/' + file.path))
-            return;
-    }
-    // Whatever else is left below the batch (a folder the player made, a file put there by hand) stays,
-    // because rmdir() refuses folders that are not empty.
-    const auto removeEmptyTree = [](const QByteArray& root, auto& self) -> void {
-        DIR* dir = ::opendir(root.constData());
-        if (!dir)
-            return;
-        QList<QByteArray> children;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name == "." || name == "..")
-                continue;
-            struct stat st;
-            const QByteArray child = root + '/' + name;
-            if (entry->d_type == DT_DIR
-                || (entry->d_type == DT_UNKNOWN && ::lstat(child.constData(), &st) == 0
-                    && S_ISDIR(st.st_mode)))
-                children.append(child);
-        }
-        ::closedir(dir);
-        for (const QByteArray& child : children)
-            self(child, self);
-        ::rmdir(root.constData());
-    };
-    removeEmptyTree(inside, removeEmptyTree);
-    removeEmptyTree(beside, removeEmptyTree);
-    ::unlink((batchPath + '/' + manifestTemporaryName).constData());
-    // The manifest goes with the last file: an empty batch would only tell the player something is still out.
-    if (!exists(inside) && !exists(beside))
-        ::unlink((batchPath + '/' + manifestName).constData());
-    ::rmdir(batchPath.constData());
+    places->folderName = fs::lastName(folder);
+    places->quarantineName = fs::lastName(quarantine);
+    const QByteArray parent = fs::parentPath(folder);
+    places->parentPath = parent == "/" ? QByteArray() : parent;
+    if (places->folderName.isEmpty() || parent.isEmpty())
+        return u"%1 is not a folder files can be moved out of."_s.arg(shown(folder));
+    int error = 0;
+    places->parent = fs::openFolder(parent, &error);
+    if (!places->parent.isOpen())
+        return u"cannot open the folder %1: %2"_s.arg(shown(parent), fs::errorText(error));
+    places->folder = fs::openBeneath(places->parent.get(), places->folderName, &error);
+    if (!places->folder.isOpen())
+        return u"cannot open the folder %1: %2"_s.arg(shown(folder), fs::errorText(error));
+    places->quarantine = make ? fs::makeBeneath(places->parent.get(), places->quarantineName, &error)
+                              : fs::openBeneath(places->parent.get(), places->quarantineName, &error);
+    if (!places->quarantine.isOpen() && (make || error != ENOENT))
+        return u"cannot open the folder %1: %2"_s.arg(shown(quarantine), fs::errorText(error));
+    return {};
 }
 
 }
@@ -924,18 +886,38 @@ QString quarantineFolderFor(const QString& folder)
     return info.absolutePath() + u'/' + info.fileName() + u" (moved out by Mendwell)"_s;
 }
 
+QByteArray quarantineFolderBytesFor(const QByteArray& folder)
+{
+    QByteArray path = folder;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path + " (moved out by Mendwell)";
+}
+
 Quarantine::Quarantine(const QString& folder, int generation)
+    : Quarantine(QFile::encodeName(QFileInfo(folder).absoluteFilePath()), generation)
+{ }
+
+Quarantine::Quarantine(const QByteArray& folder, int generation)
     : m_generation(generation)
 {
-    const QFileInfo info(folder);
-    m_folder = info.canonicalFilePath().isEmpty() ? QDir::cleanPath(info.absoluteFilePath())
-                                                  : info.canonicalFilePath();
-    m_quarantine = quarantineFolderFor(m_folder);
+    QByteArray path = fs::realPath(folder);
+    if (path.isEmpty()) {
+        path = folder.startsWith('/') ? folder : QFile::encodeName(QDir::currentPath()) + '/' + folder;
+        path = QFile::encodeName(QDir::cleanPath(QFile::decodeName(path)));
+    }
+    m_folderBytes = path;
+    m_quarantineBytes = quarantineFolderBytesFor(path);
+    m_folder = QFile::decodeName(m_folderBytes);
+    m_quarantine = QFile::decodeName(m_quarantineBytes);
 }
 
 bool Quarantine::unfinishedMove() const
 {
-    return exists(QFile::encodeName(m_quarantine) + '/' + stepName);
+    Places places;
+    struct stat st;
+    return openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty()
+        && places.quarantine.isOpen() && fs::statAt(places.quarantine.get(), stepName, &st);
 }
 
 QString Quarantine::gameRunningMessage() const
@@ -943,148 +925,148 @@ QString Quarantine::gameRunningMessage() const
     return runningGameMessage(m_generation);
 }
 
-namespace {
-
-// One Mendwell at a time moves files of a folder: the window and a command line could otherwise both
-// take the same step. The lock is on the folder's parent, where the quarantine lives, and the system
-// drops it when the process ends, however it ends.
-class FolderLock
-{
-public:
-    explicit FolderLock(const QString& folder)
-    {
-        m_fd = ::open(QFile::encodeName(QFileInfo(folder).absolutePath()).constData(),
-            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
-        }
-    }
-    ~FolderLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-private:
-    int m_fd = -1;
-};
-
-}
-
 MoveReport Quarantine::recover()
 {
-    const FolderLock lock(m_folder);
+    // One Mendwell at a time moves files of a folder: the window and a command line could otherwise both
+    // take the same step. The lock is on the folder's parent, where the quarantine lives.
+    const Fd lock = fs::lockFolder(fs::parentPath(m_folderBytes));
     return recoverLocked();
 }
 
 MoveReport Quarantine::recoverLocked()
 {
     MoveReport report;
-    const QByteArray quarantine = QFile::encodeName(m_quarantine);
-    if (!QFileInfo::exists(m_quarantine))
+    Places places;
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
+        report.error = error;
         return report;
-    // A step file that never got its name: no file had moved yet.
-    ::unlink((quarantine + '/' + stepTemporaryName).constData());
+    }
+    if (!places.quarantine.isOpen())
+        return report;
+    const int quarantine = places.quarantine.get();
+    // Step files that never got their name: no file had moved yet.
+    for (const fs::Entry& entry : fs::entriesOf(quarantine)) {
+        if (!entry.folder && entry.name.startsWith(stepTemporaryPrefix))
+            fs::removeAt(quarantine, entry.name);
+    }
 
     QByteArray pending;
     Step step;
-    if (readWhole(quarantine + '/' + stepName, &pending)) {
+    if (fs::readAt(quarantine, stepName, &pending)) {
+        const QString record = shown(m_quarantineBytes + '/' + stepName);
         if (!parseStep(pending, &step)) {
-            report.error
-                = u"The record of an unfinished move, %1, cannot be read; nothing was changed."_s.arg(
-                    QFile::decodeName(quarantine + '/' + stepName));
-            return report;
+            // Kept for whoever wants to read it, and out of the way: the batch folders say where the files
+            // are.
+            const QByteArray aside = fs::uniqueName(setAsidePrefix);
+            if (const int error = fs::renameWithoutReplacing(quarantine, stepName, quarantine, aside);
+                error != 0) {
+                report.error
+                    = u"The record of an unfinished move, %1, cannot be read and cannot be set aside "
+                      u"(%2); nothing was changed."_s.arg(record, fs::errorText(error));
+                return report;
+            }
+            fs::syncFolder(quarantine);
+            report.notice
+                = u"The record of an unfinished move, %1, cannot be read; it was kept as %2. Every "
+                  u"file moved so far is in the game folder or in its batch, and can be put back."_s.arg(
+                      record, shown(m_quarantineBytes + '/' + aside));
+        } else {
+            // The step was begun with the game closed; finishing it brings the folder back to a state the
+            // player chose, which is safer than leaving it half done.
+            report = StepRunner(places, step, nullptr, true).run();
+            // Going back, the batch is removed before the step is marked done, so that a kill in the middle
+            // of removing it is finished here next time; going out, the batch has just been filled.
+            if (!step.out)
+                removeBatchIfEmpty(places, step.batch);
+            if (!fs::removeAt(quarantine, stepName))
+                report.error = u"cannot remove %1: %2"_s.arg(record, fs::errorText(errno));
+            fs::syncFolder(quarantine);
         }
-        // The step was begun with the game closed; finishing it brings the folder back to a state the
-        // player chose, which is safer than leaving it half done.
-        report = StepRunner(QFile::encodeName(m_folder), quarantine, step).run();
-        // Going back, the batch is removed before the step is marked done, so that a kill in the middle of
-        // removing it is finished here next time; going out, the batch has just been filled.
-        if (!step.out)
-            removeBatchIfEmpty(
-                quarantine + '/' + step.batch, QFile::encodeName(QFileInfo(m_folder).fileName()));
-        if (::unlink((quarantine + '/' + stepName).constData()) != 0)
-            report.error = u"cannot remove %1: %2"_s.arg(
-                QFile::decodeName(quarantine + '/' + stepName), systemError(errno));
-        syncFolder(quarantine);
     }
     // A batch made by a move that stopped before its step was recorded, or whose files all stayed, holds a
     // manifest and nothing else.
-    const QByteArray folderName = QFile::encodeName(QFileInfo(m_folder).fileName());
-    const QStringList names = QDir(m_quarantine).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        const QByteArray batch = quarantine + '/' + QFile::encodeName(name);
-        if (isEmptyOrAbsent(batch + '/' + folderName) && isEmptyOrAbsent(batch + "/beside " + folderName))
-            removeBatchIfEmpty(batch, folderName);
+    for (const fs::Entry& entry : fs::entriesOf(quarantine)) {
+        if (entry.folder && isBatchName(entry.name))
+            removeBatchIfEmpty(places, entry.name);
     }
-    ::rmdir(quarantine.constData());
+    fs::removeAt(places.parent.get(), places.quarantineName, true);
     return report;
 }
 
 MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByteArray>& besidePaths)
 {
-    const FolderLock lock(m_folder);
+    const Fd lock = fs::lockFolder(fs::parentPath(m_folderBytes));
     MoveReport report = recoverLocked();
     if (!report.ok())
         return report;
+    const QString recovered = report.notice;
     report = {};
-    if (QFileInfo(m_folder).isRoot() || !QFileInfo(m_folder).isDir()) {
-        report.error = u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
-        return report;
-    }
+    report.notice = recovered;
     if (const QString running = gameRunningMessage(); !running.isEmpty()) {
         report.error = running;
         return report;
     }
-
-    const QByteArray folder = QFile::encodeName(m_folder);
-    const QByteArray parent = parentOf(folder);
-    const QByteArray quarantine = QFile::encodeName(m_quarantine);
-    struct stat quarantineParent;
-    ::stat(parent.constData(), &quarantineParent);
+    Places places;
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
+        report.error = places.folder.isOpen() || !places.parent.isOpen()
+            ? error
+            : u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
+        return report;
+    }
+    const dev_t quarantineVolume = fs::volumeOf(places.parent.get());
 
     QList<QuarantinedFile> files;
     QList<StepEntry> entries;
     QHash<QByteArray, std::pair<quint32, qint64>> folders;
     QSet<QByteArray> seen;
-    QSet<QByteArray> checkedFolders;
+    QHash<QByteArray, bool> checkedFolders;
+    std::map<QByteArray, Fd> openedParents;
     const auto plan = [&](const QByteArray& path, bool beside) {
-        if (!acceptablePath(path)) {
-            report.skipped.append({ path, u"not a path inside the folder"_s });
+        if (!fs::isPlainRelativePath(path)) {
+            report.skipped.append({ path, u"it is not a path inside the folder"_s });
             return;
         }
         const QByteArray key = (beside ? "b" : "f") + path;
         if (seen.contains(key))
             return;
         seen.insert(key);
-        const QByteArray root = beside ? parent : folder;
+        const int root = beside ? places.parent.get() : places.folder.get();
         // A folder on the way that is a link would take the move outside the game folder.
         const QList<QByteArray> parts = path.split('/');
         QByteArray above;
         for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
             above += (above.isEmpty() ? "" : "/") + parts.at(i);
-            const QByteArray full = root + '/' + above;
-            if (checkedFolders.contains(full))
-                continue;
-            struct stat st;
-            if (::lstat(full.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                report.skipped.append({ path, u"%1 is not a folder"_s.arg(QFile::decodeName(full)) });
+            const QByteArray known = key.left(1) + above;
+            if (!checkedFolders.contains(known)) {
+                struct stat st;
+                const bool isFolder = fs::existsBeneath(root, above, &st) && S_ISDIR(st.st_mode);
+                checkedFolders.insert(known, isFolder);
+                if (isFolder && !beside)
+                    folders.insert(above, { st.st_mode, nanoseconds(st.st_mtim) });
+            }
+            if (!checkedFolders.value(known)) {
+                report.skipped.append(
+                    { path, u"%1 is not a folder (a link, or missing)"_s.arg(shown(above)) });
                 return;
             }
-            checkedFolders.insert(full);
-            if (!beside)
-                folders.insert(above, { st.st_mode, nanoseconds(st.st_mtim) });
+        }
+        auto parentFolder = openedParents.find(key.left(1) + fs::parentPath(path));
+        if (parentFolder == openedParents.end()) {
+            parentFolder = openedParents
+                               .emplace(key.left(1) + fs::parentPath(path),
+                                   fs::openBeneath(root, fs::parentPath(path)))
+                               .first;
         }
         struct stat st;
-        const QByteArray full = root + '/' + path;
-        if (::lstat(full.constData(), &st) != 0) {
-            report.skipped.append({ path, systemError(errno) });
+        if (!parentFolder->second.isOpen()
+            || !fs::statAt(parentFolder->second.get(), fs::lastName(path), &st)) {
+            report.skipped.append({ path, u"it cannot be found: %1"_s.arg(fs::errorText(errno)) });
             return;
         }
         if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-            report.skipped.append({ path, u"not a file"_s });
+            report.skipped.append({ path, u"it is not a file"_s });
             return;
         }
         QuarantinedFile file;
@@ -1097,7 +1079,7 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         files.append(file);
         // Where the file lies on another volume than the quarantine (the folder is a mount point, or a
         // folder below it is), it is copied rather than renamed.
-        entries.append({ path, beside, st.st_dev != quarantineParent.st_dev });
+        entries.append({ path, beside, st.st_dev != quarantineVolume });
     };
     for (const QByteArray& path : paths)
         plan(path, false);
@@ -1105,27 +1087,35 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         plan(path, true);
     if (entries.isEmpty())
         return report;
-    entries = withWholeFolders(
-        entries, wholeFolders(folder, renamableInside(entries), [](const QByteArray&) { return true; }));
+    entries = withWholeFolders(entries,
+        wholeFolders(places.folder.get(), renamableInside(entries), [](const QByteArray&) { return true; }));
 
-    if (::mkdir(quarantine.constData(), 0755) != 0 && errno != EEXIST) {
-        report.error = u"cannot make the folder %1: %2"_s.arg(m_quarantine, systemError(errno));
+    int error = 0;
+    places.quarantine = fs::makeBeneath(places.parent.get(), places.quarantineName, &error);
+    if (!places.quarantine.isOpen()) {
+        report.error = u"cannot make the folder %1: %2"_s.arg(m_quarantine, fs::errorText(error));
         return report;
     }
+    const int quarantine = places.quarantine.get();
     const QString date = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH.mm.ss"_s);
     QByteArray batchName;
     for (int n = 1;; ++n) {
         batchName = QFile::encodeName(n == 1 ? date : u"%1 (%2)"_s.arg(date).arg(n));
-        if (::mkdir((quarantine + '/' + batchName).constData(), 0755) == 0)
+        const int made = fs::makeFolderAt(quarantine, batchName);
+        if (made == 0)
             break;
-        if (errno != EEXIST) {
-            report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, systemError(errno));
+        if (made != EEXIST) {
+            report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(made));
             return report;
         }
     }
-    const QByteArray batch = quarantine + '/' + batchName;
+    const Fd batch = fs::openBeneath(quarantine, batchName, &error);
+    if (!batch.isOpen()) {
+        report.error = u"cannot open the batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(error));
+        return report;
+    }
 
-    QByteArray manifest = "# Files Mendwell moved out of " + escaped(folder) + "\n# at "
+    QByteArray manifest = "# Files Mendwell moved out of " + escaped(m_folderBytes) + "\n# at "
         + QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8()
         + "\n# Put them back with Mendwell, or move them back by hand to the same place.\n"
           "# kind\tsize\tmodified (ns since 1970)\tmode\tpath\n";
@@ -1141,40 +1131,47 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
             + QByteArray::number(file.modifiedNs) + '\t' + modeText(file.mode) + '\t' + escaped(file.path)
             + '\n';
     }
-    if (const QString error = writeDurably(batch, manifestTemporaryName, manifestName, manifest);
-        !error.isEmpty()) {
-        report.error = u"cannot write the manifest in %1: %2"_s.arg(QFile::decodeName(batch), error);
-        ::rmdir(batch.constData());
+    if (const QString failed = fs::writeAtomically(batch.get(), manifestName, manifest); !failed.isEmpty()) {
+        report.error = u"cannot write the manifest in %1: %2"_s.arg(
+            shown(m_quarantineBytes + '/' + batchName), failed);
+        fs::removeAt(quarantine, batchName, true);
         return report;
     }
-    syncFolder(quarantine);
+    fs::syncFolder(quarantine);
 
     Step step;
     step.out = true;
     step.batch = batchName;
+    step.token = fs::uniqueName({});
     step.entries = entries;
-    if (const QString error = writeDurably(quarantine, stepTemporaryName, stepName, stepText(step));
-        !error.isEmpty()) {
-        report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, error);
-        removeBatchIfEmpty(batch, QFile::encodeName(QFileInfo(m_folder).fileName()));
+    if (const QString failed = fs::writeAtomically(quarantine, stepName, stepText(step)); !failed.isEmpty()) {
+        report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, failed);
+        removeBatchIfEmpty(places, batchName);
         return report;
     }
     const QList<std::pair<QByteArray, QString>> refused = report.skipped;
-    report = StepRunner(folder, quarantine, step, m_watch).run();
+    const QString notice = report.notice;
+    report = StepRunner(places, step, m_watch).run();
     report.skipped = refused + report.skipped;
-    ::unlink((quarantine + '/' + stepName).constData());
-    syncFolder(quarantine);
-    removeBatchIfEmpty(batch, QFile::encodeName(QFileInfo(m_folder).fileName()));
+    report.notice = QStringList { notice, report.notice }.join(u'\n').trimmed();
+    fs::removeAt(quarantine, stepName);
+    fs::syncFolder(quarantine);
+    removeBatchIfEmpty(places, batchName);
+    fs::removeAt(places.parent.get(), places.quarantineName, true);
     return report;
 }
 
 MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>& paths)
 {
-    const FolderLock lock(m_folder);
+    const Fd lock = fs::lockFolder(fs::parentPath(m_folderBytes));
     MoveReport report = recoverLocked();
     if (!report.ok())
         return report;
+    const QString recovered = report.notice;
     report = {};
+    QStringList notices;
+    if (!recovered.isEmpty())
+        notices.append(recovered);
     if (const QString running = gameRunningMessage(); !running.isEmpty()) {
         report.error = running;
         return report;
@@ -1190,49 +1187,69 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
             return report;
         }
     }
+    Places places;
+    if (const QString error = openPlaces(m_folderBytes, m_quarantineBytes, false, &places);
+        !error.isEmpty()) {
+        report.error = error;
+        return report;
+    }
+    if (!places.quarantine.isOpen()) {
+        report.notice = notices.join(u'\n');
+        return report;
+    }
     const QSet<QByteArray> wanted(paths.cbegin(), paths.cend());
     QSet<QByteArray> matched;
-    const QByteArray folder = QFile::encodeName(m_folder);
-    const QByteArray quarantine = QFile::encodeName(m_quarantine);
-    const QByteArray folderName = QFile::encodeName(QFileInfo(m_folder).fileName());
-    struct stat folderStat, parentStat;
-    ::stat(folder.constData(), &folderStat);
-    ::stat(parentOf(folder).constData(), &parentStat);
+    const int quarantine = places.quarantine.get();
+    const dev_t folderVolume = fs::volumeOf(places.folder.get());
+    const dev_t parentVolume = fs::volumeOf(places.parent.get());
 
     for (const QuarantineBatch& batch : std::as_const(chosen)) {
+        notices += batch.notices;
         Step step;
         step.out = false;
         step.batch = QFile::encodeName(batch.name);
+        step.token = fs::uniqueName({});
+        const Fd batchFolder = fs::openBeneath(quarantine, step.batch);
+        if (!batchFolder.isOpen())
+            continue;
+        // A file whose store lies on another volume than its place is copied back.
+        const Fd insideStore = fs::openBeneath(batchFolder.get(), places.insideName());
+        const Fd besideStore = fs::openBeneath(batchFolder.get(), places.besideName());
+        const dev_t insideVolume = insideStore.isOpen() ? fs::volumeOf(insideStore.get()) : folderVolume;
+        const dev_t besideVolume = besideStore.isOpen() ? fs::volumeOf(besideStore.get()) : parentVolume;
         for (const QuarantinedFile& file : batch.files) {
             if (!file.out || (!wanted.isEmpty() && !wanted.contains(file.path)))
                 continue;
             matched.insert(file.path);
-            struct stat st;
-            const QByteArray stored = QFile::encodeName(batch.path) + '/' + (file.beside ? "beside " : "")
-                + folderName + '/' + file.path;
-            ::lstat(stored.constData(), &st);
-            const dev_t home = file.beside ? parentStat.st_dev : folderStat.st_dev;
-            step.entries.append({ file.path, file.beside, st.st_dev != home });
+            const bool copy = file.beside ? besideVolume != parentVolume : insideVolume != folderVolume;
+            step.entries.append({ file.path, file.beside, copy });
         }
         if (step.entries.isEmpty())
             continue;
         // A folder whose name is taken again in the game folder cannot go back whole.
-        const QByteArray store = QFile::encodeName(batch.path) + '/' + folderName;
-        step.entries = withWholeFolders(step.entries,
-            wholeFolders(store, renamableInside(step.entries),
-                [&](const QByteArray& relative) { return !exists(folder + '/' + relative); }));
-        if (const QString error = writeDurably(quarantine, stepTemporaryName, stepName, stepText(step));
+        if (insideStore.isOpen()) {
+            step.entries = withWholeFolders(step.entries,
+                wholeFolders(
+                    insideStore.get(), renamableInside(step.entries), [&](const QByteArray& relative) {
+                        return !fs::existsBeneath(places.folder.get(), relative);
+                    }));
+        }
+        if (const QString error = fs::writeAtomically(quarantine, stepName, stepText(step));
             !error.isEmpty()) {
             report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, error);
             return report;
         }
-        const MoveReport done = StepRunner(folder, quarantine, step, m_watch).run();
+        const MoveReport done = StepRunner(places, step, m_watch).run();
         report.batch = done.batch;
         report.moved += done.moved;
         report.skipped += done.skipped;
-        removeBatchIfEmpty(quarantine + '/' + step.batch, folderName);
-        ::unlink((quarantine + '/' + stepName).constData());
-        syncFolder(quarantine);
+        if (!done.error.isEmpty())
+            report.skipped.append({ step.batch, done.error });
+        if (!done.notice.isEmpty())
+            notices.append(done.notice);
+        removeBatchIfEmpty(places, step.batch);
+        fs::removeAt(quarantine, stepName);
+        fs::syncFolder(quarantine);
         if (done.cancelled) {
             report.cancelled = true;
             break;
@@ -1240,29 +1257,77 @@ MoveReport Quarantine::restore(const QString& batchName, const QList<QByteArray>
     }
     for (const QByteArray& path : paths) {
         if (!matched.contains(path) && !report.cancelled)
-            report.skipped.append({ path, u"not among the files moved out"_s });
+            report.skipped.append({ path, u"it is not among the files moved out"_s });
     }
-    ::rmdir(quarantine.constData());
+    report.notice = notices.join(u'\n');
+    fs::removeAt(places.parent.get(), places.quarantineName, true);
     return report;
 }
 
 QList<QuarantineBatch> Quarantine::batches() const
 {
     QList<QuarantineBatch> list;
-    const QByteArray folderName = QFile::encodeName(QFileInfo(m_folder).fileName());
-    const QStringList names = QDir(m_quarantine).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        QuarantineBatch batch;
-        batch.name = name;
-        batch.path = m_quarantine + u'/' + name;
-        const QByteArray path = QFile::encodeName(batch.path);
-        Manifest manifest;
-        if (!readManifest(path, &manifest))
+    Places places;
+    if (!openPlaces(m_folderBytes, m_quarantineBytes, false, &places).isEmpty()
+        || !places.quarantine.isOpen())
+        return list;
+    for (const fs::Entry& entry : fs::entriesOf(places.quarantine.get())) {
+        // A batch folder replaced by a link is not followed: it is not Mendwell's.
+        if (!entry.folder || !isBatchName(entry.name))
             continue;
-        for (QuarantinedFile& file : manifest.files) {
-            file.out = exists(path + '/' + (file.beside ? "beside " : "") + folderName + '/' + file.path);
+        const Fd folder = fs::openBeneath(places.quarantine.get(), entry.name);
+        if (!folder.isOpen())
+            continue;
+        QuarantineBatch batch;
+        batch.name = shown(entry.name);
+        batch.path = m_quarantine + u'/' + batch.name;
+        Manifest manifest;
+        const bool hasManifest = readManifest(folder.get(), &manifest);
+        batch.notices = manifest.ignored;
+        // The files in the batch folder are what is out; the manifest adds how they were.
+        QHash<QByteArray, QuarantinedFile> found;
+        QList<QByteArray> order;
+        for (const bool beside : { false, true }) {
+            const QByteArray store = beside ? places.besideName() : places.insideName();
+            const Fd storeFolder = fs::openBeneath(folder.get(), store);
+            if (!storeFolder.isOpen())
+                continue;
+            QList<QByteArray> paths;
+            QMap<QByteArray, struct stat> stats;
+            filesBelow(storeFolder.get(), {}, paths, &stats);
+            for (auto it = stats.cbegin(); it != stats.cend(); ++it) {
+                const QByteArray& path = it.key();
+                const struct stat& st = it.value();
+                QuarantinedFile file;
+                file.path = path;
+                file.beside = beside;
+                file.size = st.st_size;
+                file.modifiedNs = nanoseconds(st.st_mtim);
+                file.mode = st.st_mode;
+                file.out = true;
+                const QByteArray key = (beside ? "b" : "f") + path;
+                found.insert(key, file);
+                order.append(key);
+            }
+        }
+        QSet<QByteArray> listed;
+        for (QuarantinedFile file : std::as_const(manifest.files)) {
+            const QByteArray key = (file.beside ? "b" : "f") + file.path;
+            if (listed.contains(key))
+                continue;
+            listed.insert(key);
+            file.out = found.contains(key);
             batch.files.append(file);
         }
+        for (const QByteArray& key : std::as_const(order)) {
+            if (!listed.contains(key))
+                batch.files.append(found.value(key));
+        }
+        if (!hasManifest && batch.files.isEmpty())
+            continue;
+        if (!hasManifest && !batch.files.isEmpty())
+            batch.notices.append(u"The batch %1 has no readable manifest; its files are listed as they lie "
+                                 u"in it."_s.arg(batch.name));
         list.append(batch);
     }
     std::sort(list.begin(), list.end(), [](const QuarantineBatch& a, const QuarantineBatch& b) {

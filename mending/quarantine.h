@@ -4,8 +4,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <utility>
 
 // Files move out of a game folder into a quarantine folder beside it, and back, without ever being
@@ -15,10 +17,14 @@
 // On disk, beside FOLDER:
 //   "<FOLDER name> (moved out by Mendwell)/"
 //       ".mendwell-step"              the move in progress, if any (see quarantine.cpp)
+//       ".mendwell-step.unreadable-*" such a record that could not be read, kept for a person to look at
 //       "2026-12-07 17.30.05/"        one batch per move
 //           "manifest.tsv"            what moved: original path, size, time, permissions
 //           "<FOLDER name>/..."       the files, at their paths inside FOLDER
 //           "beside <FOLDER name>/..." files that lay beside FOLDER (the game's caches)
+// The files in a batch folder are what is out; the manifest only adds how they were. Every path is reached
+// from folder handles without following links (filesystem.h), so no record, however edited, and no folder
+// swapped for a link, can make a move reach outside FOLDER, its parent's cache files and the quarantine.
 namespace mending {
 
 // One file of a batch as it was in the game folder before it moved out.
@@ -36,7 +42,8 @@ struct QuarantineBatch
 {
     QString name; // its date, "2026-12-07 17.30.05", with " (2)" when two moves share a second
     QString path; // absolute
-    QList<QuarantinedFile> files;
+    QList<QuarantinedFile> files; // what lies in the batch folder, with what its manifest recorded of it
+    QStringList notices; // records of the batch that were ignored, and why
     int filesOut() const;
 };
 
@@ -48,6 +55,7 @@ struct MoveReport
     QList<QByteArray> moved;
     QList<std::pair<QByteArray, QString>> skipped; // path and why it stayed
     QString error; // nothing was moved at all, and why
+    QString notice; // what the player should know although the move went on (sentences, one a line)
     bool cancelled = false; // stopped between two files: those not reached yet stayed where they were
     bool ok() const { return error.isEmpty(); }
 };
@@ -59,19 +67,27 @@ struct MoveWatch
     std::atomic<qint64> done { 0 }; // files and whole folders handled so far
     std::atomic<qint64> total { 0 };
     std::atomic<bool> cancel { false };
+    // Called on the moving thread after each file or whole folder, where the folder may change under the
+    // move (another program at work); a test stands in for that program here.
+    std::function<void()> betweenFiles;
 };
 
 // "<name> (moved out by Mendwell)" beside the folder.
 QString quarantineFolderFor(const QString& folder);
+QByteArray quarantineFolderBytesFor(const QByteArray& folder);
 
 class Quarantine
 {
 public:
     // generation names the game whose running blocks a move (0: any of them).
     explicit Quarantine(const QString& folder, int generation = 0);
+    // The folder's path as the system names it, for a path that is not text.
+    explicit Quarantine(const QByteArray& folder, int generation = 0);
 
     QString folder() const { return m_folder; }
     QString quarantineFolder() const { return m_quarantine; }
+    QByteArray folderBytes() const { return m_folderBytes; }
+    QByteArray quarantineFolderBytes() const { return m_quarantineBytes; }
 
     // Finishes a move that was interrupted, and tidies batches left empty. moveOut() and restore() call it
     // first; a program calls it at start.
@@ -102,6 +118,8 @@ private:
 
     QString m_folder;
     QString m_quarantine;
+    QByteArray m_folderBytes;
+    QByteArray m_quarantineBytes;
     int m_generation = 0;
     MoveWatch* m_watch = nullptr;
 };

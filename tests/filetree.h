@@ -217,6 +217,55 @@ inline QString differences(const QMap<QByteArray, FileState>& was, const QMap<QB
     return {};
 }
 
+// A file below levels folders of 200-letter names: its path is longer than the system's limit, so only
+// handles reach it. Returns its path relative to root, or nothing.
+inline QByteArray makeDeepFile(const QByteArray& root, int levels, const QByteArray& content)
+{
+    int folder = ::open(root.constData(), O_RDONLY | O_DIRECTORY);
+    QByteArray path;
+    for (int i = 0; i < levels && folder >= 0; ++i) {
+        const QByteArray name = QByteArray::number(i) + QByteArray(200, 'd');
+        ::mkdirat(folder, name.constData(), 0755);
+        const int next = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        ::close(folder);
+        folder = next;
+        path += name + '/';
+    }
+    if (folder < 0)
+        return {};
+    const int fd = ::openat(folder, "deep.package", O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ::close(folder);
+    const bool written
+        = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    if (fd >= 0)
+        ::close(fd);
+    return written ? path + "deep.package" : QByteArray();
+}
+
+// The bytes of a file reached name by name from root, however deep; a null array where there is none.
+inline QByteArray readDeepFile(const QByteArray& root, const QByteArray& relative)
+{
+    int folder = ::open(root.constData(), O_RDONLY | O_DIRECTORY);
+    const QList<QByteArray> parts = relative.split('/');
+    for (qsizetype i = 0; i + 1 < parts.size() && folder >= 0; ++i) {
+        const int next = ::openat(folder, parts.at(i).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        ::close(folder);
+        folder = next;
+    }
+    if (folder < 0)
+        return {};
+    const int fd = ::openat(folder, parts.last().constData(), O_RDONLY | O_NOFOLLOW);
+    ::close(folder);
+    if (fd < 0)
+        return {};
+    QByteArray content("");
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, n);
+    ::close(fd);
+    return content;
+}
+
 // Removes a folder whose names are not all text (QDir::removeRecursively() cannot name those), and folders
 // a test left read-only.
 class RemovedAtEnd

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Moves the files of a folder out and back without end, in random pieces, for the test that kills it. With
-// "recover" it only finishes what an earlier run left half done. It stops by itself only on an error.
+// "recover" it only finishes what an earlier run left half done. It stops by itself only on an error. With
+// "moveout PATH..." it moves those files out once and prints what moved and what stayed, for a test that runs
+// it as another user.
 #include "quarantine.h"
 
 #include <QByteArray>
@@ -42,12 +44,25 @@ int fail(const mending::MoveReport& report)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: quarantine_worker FOLDER SEED move|recover\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: quarantine_worker FOLDER SEED move|recover|moveout [PATH...]\n");
         return 2;
     }
     const QString folder = QFile::decodeName(argv[1]);
-    mending::Quarantine quarantine(folder);
+    mending::Quarantine quarantine { QByteArray(argv[1]) };
+    if (QByteArray(argv[3]) == "moveout") {
+        QList<QByteArray> paths;
+        for (int i = 4; i < argc; ++i)
+            paths.append(argv[i]);
+        const mending::MoveReport report = quarantine.moveOut(paths);
+        for (const QByteArray& path : report.moved)
+            std::printf("moved\t%s\n", path.constData());
+        for (const auto& [path, reason] : report.skipped)
+            std::printf("skipped\t%s\t%s\n", path.constData(), qPrintable(reason));
+        if (!report.notice.isEmpty())
+            std::printf("notice\t%s\n", qPrintable(report.notice));
+        return report.ok() ? 0 : fail(report);
+    }
     if (QByteArray(argv[3]) == "recover") {
         const mending::MoveReport report = quarantine.recover();
         return report.ok() && report.skipped.isEmpty() ? 0 : fail(report);

@@ -15,7 +15,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <climits>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using mending::MoveReport;
@@ -50,8 +53,20 @@ private slots:
     void batchDescribesItself();
     void neverOverwrites_data();
     void neverOverwrites();
-    void unreadableRecordStopsMoves_data();
-    void unreadableRecordStopsMoves();
+    void damagedRecordsNeverStrand_data();
+    void damagedRecordsNeverStrand();
+    void recordsAreInput_data();
+    void recordsAreInput();
+    void folderSwappedForLinkMidMove();
+    void playersFileOfScratchName_data();
+    void playersFileOfScratchName();
+    void deepPaths_data();
+    void deepPaths();
+    void acrossVolumes_data();
+    void acrossVolumes();
+    void folderPathNotText();
+    void asAnotherUser_data();
+    void asAnotherUser();
     void runningGameBlocksMove_data();
     void runningGameBlocksMove();
     void survivesKills_data();
@@ -249,43 +264,458 @@ void TestQuarantine::neverOverwrites()
     QVERIFY2(kept.contains("old hair;"), kept.constData());
 }
 
-void TestQuarantine::unreadableRecordStopsMoves_data()
+void TestQuarantine::damagedRecordsNeverStrand_data()
 {
+    QTest::addColumn<bool>("withRecord");
     QTest::addColumn<QByteArray>("record");
-    QTest::newRow("cut short") << QByteArray(
-        "mendwell step 1\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\tHa");
-    QTest::newRow("unknown version") << QByteArray("mendwell step 9\ndirection\tout\nbatch\tx\nend\n");
-    QTest::newRow("unknown direction") << QByteArray("mendwell step 1\ndirection\tsideways\nbatch\tx\nend\n");
-    QTest::newRow("batch outside the quarantine") << QByteArray(
-        "mendwell step 1\ndirection\tback\nbatch\t2026-01-01 10.00.00/../../../etc\nrf\tpasswd\nend\n");
-    QTest::newRow("file outside the folder") << QByteArray(
-        "mendwell step 1\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\t../../etc/passwd\nend\n");
-    QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    QTest::newRow("empty") << QByteArray();
+    QTest::addColumn<bool>("manifestLost");
+    QTest::newRow("record cut short")
+        << true << QByteArray("mendwell step 2\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\tHa") << false;
+    QTest::newRow("record of an unknown version")
+        << true << QByteArray("mendwell step 9\ndirection\tout\nbatch\tx\nend\n") << false;
+    QTest::newRow("record of an unknown direction")
+        << true << QByteArray("mendwell step 1\ndirection\tsideways\nbatch\tx\nend\n") << false;
+    QTest::newRow("record naming a batch outside the quarantine")
+        << true
+        << QByteArray(
+               "mendwell step 1\ndirection\tback\nbatch\t2026-01-01 10.00.00/../../../etc\nrf\tpasswd\nend\n")
+        << false;
+    QTest::newRow("record naming a file outside the folder")
+        << true
+        << QByteArray(
+               "mendwell step 1\ndirection\tout\nbatch\t2026-01-01 10.00.00\nrf\t../../etc/passwd\nend\n")
+        << false;
+    QTest::newRow("record of garbage") << true << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << false;
+    QTest::newRow("empty record") << true << QByteArray() << false;
+    QTest::newRow("manifest deleted") << false << QByteArray() << true;
+    QTest::newRow("manifest deleted, record of garbage") << true << QByteArray("garbage") << true;
 }
 
-// A record of a move that cannot be read is never guessed at: nothing moves until a person looks at it.
-void TestQuarantine::unreadableRecordStopsMoves()
+// The files in a batch folder are found and put back whatever happened to Mendwell's records of them; a
+// record of a move that cannot be read is kept aside, named, and never guessed at.
+void TestQuarantine::damagedRecordsNeverStrand()
 {
+    QFETCH(bool, withRecord);
     QFETCH(QByteArray, record);
+    QFETCH(bool, manifestLost);
     QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QString folder = dir.path() + u"/Mods"_s;
+    QVERIFY(QDir().mkpath(folder + u"/Author"_s));
+    const QByteArray root = encoded(folder);
+    QVERIFY(writeFile(root + "/Author/Hair.package", "DBPF hair", 0640, 1700000000123456789LL));
+    QVERIFY(writeFile(root + "/Shoes.package", "DBPF shoes", 0600, 1700000001000000001LL));
+    QVERIFY(writeFile(root + "/stays.package", "DBPF", 0644, 1700000001000000001LL));
+    const QMap<QByteArray, FileState> before = treeOf(root, true);
+
+    Quarantine quarantine(folder);
+    const MoveReport out = quarantine.moveOut({ "Author/Hair.package", "Shoes.package" });
+    QVERIFY2(out.ok() && out.moved.size() == 2, qPrintable(problems(out)));
+    const QString batch = quarantine.quarantineFolder() + u'/' + out.batch;
+    if (manifestLost)
+        QVERIFY(QFile::remove(batch + u"/manifest.tsv"_s));
+    const QString step = quarantine.quarantineFolder() + u"/.mendwell-step"_s;
+    if (withRecord) {
+        QFile file(step);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(record);
+    }
+
+    const QList<mending::QuarantineBatch> batches = quarantine.batches();
+    QCOMPARE(batches.size(), 1);
+    QCOMPARE(batches.first().filesOut(), 2);
+    const MoveReport back = quarantine.restore();
+    QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));
+    QCOMPARE(back.moved.size(), 2);
+    QCOMPARE(differences(before, treeOf(root, true)), QString());
+    if (withRecord) {
+        QVERIFY2(
+            back.notice.contains(step) && back.notice.contains(u"cannot be read"_s), qPrintable(back.notice));
+        const QStringList aside
+            = QDir(quarantine.quarantineFolder())
+                  .entryList({ u".mendwell-step.unreadable-*"_s }, QDir::Files | QDir::Hidden);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY(back.notice.contains(aside.first()));
+        QFile kept(quarantine.quarantineFolder() + u'/' + aside.first());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), record);
+    }
+    QVERIFY(quarantine.batches().isEmpty());
+}
+
+void TestQuarantine::recordsAreInput_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("manifest names a path above the folder") << u"manifest"_s;
+    QTest::newRow("step record goes through a link") << u"step"_s;
+    QTest::newRow("batch folder replaced by a link") << u"batch"_s;
+}
+
+// Mendwell's own records are edited or damaged like any input: nothing outside the game folder and its
+// quarantine moves or is removed because of them.
+void TestQuarantine::recordsAreInput()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    // Deep enough that four steps up from a batch stay inside the test's folder.
+    const QString outside = dir.path() + u"/a/b/outside"_s;
+    const QString folder = dir.path() + u"/a/b/game/Mods"_s;
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(outside + u"/Mods"_s));
+    QVERIFY(writeFile(encoded(outside) + "/secret.package", "secret", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(encoded(outside) + "/Mods/secret.package", "secret", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(encoded(folder) + "/Hair.package", "DBPF hair", 0644, 1700000000000000000LL));
+
+    Quarantine quarantine(folder);
+    const MoveReport out = quarantine.moveOut({ "Hair.package" });
+    QVERIFY2(out.ok() && out.moved.size() == 1, qPrintable(problems(out)));
+    const QString batch = quarantine.quarantineFolder() + u'/' + out.batch;
+    if (how == u"manifest"_s) {
+        QFile manifest(batch + u"/manifest.tsv"_s);
+        QVERIFY(manifest.open(QIODevice::Append));
+        manifest.write("file\t6\t1700000000000000000\t100644\t../../../../outside/secret.package\n");
+    } else if (how == u"step"_s) {
+        QVERIFY(QFile::link(u"../../outside"_s, folder + u"/link"_s));
+        QFile step(quarantine.quarantineFolder() + u"/.mendwell-step"_s);
+        QVERIFY(step.open(QIODevice::WriteOnly));
+        step.write("mendwell step 1\ndirection\tout\nbatch\t" + out.batch.toUtf8()
+            + "\nrf\tlink/secret.package\nend\n");
+    } else {
+        QVERIFY(QDir().rename(batch, outside + u"/batch"_s));
+        QVERIFY(QFile::link(outside + u"/batch"_s, batch));
+    }
+    const QMap<QByteArray, FileState> outsideBefore = treeOf(encoded(outside), true);
+
+    // Each of status's steps on its own, and then a restore, which could otherwise bring back what they took.
+    const MoveReport recovered = quarantine.recover();
+    QVERIFY2(recovered.ok(), qPrintable(recovered.error));
+    QCOMPARE(differences(outsideBefore, treeOf(encoded(outside), true)), QString());
+    const QList<mending::QuarantineBatch> batches = quarantine.batches();
+    for (const mending::QuarantineBatch& listed : batches) {
+        for (const mending::QuarantinedFile& file : listed.files)
+            QVERIFY2(!file.path.contains(".."), file.path.constData());
+    }
+    const MoveReport back = quarantine.restore();
+    QVERIFY2(back.ok(), qPrintable(back.error));
+    QCOMPARE(differences(outsideBefore, treeOf(encoded(outside), true)), QString());
+    QVERIFY(!QFileInfo::exists(dir.path() + u"/a/outside"_s));
+    QVERIFY(!QFileInfo::exists(folder + u"/secret.package"_s));
+    if (how == u"manifest"_s) {
+        QCOMPARE(back.moved, QList<QByteArray> { "Hair.package" });
+        QVERIFY2(back.notice.contains(u"outside/secret.package"_s), qPrintable(back.notice));
+    }
+}
+
+// A folder on the way swapped for a link between the check and the move (another program at work, shown
+// here between two files) cannot redirect the move.
+void TestQuarantine::folderSwappedForLinkMidMove()
+{
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QString folder = dir.path() + u"/Mods"_s;
+    const QString outside = dir.path() + u"/outside"_s;
+    QVERIFY(QDir().mkpath(folder + u"/A"_s));
+    QVERIFY(QDir().mkpath(folder + u"/B"_s));
+    QVERIFY(QDir().mkpath(outside));
+    const QByteArray root = encoded(folder);
+    QVERIFY(writeFile(root + "/A/first.package", "first", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(root + "/B/second.package", "second", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(root + "/B/stays.package", "stays", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(encoded(outside) + "/second.package", "not the game's", 0644, 1700000000000000000LL));
+    const QMap<QByteArray, FileState> outsideBefore = treeOf(encoded(outside));
+
+    mending::MoveWatch watch;
+    bool swapped = false;
+    watch.betweenFiles = [&] {
+        if (!swapped) {
+            swapped = QDir().rename(folder + u"/B"_s, dir.path() + u"/B moved"_s)
+                && QFile::link(outside, folder + u"/B"_s);
+        }
+    };
+    Quarantine quarantine(folder);
+    quarantine.setWatch(&watch);
+    const MoveReport report = quarantine.moveOut({ "A/first.package", "B/second.package" });
+    QVERIFY(swapped);
+    QVERIFY2(report.ok(), qPrintable(report.error));
+    QCOMPARE(report.moved, QList<QByteArray> { "A/first.package" });
+    QCOMPARE(report.skipped.size(), 1);
+    QCOMPARE(report.skipped.first().first, QByteArray("B/second.package"));
+    QVERIFY2(report.skipped.first().second.contains(u"link"_s), qPrintable(report.skipped.first().second));
+    QCOMPARE(differences(outsideBefore, treeOf(encoded(outside))), QString());
+}
+
+void TestQuarantine::playersFileOfScratchName_data()
+{
+    QTest::addColumn<bool>("mountPoint");
+    QTest::newRow("same volume") << false;
+    QTest::newRow("folder is a mount point") << true;
+}
+
+// A player's file whose name Mendwell could have used for a copy in progress is never replaced or removed.
+void TestQuarantine::playersFileOfScratchName()
+{
+    QFETCH(bool, mountPoint);
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
     const QString folder = dir.path() + u"/Mods"_s;
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(writeFile(encoded(folder) + "/Hair.package", "DBPF", 0644, 1700000000000000000LL));
-    const QString quarantine = mending::quarantineFolderFor(folder);
-    QVERIFY(QDir().mkpath(quarantine));
-    QFile step(quarantine + u"/.mendwell-step"_s);
-    QVERIFY(step.open(QIODevice::WriteOnly));
-    step.write(record);
-    step.close();
-    const QMap<QByteArray, FileState> before = treeOf(encoded(dir.path()));
+    std::unique_ptr<TmpfsMount> mount;
+    if (mountPoint) {
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("16m"), folder);
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    QVERIFY(QDir().mkpath(folder + u"/Author"_s));
+    const QByteArray root = encoded(folder);
+    QVERIFY(writeFile(root + "/Author/Hair.package", "DBPF hair", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(root + "/Author/.mendwell-copy", "the player's", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(root + "/.mendwell-copy", "the player's too", 0644, 1700000000000000000LL));
+    const QMap<QByteArray, FileState> before = treeOf(root, true);
 
-    const MoveReport recovered = Quarantine(folder).recover();
-    QVERIFY2(recovered.error.contains(step.fileName()) && recovered.error.contains(u"cannot be read"_s),
-        qPrintable(recovered.error));
-    const MoveReport moved = Quarantine(folder).moveOut({ "Hair.package" });
-    QCOMPARE(moved.error, recovered.error);
-    QCOMPARE(differences(before, treeOf(encoded(dir.path()))), QString());
+    Quarantine quarantine(folder);
+    const MoveReport out = quarantine.moveOut({ "Author/Hair.package" });
+    QVERIFY2(out.ok() && out.skipped.isEmpty(), qPrintable(problems(out)));
+    const MoveReport back = quarantine.restore();
+    QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));
+    QCOMPARE(differences(before, treeOf(root, true)), QString());
+}
+
+void TestQuarantine::deepPaths_data()
+{
+    QTest::addColumn<bool>("mountPoint");
+    QTest::newRow("same volume") << false;
+    QTest::newRow("folder is a mount point") << true;
+}
+
+// A file deeper than the system's limit on path length goes out and back like any other.
+void TestQuarantine::deepPaths()
+{
+    QFETCH(bool, mountPoint);
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QString folder = dir.path() + u"/Mods"_s;
+    QVERIFY(QDir().mkpath(folder));
+    std::unique_ptr<TmpfsMount> mount;
+    if (mountPoint) {
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("16m"), folder);
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    const QByteArray root = encoded(folder);
+    const QByteArray deep = makeDeepFile(root, 25, "DBPF deep");
+    QVERIFY(deep.size() > PATH_MAX);
+    QVERIFY(writeFile(root + "/top.package", "DBPF top", 0644, 1700000000000000000LL));
+
+    Quarantine quarantine(folder);
+    const MoveReport out = quarantine.moveOut({ deep, "top.package" });
+    QVERIFY2(out.ok() && out.skipped.isEmpty(), qPrintable(problems(out)));
+    QCOMPARE(out.moved.size(), 2);
+    QVERIFY(readDeepFile(root, deep).isNull());
+    const QList<mending::QuarantineBatch> batches = quarantine.batches();
+    QCOMPARE(batches.size(), 1);
+    QCOMPARE(batches.first().filesOut(), 2);
+
+    const MoveReport back = quarantine.restore();
+    QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));
+    QCOMPARE(back.moved.size(), 2);
+    QCOMPARE(readDeepFile(root, deep), QByteArray("DBPF deep"));
+    QCOMPARE(readDeepFile(root, "top.package"), QByteArray("DBPF top"));
+    QVERIFY(!QFileInfo::exists(quarantine.quarantineFolder()));
+}
+
+// Undoes chattr +i, so that the test's folder can be removed whatever happens.
+class Immutable
+{
+public:
+    explicit Immutable(const QString& path)
+        : m_path(path)
+    {
+        m_set = QProcess::execute(u"chattr"_s, { u"+i"_s, m_path }) == 0;
+    }
+    ~Immutable()
+    {
+        if (m_set)
+            QProcess::execute(u"chattr"_s, { u"-i"_s, m_path });
+    }
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+    bool isSet() const { return m_set; }
+
+private:
+    QString m_path;
+    bool m_set = false;
+};
+
+void TestQuarantine::acrossVolumes_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the same bytes are at the place again") << u"same bytes"_s;
+    QTest::newRow("the source cannot be removed") << u"immutable"_s;
+    QTest::newRow("a file of another owner") << u"owner"_s;
+}
+
+// The game folder is a volume of its own, so every file is copied, synced, compared and only then removed.
+void TestQuarantine::acrossVolumes()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QString folder = dir.path() + u"/Mods"_s;
+    QVERIFY(QDir().mkpath(folder));
+    TmpfsMount mount(QStringLiteral("16m"), folder);
+    SKIP_UNLESS_MOUNTED(mount);
+    const QByteArray root = encoded(folder);
+    const QByteArray hair = root + "/Hair.package";
+    QVERIFY(writeFile(hair, "DBPF hair", 0640, 1700000000123456789LL));
+    QVERIFY(writeFile(root + "/Shoes.package", "DBPF shoes", 0644, 1700000000123456789LL));
+    const QString quarantineFolder = mending::quarantineFolderFor(folder);
+    Quarantine quarantine(folder);
+
+    if (how == u"immutable"_s) {
+        const Immutable pinned(QFile::decodeName(hair));
+        if (!pinned.isSet())
+            QSKIP("chattr +i is refused on this tmpfs: the file that cannot be removed is not tried");
+        const MoveReport out = quarantine.moveOut({ "Hair.package", "Shoes.package" });
+        QVERIFY2(out.ok(), qPrintable(out.error));
+        // One copy only: the one the game loads.
+        const Whereabouts now = whereabouts(folder, quarantineFolder);
+        QCOMPARE(now.copies.value("Hair.package").size(), 1);
+        QCOMPARE(out.moved, QList<QByteArray> { "Shoes.package" });
+        QCOMPARE(out.skipped.size(), 1);
+        QVERIFY2(out.skipped.first().second.contains(u"stays"_s), qPrintable(out.skipped.first().second));
+        QVERIFY(now.strays.isEmpty());
+        int countedOut = 0;
+        for (const mending::QuarantineBatch& batch : quarantine.batches()) {
+            for (const mending::QuarantinedFile& file : batch.files)
+                countedOut += file.out && file.path == "Hair.package" ? 1 : 0;
+        }
+        QCOMPARE(countedOut, 0);
+        return;
+    }
+    if (how == u"owner"_s)
+        QVERIFY(::lchown(hair.constData(), 4321, 4322) == 0);
+    const MoveReport out = quarantine.moveOut({ "Hair.package" });
+    QVERIFY2(out.ok() && out.skipped.isEmpty(), qPrintable(problems(out)));
+    const QByteArray kept = encoded(quarantineFolder + u'/' + out.batch) + "/Mods/Hair.package";
+    struct stat st;
+    if (how == u"owner"_s) {
+        QVERIFY(::lstat(kept.constData(), &st) == 0);
+        QCOMPARE(st.st_uid, uid_t(4321));
+        QCOMPARE(st.st_gid, gid_t(4322));
+        QVERIFY2(out.notice.isEmpty(), qPrintable(out.notice));
+        const MoveReport back = quarantine.restore();
+        QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));
+        QVERIFY(::lstat(hair.constData(), &st) == 0);
+        QCOMPARE(st.st_uid, uid_t(4321));
+        QCOMPARE(st.st_gid, gid_t(4322));
+        return;
+    }
+    // The player put the same bytes there again, with a date and permissions of their own.
+    QVERIFY(writeFile(hair, "DBPF hair", 0644, 1700000999000000000LL));
+    const MoveReport back = quarantine.restore();
+    QVERIFY(back.ok());
+    QVERIFY(back.moved.isEmpty());
+    QCOMPARE(back.skipped.size(), 1);
+    QVERIFY2(back.skipped.first().second.contains(u"already"_s), qPrintable(back.skipped.first().second));
+    QVERIFY(::lstat(kept.constData(), &st) == 0);
+    QCOMPARE(st.st_mode, mode_t(0100640));
+    QCOMPARE(qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, 1700000000123456789LL);
+    QCOMPARE(quarantine.batches().size(), 1);
+    QCOMPARE(quarantine.batches().first().filesOut(), 1);
+}
+
+// A game folder whose path is not text goes out and back by its bytes.
+void TestQuarantine::folderPathNotText()
+{
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QByteArray folder = encoded(dir.path()) + "/Mods \xff\xfe";
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    QVERIFY(::mkdir((folder + "/Author").constData(), 0755) == 0);
+    QVERIFY(writeFile(folder + "/Author/Hair.package", "DBPF hair", 0640, 1700000000123456789LL));
+    QVERIFY(writeFile(folder + "/stays.package", "DBPF", 0644, 1700000000123456789LL));
+    const QMap<QByteArray, FileState> before = treeOf(folder, true);
+
+    Quarantine quarantine(folder);
+    QCOMPARE(quarantine.folderBytes(), folder);
+    const MoveReport out = quarantine.moveOut({ "Author/Hair.package" });
+    QVERIFY2(out.ok() && out.skipped.isEmpty(), qPrintable(problems(out)));
+    QCOMPARE(out.moved.size(), 1);
+    struct stat st;
+    QVERIFY(::lstat((quarantine.quarantineFolderBytes() + '/' + out.batch.toUtf8()
+                        + "/Mods \xff\xfe/Author/Hair.package")
+                        .constData(),
+                &st)
+        == 0);
+    QCOMPARE(quarantine.batches().size(), 1);
+    QCOMPARE(quarantine.batches().first().filesOut(), 1);
+    const MoveReport back = quarantine.restore();
+    QVERIFY2(back.ok() && back.skipped.isEmpty(), qPrintable(problems(back)));
+    QCOMPARE(differences(before, treeOf(folder, true)), QString());
+}
+
+void TestQuarantine::asAnotherUser_data()
+{
+    QTest::addColumn<bool>("mountPoint");
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QStringList>("printed");
+    QTest::newRow("a folder the mover cannot write")
+        << false << QStringList { u"Locked/Hair.package"_s, u"Free/Shoes.package"_s }
+        << QStringList { u"moved\tFree/Shoes.package"_s,
+               u"skipped\tLocked/Hair.package\tit could not be moved: Permission denied"_s };
+    QTest::newRow("a file of another owner across volumes")
+        << true << QStringList { u"Theirs.package"_s }
+        << QStringList { u"moved\tTheirs.package"_s,
+               u"notice\tTheirs.package could not keep its owner (user 4321) on the other volume"_s };
+}
+
+// Run as a player without root: a file in a folder that player cannot write stays, with the system's reason,
+// while the rest of the batch goes; a file copied across volumes that cannot keep its owner is named.
+void TestQuarantine::asAnotherUser()
+{
+    QFETCH(bool, mountPoint);
+    QFETCH(QStringList, paths);
+    QFETCH(QStringList, printed);
+    if (::geteuid() != 0)
+        QSKIP("needs root to run the mover as another user");
+    QTemporaryDir dir;
+    const RemovedAtEnd removed(dir.path());
+    const QByteArray base = encoded(dir.path());
+    const QByteArray folder = base + "/Mods";
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    std::unique_ptr<TmpfsMount> mount;
+    if (mountPoint) {
+        mount = std::make_unique<TmpfsMount>(QStringLiteral("16m"), QFile::decodeName(folder));
+        SKIP_UNLESS_MOUNTED(*mount);
+    }
+    QVERIFY(::mkdir((folder + "/Locked").constData(), 0755) == 0);
+    QVERIFY(::mkdir((folder + "/Free").constData(), 0755) == 0);
+    QVERIFY(writeFile(folder + "/Locked/Hair.package", "DBPF hair", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(folder + "/Free/Shoes.package", "DBPF shoes", 0644, 1700000000000000000LL));
+    QVERIFY(writeFile(folder + "/Theirs.package", "DBPF theirs", 0644, 1700000000000000000LL));
+    const uid_t player = 65534;
+    for (const QByteArray& path :
+        { base, folder, folder + "/Free", folder + "/Free/Shoes.package", folder + "/Locked/Hair.package" })
+        QVERIFY(::chown(path.constData(), player, player) == 0);
+    QVERIFY(::chown((folder + "/Theirs.package").constData(), 4321, 4321) == 0);
+    QVERIFY(::chmod(base.constData(), 0755) == 0);
+
+    QProcess mover;
+    mover.start(u"setpriv"_s,
+        QStringList { u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+            QCoreApplication::applicationDirPath() + u"/quarantine_worker"_s, QFile::decodeName(folder),
+            u"0"_s, u"moveout"_s }
+            + paths);
+    if (!mover.waitForStarted())
+        QSKIP("setpriv cannot be started here");
+    QVERIFY(mover.waitForFinished());
+    const QString out = QString::fromUtf8(mover.readAllStandardOutput());
+    QVERIFY2(mover.exitCode() == 0, mover.readAllStandardError().constData());
+    for (const QString& line : std::as_const(printed))
+        QVERIFY2(out.contains(line), qPrintable(out));
+    for (const QString& path : std::as_const(paths)) {
+        const bool stays = !out.contains(u"moved\t"_s + path);
+        QCOMPARE(QFileInfo::exists(QFile::decodeName(folder) + u'/' + path), stays);
+    }
 }
 
 void TestQuarantine::runningGameBlocksMove_data()

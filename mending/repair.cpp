@@ -187,7 +187,6 @@ qint64 bootClockNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-
 class FiftyFifty::Lock
 {
 public:
@@ -239,7 +238,7 @@ FiftyFifty::FiftyFifty(const QByteArray& folder, const QString& storePath)
     : m_folderPath(canonicalFolder(folder))
     , m_folder(QFile::decodeName(m_folderPath))
     , m_storePath(storePath)
-    , m_quarantine(m_folder, generationOf(folder))
+    , m_quarantine(m_folderPath, generationOf(folder))
     , m_store(storePath)
 { }
 

@@ -796,9 +796,17 @@ QList<QByteArray> pathsInside(const QByteArray& folder, const QList<QByteArray>&
     return paths;
 }
 
+// What the player should know although the files moved: a damaged record set aside, an owner not kept.
+void reportNotice(const QString& notice, std::FILE* err)
+{
+    for (const QString& line : notice.split(u'\n', Qt::SkipEmptyParts))
+        std::fprintf(err, "mendwell: %s\n", line.toUtf8().constData());
+}
+
 // Says what recovery finished, if anything: a move that a crash or a kill cut short.
 void reportRecovery(const MoveReport& report, Output& out, std::FILE* err)
 {
+    reportNotice(report.notice, err);
     if (!report.moved.isEmpty())
         out << QStringLiteral("Finished a move that was cut short: %1 put in place.\n")
                    .arg(fileCount(report.moved.size()));
@@ -811,6 +819,7 @@ void reportRecovery(const MoveReport& report, Output& out, std::FILE* err)
 
 void reportSkipped(const MoveReport& report, std::FILE* err)
 {
+    reportNotice(report.notice, err);
     for (const auto& [path, reason] : report.skipped)
         std::fprintf(err, "mendwell: %s stayed where it was: %s\n", displayPath(path).toUtf8().constData(),
             reason.toUtf8().constData());
@@ -1016,8 +1025,9 @@ void writeSession(const BisectSession& session, FiftyFifty& fifty, Output& out)
                                                    : QStringLiteral("  (in the folder)"));
     }
     if (anyOut && !session.running())
-        out << (session.culprits().size() == 1 ? QStringLiteral("Bring it back with: mendwell restore %1\n")
-                                               : QStringLiteral("Bring them back with: mendwell restore %1\n"))
+        out << (session.culprits().size() == 1
+                ? QStringLiteral("Bring it back with: mendwell restore %1\n")
+                : QStringLiteral("Bring them back with: mendwell restore %1\n"))
                    .arg(displayPath(fifty.folderPath()));
     if (!session.running())
         return;
@@ -1056,6 +1066,9 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     }
     qsizetype total = 0;
     for (const QuarantineBatch& batch : fifty.quarantine().batches()) {
+        for (const QString& notice : batch.notices)
+            std::fprintf(err, "mendwell: batch %s: %s\n", batch.name.toUtf8().constData(),
+                notice.toUtf8().constData());
         const int filesOut = batch.filesOut();
         if (filesOut == 0)
             continue;

@@ -368,6 +368,17 @@ void cancelWork(WorkWatch& watch, MainWindow::Work kind)
         watch.move.cancel = true;
 }
 
+bool sameSession(const BisectSession& one, const BisectSession& other)
+{
+    if (one.events() != other.events() || one.groups().size() != other.groups().size())
+        return false;
+    for (qsizetype i = 0; i < one.groups().size(); ++i) {
+        if (one.groups().at(i).key != other.groups().at(i).key)
+            return false;
+    }
+    return true;
+}
+
 QString fileCountText(qsizetype files)
 {
     return files == 1 ? MainWindow::tr("1 file") : MainWindow::tr("%1 files").arg(QLocale().toString(files));
@@ -1460,9 +1471,12 @@ void MainWindow::cmdCulprit_Click()
 
 bool MainWindow::stillAsked(int round)
 {
+    const std::optional<BisectSession> seen = m_state.session;
     refreshState();
     const std::optional<BisectSession>& session = m_state.session;
-    if (session && session->running() && !session->movesPending() && session->round() == round)
+    // The same session at the same round: another one started meanwhile is not the one the player saw.
+    if (seen && session && session->running() && !session->movesPending() && session->round() == round
+        && sameSession(*seen, *session))
         return true;
     lblStatus->setText(tr("Nothing was done: the 50/50 changed meanwhile (in another window or on the "
                           "command line). It is shown as it stands now."));

@@ -19,7 +19,8 @@ namespace {
 
 QString fileCountText(qsizetype files)
 {
-    return files == 1 ? FiftyFiftyPanel::tr("1 file") : FiftyFiftyPanel::tr("%1 files").arg(QLocale().toString(files));
+    return files == 1 ? FiftyFiftyPanel::tr("1 file")
+                      : FiftyFiftyPanel::tr("%1 files").arg(QLocale().toString(files));
 }
 
 }
@@ -106,8 +107,8 @@ void FiftyFiftyPanel::showSession(
         break;
     }
     case BisectSession::State::CulpritFound:
-        lblRound->setText(culpritsOf(session).size() == 1 ? tr("The culprit is found")
-                                                          : tr("The culprits are found"));
+        lblRound->setText(
+            culpritsOf(session).size() == 1 ? tr("The culprit is found") : tr("The culprits are found"));
         break;
     case BisectSession::State::NotAmongNew:
         lblRound->setText(tr("The culprit is not among the new files"));
@@ -159,8 +160,9 @@ void FiftyFiftyPanel::showCulprits(
         showFilesOut(filesOut, quarantine);
         return;
     } else {
-        lblOut->setText(tr("Of its files, these are still out, in %1; the others are back in the game folder:")
-                            .arg(quarantine));
+        lblOut->setText(
+            tr("Of its files, these are still out, in %1; the others are back in the game folder:")
+                .arg(quarantine));
     }
     for (const QByteArray& path : std::as_const(stillOut))
         lstOut->addItem(displayPath(path));

@@ -13,8 +13,8 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileSystemWatcher>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -106,10 +106,11 @@ FolderState readState(FiftyFifty& fifty)
     return state;
 }
 
-// Files kept out are gone from the folder, but not lost: the view says where they are.
-Comparison withMovedOut(Comparison comparison, const QByteArray& root)
+Comparison found(const DiffResult& result, const ScanResult& now, const ChangesHeading& heading)
 {
-    markMovedOut(comparison.rows, Quarantine(QFile::decodeName(root)).batches());
+    Comparison comparison { changeRows(result), heading, now.problems, now.files.size() };
+    // Files kept out are gone from the folder, but not lost: the view says where they are.
+    markMovedOut(comparison.rows, Quarantine(QFile::decodeName(heading.root)).batches());
     return comparison;
 }
 
@@ -125,13 +126,10 @@ Compared compareWithSnapshot(std::shared_ptr<WorkWatch> watch, QByteArray snapsh
         }
         DiffResult result = diffFiles(before.files, now.files, before.problems + now.problems);
         flagSuspects(result, before.root, now.files);
-        compared.comparison = withMovedOut({ changeRows(result),
-                                               { before.root,
-                                                   snapshotText({ before.root, before.label, before.takenNs,
-                                                       quint64(before.files.size()) }),
-                                                   false },
-                                               now.problems, now.files.size() },
-            before.root);
+        compared.comparison = found(result, now,
+            { before.root,
+                snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
+                false });
     } catch (const Failure& failure) {
         compared.error = failure.message();
     }
@@ -155,13 +153,8 @@ Compared compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray list
         }
         DiffResult result = diffTopLevel(names, now.files);
         flagSuspects(result, root, now.files);
-        compared.comparison = withMovedOut({ changeRows(result),
-                                               { root,
-                                                   MainWindow::tr("folder list %1")
-                                                       .arg(QFile::decodeName(listPath)),
-                                                   result.topLevelOnly },
-                                               now.problems, now.files.size() },
-            root);
+        compared.comparison = found(result, now,
+            { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)), result.topLevelOnly });
     } catch (const Failure& failure) {
         compared.error = failure.message();
     }
@@ -248,17 +241,19 @@ FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, b
 FilesMoved moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, QList<QByteArray> paths,
     QList<QByteArray> beside, CompareSource source)
 {
-    return moveFiles(watch, root, true, source, [&](Quarantine& quarantine, const FolderState& now, QString*) {
-        if (now.fiftyFiftyRunning()) {
-            MoveReport refused;
-            refused.error = fiftyFiftyRunsText();
-            return refused;
-        }
-        return quarantine.moveOut(paths, beside);
-    });
+    return moveFiles(
+        watch, root, true, source, [&](Quarantine& quarantine, const FolderState& now, QString*) {
+            if (now.fiftyFiftyRunning()) {
+                MoveReport refused;
+                refused.error = fiftyFiftyRunsText();
+                return refused;
+            }
+            return quarantine.moveOut(paths, beside);
+        });
 }
 
-FilesMoved putFilesBack(std::shared_ptr<WorkWatch> watch, QByteArray root, QString batch, CompareSource source)
+FilesMoved putFilesBack(
+    std::shared_ptr<WorkWatch> watch, QByteArray root, QString batch, CompareSource source)
 {
     return moveFiles(
         watch, root, false, source, [&](Quarantine& quarantine, const FolderState& now, QString* note) {
@@ -795,6 +790,10 @@ bool MainWindow::openFolder(const QString& path)
     m_closedVerdict.clear();
     watchFolders();
     refreshState();
+    // The guide then stands where the snapshots were.
+    if (m_state.session && !m_sessionRunning && pnlFiftyFifty->isVisibleTo(this))
+        lblStatus->setText(
+            tr("The last 50/50 on this folder ended as said below. Close it to choose a snapshot."));
     updateCounts();
     // A move cut short (a crash, a power cut) is finished before anything else touches the folder.
     const bool stepLeft = Quarantine(QFile::decodeName(m_folder), m_generation).unfinishedMove();
@@ -996,7 +995,8 @@ void MainWindow::showComparison(Comparison& comparison)
                                   : QString()));
 }
 
-template <class... Handler> struct Handlers : Handler... {
+template <class... Handler> struct Handlers : Handler...
+{
     using Handler::operator()...;
 };
 
@@ -1239,8 +1239,9 @@ void MainWindow::cmdPutBack_Click()
                 : tr("Nothing was moved: the files of %1 are back already.").arg(batch));
         return;
     }
-    startWork(batch.isEmpty() ? tr("Putting every batch back") : tr("Putting back the batch of %1").arg(batch),
-        0, std::bind(putFilesBack, m_watch, m_folder, batch, m_compared), Work::Moves);
+    startWork(
+        batch.isEmpty() ? tr("Putting every batch back") : tr("Putting back the batch of %1").arg(batch), 0,
+        std::bind(putFilesBack, m_watch, m_folder, batch, m_compared), Work::Moves);
 }
 
 void MainWindow::showSkipped(const QString& what, const MoveReport& report)
@@ -1361,7 +1362,8 @@ void MainWindow::showSession()
         hideGuide();
         return;
     }
-    pnlFiftyFifty->showSession(*session, m_state.filesOut(), quarantineFolderFor(QFile::decodeName(m_folder)));
+    pnlFiftyFifty->showSession(
+        *session, m_state.filesOut(), quarantineFolderFor(QFile::decodeName(m_folder)));
     if (!pnlFiftyFifty->isVisibleTo(this)) {
         // While the guide is shown, the snapshots make room for it: one taken with half the mods out
         // would only mislead later.
@@ -1465,8 +1467,8 @@ void MainWindow::cmdCulprit_Click()
     if (box.exec() != QMessageBox::Yes)
         return;
     m_closedVerdict.clear();
-    startWork(tr("Starting the 50/50"), 0, std::bind(startFiftyFifty, m_watch, m_folder, since),
-        Work::FiftyFifty);
+    startWork(
+        tr("Starting the 50/50"), 0, std::bind(startFiftyFifty, m_watch, m_folder, since), Work::FiftyFifty);
 }
 
 bool MainWindow::stillAsked(int round)
@@ -1495,7 +1497,8 @@ void MainWindow::pnlFiftyFifty_Answered(BisectAnswer answer, int forRound)
 
 void MainWindow::pnlFiftyFifty_Stop()
 {
-    if (isWorking() || m_folder.isEmpty() || !stillAsked(pnlFiftyFifty->shownRound()) || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty() || !stillAsked(pnlFiftyFifty->shownRound())
+        || refuseWhileGameRuns())
         return;
     startWork(tr("Stopping the 50/50: putting everything back"), 0,
         std::bind(answerFiftyFifty, m_watch, m_folder, m_compared, std::optional<BisectAnswer>(), -1),

@@ -1420,7 +1420,8 @@ void tst_MendwellWindow::refreshesWhenChangedBeneath()
     QVERIFY(child<QWidget>(&window, "pnlFiftyFifty")->isVisible());
     QTRY_COMPARE(listItems(window, "lstOut"), filesOutSince(before, m_root));
     const QString quarantine = child<QLabel>(&window, "lblQuarantine")->text();
-    QCOMPARE(quarantine == u"No file of this folder is moved out."_s, filesOutSince(before, m_root).isEmpty());
+    QCOMPARE(
+        quarantine == u"No file of this folder is moved out."_s, filesOutSince(before, m_root).isEmpty());
     if (filesOutSince(before, m_root).isEmpty())
         QVERIFY2(!child<QLabel>(&window, "lblOut")->text().contains(u"out of the game folder now"_s),
             qPrintable(child<QLabel>(&window, "lblOut")->text()));

@@ -388,15 +388,16 @@ bool FolderState::fiftyFiftyRunning() const
 
 QList<QByteArray> FolderState::filesOut() const
 {
-    QList<QByteArray> out;
+    QList<QByteArray> out, beside;
     for (const QuarantineBatch& batch : batches) {
         for (const QuarantinedFile& file : batch.files) {
-            if (file.out && !file.beside)
-                out.append(file.path);
+            if (file.out)
+                (file.beside ? beside : out).append(file.beside ? "../" + file.path : file.path);
         }
     }
     std::sort(out.begin(), out.end());
-    return out;
+    std::sort(beside.begin(), beside.end());
+    return out + beside;
 }
 
 MainWindow::MainWindow(QWidget* parent)

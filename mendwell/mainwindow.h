@@ -63,7 +63,8 @@ struct FolderState
     QString error; // why the 50/50 store could not be read
     bool read = false; // false when the work failed before it could read them
     bool fiftyFiftyRunning() const;
-    // The files out in the quarantine now, relative to the folder (cache files beside it left out).
+    // The files out in the quarantine now, relative to the folder ("../" before the game's caches that
+    // lay beside it).
     QList<QByteArray> filesOut() const;
 };
 

@@ -1203,7 +1203,7 @@ void MainWindow::cmdMoveOut_Click()
     const QList<QByteArray> paths = filesToMove(&chosen);
     if (isWorking() || m_folder.isEmpty() || paths.isEmpty())
         return;
-    refreshState();
+    catchUp();
     if (refuseDuringFiftyFifty(fiftyFiftyRunsText()) || refuseWhileGameRuns())
         return;
     QList<QByteArray> beside = cacheFilesBeside(m_folder);
@@ -1231,7 +1231,7 @@ void MainWindow::cmdPutBack_Click()
     if (isWorking() || m_folder.isEmpty())
         return;
     const QString batch = cboBatch->currentData().toString();
-    refreshState();
+    catchUp();
     if (refuseDuringFiftyFifty(putBackRefusal()) || refuseWhileGameRuns())
         return;
     if (cboBatch->findData(batch) < 0) {
@@ -1283,7 +1283,7 @@ void MainWindow::finishMoves(FilesMoved& moved)
         said = tr("Cancelled. %1 The others are where they were.").arg(said);
     lblStatus->setText(said);
     if (!report.ok())
-        QMessageBox::warning(this, tr("Nothing was moved"), tr("%1\n\nNothing was moved.").arg(report.error));
+        QMessageBox::warning(this, tr("Mendwell"), tr("%1\n\nNothing was moved.").arg(report.error));
     if (!moved.note.isEmpty())
         QMessageBox::information(this, tr("The 50/50's files stay out"), moved.note);
     showSkipped(said, report);
@@ -1318,6 +1318,18 @@ void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
                 quarantineFolderFor(QFile::decodeName(m_folder))));
 }
 
+std::optional<BisectSession> MainWindow::storedSession()
+{
+    try {
+        if (!m_sessions)
+            m_sessions = std::make_unique<BisectStore>(BisectStore::defaultPath());
+        return m_sessions->load(QFile::decodeName(m_folder));
+    } catch (const BisectError&) {
+        m_sessions.reset();
+        throw;
+    }
+}
+
 void MainWindow::refreshState()
 {
     if (m_folder.isEmpty())
@@ -1326,14 +1338,28 @@ void MainWindow::refreshState()
     state.read = true;
     state.batches = Quarantine(QFile::decodeName(m_folder), m_generation).batches();
     try {
-        if (!m_sessions)
-            m_sessions = std::make_unique<BisectStore>(BisectStore::defaultPath());
-        state.session = m_sessions->load(QFile::decodeName(m_folder));
+        state.session = storedSession();
     } catch (const BisectError& error) {
-        m_sessions.reset();
         state.error = error.message();
     }
     showState(std::move(state));
+}
+
+// Before an action the 50/50 is read again, which costs one look into its store; the quarantine, a
+// stat of every file out, only when the 50/50 is not the one shown, since then files moved too. The
+// work that moves files reads both again anyway.
+void MainWindow::catchUp()
+{
+    std::optional<BisectSession> now;
+    try {
+        now = storedSession();
+    } catch (const BisectError&) {
+        refreshState();
+        return;
+    }
+    const std::optional<BisectSession>& shown = m_state.session;
+    if (now.has_value() != shown.has_value() || (now && !sameSession(*now, *shown)))
+        refreshState();
 }
 
 void MainWindow::showState(FolderState state)
@@ -1454,7 +1480,7 @@ void MainWindow::cmdCulprit_Click()
     const CompareSource since = culpritSource();
     if (isWorking() || m_folder.isEmpty() || since.kind == CompareSource::None)
         return;
-    refreshState();
+    catchUp();
     if (refuseDuringFiftyFifty(fiftyFiftyRunsText()) || refuseWhileGameRuns())
         return;
     QMessageBox box(QMessageBox::Question, tr("Find the culprit"),
@@ -1475,7 +1501,7 @@ void MainWindow::cmdCulprit_Click()
 bool MainWindow::stillAsked(int round)
 {
     const std::optional<BisectSession> seen = m_state.session;
-    refreshState();
+    catchUp();
     const std::optional<BisectSession>& session = m_state.session;
     // The same session at the same round: another one started meanwhile is not the one the player saw.
     if (seen && session && session->running() && !session->movesPending() && session->round() == round

@@ -189,7 +189,9 @@ private:
     void finishFiftyFifty(FiftyFiftyStep& step);
     void showProblems(const QList<mending::ScanProblem>& problems);
     void showComparison(Comparison& comparison);
+    std::optional<mending::BisectSession> storedSession();
     void refreshState();
+    void catchUp();
     void showState(FolderState state);
     void showSession();
     void hideGuide();

@@ -363,6 +363,12 @@ void cancelWork(WorkWatch& watch, MainWindow::Work kind)
         watch.move.cancel = true;
 }
 
+// One handler for each kind of finished work.
+template <class... Handler> struct Handlers : Handler...
+{
+    using Handler::operator()...;
+};
+
 bool sameSession(const BisectSession& one, const BisectSession& other)
 {
     if (one.events() != other.events() || one.groups().size() != other.groups().size())
@@ -995,11 +1001,6 @@ void MainWindow::showComparison(Comparison& comparison)
                                        "removed from the top of the folder can be known.")
                                   : QString()));
 }
-
-template <class... Handler> struct Handlers : Handler...
-{
-    using Handler::operator()...;
-};
 
 void MainWindow::work_Finished()
 {

@@ -70,22 +70,28 @@ QString exactTime(qint64 ns)
 
 QString countsLine(const QList<const ChangeRow*>& rows)
 {
-    qsizetype kinds[4] = {}, suspects = 0, noise = 0;
+    qsizetype kinds[4] = {}, suspects = 0, noise = 0, movedOut = 0;
     for (const ChangeRow* row : rows) {
-        ++kinds[int(row->kind)];
+        if (row->movedOut)
+            ++movedOut;
+        else
+            ++kinds[int(row->kind)];
         suspects += !row->flags.isEmpty();
         noise += row->noise;
     }
-    return (rows.size() == 1
+    QString line = (rows.size() == 1
             ? tr("%1 file: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise")
             : tr("%1 files: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise"))
-        .arg(rows.size())
-        .arg(kinds[0])
-        .arg(kinds[1])
-        .arg(kinds[2])
-        .arg(kinds[3])
-        .arg(suspects)
-        .arg(noise);
+                       .arg(rows.size())
+                       .arg(kinds[0])
+                       .arg(kinds[1])
+                       .arg(kinds[2])
+                       .arg(kinds[3])
+                       .arg(suspects)
+                       .arg(noise);
+    if (movedOut > 0)
+        line += tr("; %1 moved out into the quarantine").arg(movedOut);
+    return line;
 }
 
 // The lines of a text export or printout; nameOf turns a path's bytes into what the line shows.
@@ -122,6 +128,8 @@ QStringList textLines(const ChangesHeading& heading, const QList<const ChangeRow
 
 QString changeKindText(const ChangeRow& row)
 {
+    if (row.movedOut)
+        return tr("Moved out");
     switch (row.kind) {
     case ChangeKind::Added:
         return tr("Added");
@@ -182,6 +190,34 @@ QList<ChangeRow> changeRows(const DiffResult& result)
     return rows;
 }
 
+void markMovedOut(QList<ChangeRow>& rows, const QList<QuarantineBatch>& batches)
+{
+    QHash<QByteArray, const QuarantinedFile*> out;
+    for (const QuarantineBatch& batch : batches) {
+        for (const QuarantinedFile& file : batch.files) {
+            if (file.out && !file.beside)
+                out.insert(file.path, &file);
+        }
+    }
+    for (ChangeRow& row : rows) {
+        const bool gone = row.kind == ChangeKind::Removed;
+        row.movedOut = gone && out.contains(row.path);
+        // A file in the folder now is not the one kept out; the quarantine names it on the way back.
+        out.remove(row.path);
+    }
+    for (const QuarantinedFile* file : std::as_const(out)) {
+        ChangeRow row;
+        row.kind = ChangeKind::Removed;
+        row.movedOut = true;
+        row.path = file->path;
+        row.size = file->size;
+        row.mtimeNs = file->modifiedNs;
+        row.pathText = QString::fromUtf8(file->path);
+        row.pathOrder = row.pathText.toCaseFolded();
+        rows.append(std::move(row));
+    }
+}
+
 ChangesModel::ChangesModel(QObject* parent)
     : QAbstractTableModel(parent)
 { }
@@ -203,7 +239,9 @@ bool ChangesModel::matches(const ChangeRow& row, Filter filter)
     case ChangedOnly:
         return row.kind == ChangeKind::Changed;
     case RemovedOnly:
-        return row.kind == ChangeKind::Removed;
+        return row.kind == ChangeKind::Removed && !row.movedOut;
+    case MovedOutOnly:
+        return row.movedOut;
     case MovedOnly:
         return row.kind == ChangeKind::Moved;
     case SuspectOnly:
@@ -369,6 +407,8 @@ bool ChangesFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
     case ChangesModel::KindColumn: {
         if (a.kind != b.kind)
             return a.kind < b.kind;
+        if (a.movedOut != b.movedOut)
+            return b.movedOut;
         break;
     }
     case ChangesModel::SizeColumn:
@@ -403,7 +443,7 @@ QByteArray changesCsv(const QList<const ChangeRow*>& rows)
     QByteArray out = "kind,path,old path,size,modified,group,flags,reasons\r\n";
     for (const ChangeRow* row : rows) {
         QList<QByteArray> fields;
-        fields.append(changeKindName(row->kind));
+        fields.append(row->movedOut ? QByteArray("moved out") : changeKindName(row->kind));
         fields.append(row->path);
         fields.append(row->oldPath);
         fields.append(row->size < 0 ? QByteArray() : QByteArray::number(row->size));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "diff.h"
+#include "quarantine.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
@@ -12,6 +13,9 @@ struct ChangeRow
 {
     mending::ChangeKind kind = mending::ChangeKind::Added;
     bool noise = false;
+    // Gone from the folder into the quarantine beside it (the kind then says Removed): shown as moved
+    // out, so the player does not take a file kept safe for one lost.
+    bool movedOut = false;
     QByteArray path; // the name's bytes, as the file system has them
     QByteArray oldPath; // where a moved file was
     qint64 size = -1; // -1 where nothing is known (a name gone since a folder list)
@@ -32,6 +36,10 @@ struct ChangeRow
 
 QList<ChangeRow> changeRows(const mending::DiffResult& result);
 
+// Marks the removed rows whose file is out in the quarantine now, and adds a row for each file out
+// there that the comparison cannot see (a file added since, then moved out).
+void markMovedOut(QList<ChangeRow>& rows, const QList<mending::QuarantineBatch>& batches);
+
 QString changeKindText(const ChangeRow& row);
 QString sizeText(qint64 bytes);
 QString timeText(qint64 ns);
@@ -42,7 +50,16 @@ class ChangesModel : public QAbstractTableModel
 public:
     enum Column { KindColumn, PathColumn, SizeColumn, DateColumn, GroupColumn, FlagsColumn, ColumnCount };
     // What the kind filter can ask for.
-    enum Filter { AllKinds, AddedOnly, ChangedOnly, RemovedOnly, MovedOnly, SuspectOnly, NoiseOnly };
+    enum Filter {
+        AllKinds,
+        AddedOnly,
+        ChangedOnly,
+        RemovedOnly,
+        MovedOnly,
+        SuspectOnly,
+        NoiseOnly,
+        MovedOutOnly
+    };
 
     explicit ChangesModel(QObject* parent);
 

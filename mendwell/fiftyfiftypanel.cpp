@@ -9,10 +9,21 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
 
 using namespace mending;
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QString fileCountText(qsizetype files)
+{
+    return files == 1 ? FiftyFiftyPanel::tr("1 file")
+                      : FiftyFiftyPanel::tr("%1 files").arg(QLocale().toString(files));
+}
+
+}
 
 FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     : QGroupBox(tr("Find the culprit: the guided 50/50"), parent)
@@ -96,7 +107,8 @@ void FiftyFiftyPanel::showSession(
         break;
     }
     case BisectSession::State::CulpritFound:
-        lblRound->setText(tr("The culprit is found"));
+        lblRound->setText(
+            culpritsOf(session).size() == 1 ? tr("The culprit is found") : tr("The culprits are found"));
         break;
     case BisectSession::State::NotAmongNew:
         lblRound->setText(tr("The culprit is not among the new files"));
@@ -108,29 +120,66 @@ void FiftyFiftyPanel::showSession(
     lblSummary->setText(summary);
 
     lstOut->clear();
-    QStringList shown;
-    if (session.state() == BisectSession::State::CulpritFound) {
-        const BisectGroup& culprit = session.groups().at(session.culprit());
+    if (session.state() == BisectSession::State::CulpritFound)
+        showCulprits(session, filesOut, quarantine);
+    else
+        showFilesOut(filesOut, quarantine);
+    updateButtons();
+}
+
+QList<int> FiftyFiftyPanel::culpritsOf(const BisectSession& session)
+{
+    return { session.culprit() }; // TODO(merge): session.culprits()
+}
+
+// The verdict stands, but what it says of the culprit's files follows the folder: the player may have
+// put them back since.
+void FiftyFiftyPanel::showCulprits(
+    const BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine)
+{
+    const QSet<QByteArray> out(filesOut.cbegin(), filesOut.cend());
+    QStringList keys;
+    QList<QByteArray> files;
+    for (const int culprit : culpritsOf(session)) {
+        keys.append(u'"' + session.groups().at(culprit).key + u'"');
+        files += session.groups().at(culprit).paths;
+    }
+    QList<QByteArray> stillOut;
+    for (const QByteArray& path : std::as_const(files)) {
+        if (out.contains(path))
+            stillOut.append(path);
+    }
+    if (stillOut.size() == files.size()) {
         lblOut->setText(tr("Its files, kept out of the game folder in %1 (look for an update of this mod, or "
                            "leave it out; Put them back brings it back):")
                             .arg(quarantine));
-        for (const QByteArray& path : culprit.paths)
-            shown.append(displayPath(path));
-    } else if (session.running()) {
+    } else if (stillOut.isEmpty()) {
+        lblSummary->setText(tr("The 50/50 named %1 (%2). Its files are back in the game folder now, so the "
+                               "game loads it again.")
+                                .arg(keys.join(u", "_s), fileCountText(files.size())));
+        showFilesOut(filesOut, quarantine);
+        return;
+    } else {
+        lblOut->setText(
+            tr("Of its files, these are still out, in %1; the others are back in the game folder:")
+                .arg(quarantine));
+    }
+    for (const QByteArray& path : std::as_const(stillOut))
+        lstOut->addItem(displayPath(path));
+}
+
+void FiftyFiftyPanel::showFilesOut(const QList<QByteArray>& filesOut, const QString& quarantine)
+{
+    if (filesOut.isEmpty())
+        lblOut->setText(m_running ? tr("No file is out of the game folder now.")
+                                  : tr("Every file is back in the game folder."));
+    else
         lblOut->setText(filesOut.size() == 1
                 ? tr("1 file is out of the game folder now, in %1:").arg(quarantine)
                 : tr("%1 files are out of the game folder now, in %2:")
                       .arg(QLocale().toString(filesOut.size()), quarantine));
-        for (const QByteArray& path : filesOut)
-            shown.append(displayPath(path));
-    } else {
-        lblOut->setText(filesOut.isEmpty() ? tr("Every file of the 50/50 is back in the game folder.")
-                                           : tr("Files still out, in %1:").arg(quarantine));
-        for (const QByteArray& path : filesOut)
-            shown.append(displayPath(path));
-    }
-    lstOut->addItems(shown);
-    updateButtons();
+    for (const QByteArray& path : filesOut)
+        lstOut->addItem(displayPath(path));
 }
 
 void FiftyFiftyPanel::setBusy(bool busy)

@@ -10,7 +10,8 @@ class QListWidget;
 class QPushButton;
 
 // The guided 50/50 as the player follows it. lblRound names the round, lblSummary says what to do now
-// (or gives the verdict) and lstOut lists the files out of the folder (at the end, the culprit's). The
+// (or gives the verdict) and lstOut lists the files out of the folder as they are now (at the end,
+// the culprit's that are still out), so the pane never says other than the folder. The
 // answer buttons only say which round they answer: the window moves the files off its thread and hands
 // the session back to showSession(). While files move, setBusy() greys every button, so a second click
 // cannot answer the same round twice; a late click still carries its round and is refused by the session.
@@ -39,6 +40,10 @@ private:
     void cmdBroken_Click();
     void cmdStop_Click();
     void updateButtons();
+    static QList<int> culpritsOf(const mending::BisectSession& session);
+    void showCulprits(
+        const mending::BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine);
+    void showFilesOut(const QList<QByteArray>& filesOut, const QString& quarantine);
 
     int m_round = -1;
     bool m_running = false;

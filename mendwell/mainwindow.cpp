@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -62,13 +63,12 @@ QString snapshotText(const SnapshotInfo& info)
     return text;
 }
 
-// The work below runs on a pool thread: it touches no widget and hands everything back in its outcome.
+// The work below runs on a pool thread: it touches no widget and hands everything back in its result.
 
-WorkOutcome takeSnapshot(
+SnapshotTaken takeSnapshot(
     std::shared_ptr<WorkWatch> watch, SnapshotStore store, QByteArray root, QByteArray label)
 {
-    WorkOutcome outcome;
-    outcome.what = WorkOutcome::TakeSnapshot;
+    SnapshotTaken taken;
     try {
         Snapshot snapshot;
         snapshot.root = root;
@@ -77,50 +77,68 @@ WorkOutcome takeSnapshot(
         ScanResult scan = scanFolder(root, 0, &watch->scan);
         // Checked once more right before the store is written: after that there is nothing half-done to undo.
         if (watch->scan.cancel) {
-            outcome.cancelled = true;
-            return outcome;
+            taken.cancelled = true;
+            return taken;
         }
         snapshot.files = std::move(scan.files);
         snapshot.problems = std::move(scan.problems);
-        outcome.files = snapshot.files.size();
-        outcome.problems = snapshot.problems;
-        outcome.snapshotId = store.add(snapshot);
+        taken.files = snapshot.files.size();
+        taken.problems = snapshot.problems;
+        taken.snapshotId = store.add(snapshot);
     } catch (const Failure& failure) {
-        outcome.error = failure.message();
+        taken.error = failure.message();
     }
-    return outcome;
+    return taken;
 }
 
-WorkOutcome compareWithSnapshot(std::shared_ptr<WorkWatch> watch, QByteArray snapshotPath)
+// The quarantine and the 50/50 as they are now; read here, because a batch of many files costs a
+// stat of each.
+FolderState readState(FiftyFifty& fifty)
 {
-    WorkOutcome outcome;
-    outcome.what = WorkOutcome::Compare;
+    FolderState state;
+    state.read = true;
+    state.batches = fifty.quarantine().batches();
+    try {
+        state.session = fifty.session();
+    } catch (const BisectError& error) {
+        state.error = error.message();
+    }
+    return state;
+}
+
+Comparison found(const DiffResult& result, const ScanResult& now, const ChangesHeading& heading)
+{
+    Comparison comparison { changeRows(result), heading, now.problems, now.files.size() };
+    // Files kept out are gone from the folder, but not lost: the view says where they are.
+    markMovedOut(comparison.rows, Quarantine(QFile::decodeName(heading.root)).batches());
+    return comparison;
+}
+
+Compared compareWithSnapshot(std::shared_ptr<WorkWatch> watch, QByteArray snapshotPath)
+{
+    Compared compared;
     try {
         const Snapshot before = readSnapshotFile(snapshotPath);
         const ScanResult now = scanFolder(before.root, 0, &watch->scan);
         if (watch->scan.cancel) {
-            outcome.cancelled = true;
-            return outcome;
+            compared.cancelled = true;
+            return compared;
         }
         DiffResult result = diffFiles(before.files, now.files, before.problems + now.problems);
         flagSuspects(result, before.root, now.files);
-        outcome.files = now.files.size();
-        outcome.problems = now.problems;
-        outcome.rows = changeRows(result);
-        outcome.compared = true;
-        outcome.heading = { before.root,
-            snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
-            false };
+        compared.comparison = found(result, now,
+            { before.root,
+                snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
+                false });
     } catch (const Failure& failure) {
-        outcome.error = failure.message();
+        compared.error = failure.message();
     }
-    return outcome;
+    return compared;
 }
 
-WorkOutcome compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray listPath, QByteArray root)
+Compared compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray listPath, QByteArray root)
 {
-    WorkOutcome outcome;
-    outcome.what = WorkOutcome::Compare;
+    Compared compared;
     try {
         QList<QByteArray> names;
         try {
@@ -130,175 +148,236 @@ WorkOutcome compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray l
         }
         const ScanResult now = scanFolder(root, 0, &watch->scan);
         if (watch->scan.cancel) {
-            outcome.cancelled = true;
-            return outcome;
+            compared.cancelled = true;
+            return compared;
         }
         DiffResult result = diffTopLevel(names, now.files);
         flagSuspects(result, root, now.files);
-        outcome.files = now.files.size();
-        outcome.problems = now.problems;
-        outcome.rows = changeRows(result);
-        outcome.compared = true;
-        outcome.heading = { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)),
-            result.topLevelOnly };
+        compared.comparison = found(result, now,
+            { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)), result.topLevelOnly });
     } catch (const Failure& failure) {
-        outcome.error = failure.message();
+        compared.error = failure.message();
     }
-    return outcome;
+    return compared;
 }
 
 // Looks for the changes again after files moved, the way they were looked for last, so the view
 // shows the folder as it is now.
-void compareAgain(WorkOutcome& outcome, std::shared_ptr<WorkWatch> watch, const CompareSource& source,
-    const QByteArray& root)
+std::optional<Comparison> compareAgain(
+    std::shared_ptr<WorkWatch> watch, const CompareSource& source, const QByteArray& root)
 {
     if (source.kind == CompareSource::None)
-        return;
-    WorkOutcome fresh = source.kind == CompareSource::Snapshot
-        ? compareWithSnapshot(watch, source.path)
-        : compareWithFolderList(watch, source.path, root);
+        return std::nullopt;
+    Compared fresh = source.kind == CompareSource::Snapshot ? compareWithSnapshot(watch, source.path)
+                                                            : compareWithFolderList(watch, source.path, root);
     if (fresh.cancelled || !fresh.error.isEmpty())
-        return;
-    outcome.compared = true;
-    outcome.rows = std::move(fresh.rows);
-    outcome.heading = fresh.heading;
-    outcome.problems = fresh.problems;
-    outcome.files = fresh.files;
+        return std::nullopt;
+    return std::move(fresh.comparison);
 }
 
-// Files move out or back through the quarantine, then the folder is compared again so the table shows
-// what is left.
-WorkOutcome moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, int generation,
-    WorkOutcome::What what, const CompareSource& source, const std::function<MoveReport(Quarantine&)>& move)
+QString fiftyFiftyRunsText()
 {
-    WorkOutcome outcome;
-    outcome.what = what;
-    Quarantine quarantine(QFile::decodeName(root), generation);
-    quarantine.setWatch(&watch->move);
-    watch->moving = true;
-    outcome.moves = move(quarantine);
-    watch->moving = false;
-    outcome.batches = quarantine.batches();
-    outcome.cancelled = outcome.moves.cancelled;
-    if (!outcome.moves.moved.isEmpty())
-        compareAgain(outcome, watch, source, root);
-    return outcome;
+    return MainWindow::tr(
+        "A 50/50 runs on this folder (started in another window or on the command line): while it runs, "
+        "its answers alone move files.");
 }
 
-WorkOutcome moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, int generation,
-    QList<QByteArray> paths, QList<QByteArray> beside, CompareSource source)
+// Put them back leaves the files of a running 50/50 where they are: taking them would make the
+// session believe files are out that are in, and its next verdict wrong.
+QString putBackRefusal()
 {
-    return moveFiles(watch, root, generation, WorkOutcome::MoveOut, source,
-        [&](Quarantine& quarantine) { return quarantine.moveOut(paths, beside); });
+    return MainWindow::tr(
+        "The files out of the folder belong to the 50/50 under way, so Put them back leaves them where they "
+        "are. To end the 50/50 and bring every file back, press \u201cStop and put everything back\u201d in "
+        "its guide.");
 }
 
-WorkOutcome putFilesBack(
-    std::shared_ptr<WorkWatch> watch, QByteArray root, int generation, QString batch, CompareSource source)
+// The files of the chosen batch (every batch when empty) that are out and belong to no group of the
+// session.
+QList<QByteArray> outsideSession(
+    const QList<QuarantineBatch>& batches, const QString& batch, const BisectSession& session)
 {
-    return moveFiles(watch, root, generation, WorkOutcome::PutBack, source,
-        [&](Quarantine& quarantine) { return quarantine.restore(batch); });
+    QSet<QByteArray> tested;
+    for (const BisectGroup& group : session.groups())
+        tested.unite(QSet<QByteArray>(group.paths.cbegin(), group.paths.cend()));
+    QList<QByteArray> paths;
+    for (const QuarantineBatch& each : batches) {
+        if (!batch.isEmpty() && each.name != batch)
+            continue;
+        for (const QuarantinedFile& file : each.files) {
+            if (file.out && (file.beside || !tested.contains(file.path)))
+                paths.append(file.path);
+        }
+    }
+    return paths;
+}
+
+// Files move out or back through the quarantine after the 50/50 is read afresh, then the folder is
+// compared again so the table shows what is left.
+FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, bool out,
+    const CompareSource& source,
+    const std::function<MoveReport(Quarantine&, const FolderState&, QString*)>& move)
+{
+    FilesMoved moved;
+    moved.out = out;
+    try {
+        FiftyFifty fifty(root);
+        fifty.quarantine().setWatch(&watch->move);
+        const FolderState before = readState(fifty);
+        watch->moving = true;
+        moved.moves = move(fifty.quarantine(), before, &moved.note);
+        watch->moving = false;
+        moved.state = readState(fifty);
+    } catch (const BisectError& error) {
+        moved.moves.error = error.message();
+    } catch (const Failure& failure) {
+        moved.moves.error = failure.message();
+    }
+    if (!moved.moves.moved.isEmpty())
+        moved.again = compareAgain(watch, source, root);
+    return moved;
+}
+
+FilesMoved moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, QList<QByteArray> paths,
+    QList<QByteArray> beside, CompareSource source)
+{
+    return moveFiles(
+        watch, root, true, source, [&](Quarantine& quarantine, const FolderState& now, QString*) {
+            if (now.fiftyFiftyRunning()) {
+                MoveReport refused;
+                refused.error = fiftyFiftyRunsText();
+                return refused;
+            }
+            return quarantine.moveOut(paths, beside);
+        });
+}
+
+FilesMoved putFilesBack(
+    std::shared_ptr<WorkWatch> watch, QByteArray root, QString batch, CompareSource source)
+{
+    return moveFiles(
+        watch, root, false, source, [&](Quarantine& quarantine, const FolderState& now, QString* note) {
+            if (!now.fiftyFiftyRunning())
+                return quarantine.restore(batch);
+            // Said whether or not other files came back: the player asked for the 50/50's too.
+            *note = putBackRefusal();
+            const QList<QByteArray> others = outsideSession(now.batches, batch, *now.session);
+            return others.isEmpty() ? MoveReport() : quarantine.restore(batch, others);
+        });
 }
 
 // The 50/50's store and the quarantine are opened on the thread of the work: the store may be used only
 // by the thread that opened it.
 template <typename Step>
-WorkOutcome withFiftyFifty(std::shared_ptr<WorkWatch> watch, const QByteArray& root, WorkOutcome::What what,
-    const CompareSource& source, Step step)
+FiftyFiftyStep withFiftyFifty(
+    std::shared_ptr<WorkWatch> watch, const QByteArray& root, const CompareSource& source, Step step)
 {
-    WorkOutcome outcome;
-    outcome.what = what;
+    FiftyFiftyStep done;
     try {
         FiftyFifty fifty(root);
         fifty.quarantine().setWatch(&watch->move);
         try {
-            step(fifty, outcome);
+            step(fifty, done);
         } catch (const BisectError& error) {
             // An answer for a round already answered (a second click, another window): the session as it
             // is now is shown instead.
-            outcome.error = error.message();
-            outcome.refused = error.kind() == BisectError::OutOfTurn;
+            done.error = error.message();
+            done.refused = error.kind() == BisectError::OutOfTurn;
         } catch (const Failure& failure) {
-            outcome.error = failure.message();
+            done.error = failure.message();
         }
         watch->moving = false;
-        // Read here: a batch of many files costs the window's thread a stat of each.
-        outcome.batches = fifty.quarantine().batches();
-        outcome.session = fifty.session();
-        if (outcome.session)
-            outcome.filesOut = fifty.filesOut(*outcome.session);
+        done.state = readState(fifty);
     } catch (const BisectError& error) {
-        outcome.error = error.message();
+        done.error = error.message();
     } catch (const Failure& failure) {
-        outcome.error = failure.message();
+        done.error = failure.message();
     }
-    if (!outcome.moves.moved.isEmpty())
-        compareAgain(outcome, watch, source, root);
-    return outcome;
+    if (!done.moves.moved.isEmpty())
+        done.again = compareAgain(watch, source, root);
+    return done;
 }
 
-WorkOutcome recoverFolder(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source)
+FiftyFiftyStep recoverFolder(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source)
 {
-    return withFiftyFifty(
-        watch, root, WorkOutcome::Recover, source, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
-            watch->moving = true;
-            outcome.moves = fifty.recover();
-        });
+    return withFiftyFifty(watch, root, source, [&](FiftyFifty& fifty, FiftyFiftyStep& done) {
+        done.recovering = true;
+        watch->moving = true;
+        done.moves = fifty.recover();
+    });
 }
 
-WorkOutcome startFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource since)
+QString startRefusal(const FolderState& now, const NewFiles& files)
 {
-    return withFiftyFifty(
-        watch, root, WorkOutcome::FiftyFifty, since, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
-            const NewFiles files = since.kind == CompareSource::FolderList
-                ? newFilesSinceList(parseFolderList(readWholeFile(since.path)), root, &watch->scan)
-                : newFilesSince(readSnapshotFile(since.path), root, NewKinds::All, &watch->scan);
-            if (watch->scan.cancel) {
-                outcome.cancelled = true;
-                return;
-            }
-            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
-            const bool someOut = std::any_of(batches.cbegin(), batches.cend(),
-                [](const QuarantineBatch& batch) { return batch.filesOut() > 0; });
-            if (files.groups.isEmpty() && someOut) {
-                outcome.error = MainWindow::tr(
-                    "No file added or changed since then is in the game folder now: the new files are out in "
-                    "the quarantine folder. Put them back first, then find the culprit among them.");
-                outcome.refused = true;
-                return;
-            }
-            if (files.groups.isEmpty()) {
-                outcome.error = MainWindow::tr(
-                    "No file was added or changed since then, so there is no new file to look for the "
-                    "culprit among. Try deleting the game's cache, and look at older script mods after a "
-                    "game patch.");
-                outcome.refused = true;
-                return;
-            }
-            watch->moving = true;
-            fifty.start(files.groups, &outcome.moves);
-        });
+    if (now.fiftyFiftyRunning())
+        return fiftyFiftyRunsText();
+    // Files already out are not in the folder, so the 50/50 could not test them.
+    if (!now.filesOut().isEmpty())
+        return MainWindow::tr("Some files are out in the quarantine folder now, so the 50/50 could not test "
+                              "them. Put them back first, then find the culprit.");
+    if (files.groups.isEmpty())
+        return MainWindow::tr(
+            "No file was added or changed since then, so there is no new file to look for the culprit among. "
+            "Try deleting the game's cache, and look at older script mods after a game patch.");
+    return {};
 }
 
-WorkOutcome answerFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source,
+FiftyFiftyStep startFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource since)
+{
+    return withFiftyFifty(watch, root, since, [&](FiftyFifty& fifty, FiftyFiftyStep& done) {
+        const NewFiles files = since.kind == CompareSource::FolderList
+            ? newFilesSinceList(parseFolderList(readWholeFile(since.path)), root, &watch->scan)
+            : newFilesSince(readSnapshotFile(since.path), root, NewKinds::All, &watch->scan);
+        if (watch->scan.cancel) {
+            done.cancelled = true;
+            return;
+        }
+        done.error = startRefusal(readState(fifty), files);
+        if (!done.error.isEmpty()) {
+            done.refused = true;
+            return;
+        }
+        watch->moving = true;
+        fifty.start(files.groups, &done.moves);
+    });
+}
+
+FiftyFiftyStep answerFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root, CompareSource source,
     std::optional<BisectAnswer> answer, int forRound)
 {
-    return withFiftyFifty(
-        watch, root, WorkOutcome::FiftyFifty, source, [&](FiftyFifty& fifty, WorkOutcome& outcome) {
-            watch->moving = true;
-            if (answer)
-                fifty.answer(*answer, forRound, &outcome.moves);
-            else
-                fifty.stop(&outcome.moves);
-        });
+    return withFiftyFifty(watch, root, source, [&](FiftyFifty& fifty, FiftyFiftyStep& done) {
+        watch->moving = true;
+        if (answer)
+            fifty.answer(*answer, forRound, &done.moves);
+        else
+            fifty.stop(&done.moves);
+    });
 }
 
 // The 50/50 records each layout done once its files moved: stopping those moves halfway would leave the
 // session believing files are where they are not, so they always run to the end.
-void cancelWork(WorkWatch& watch, WorkOutcome::What what)
+void cancelWork(WorkWatch& watch, MainWindow::Work kind)
 {
     watch.scan.cancel = true;
-    if (what != WorkOutcome::FiftyFifty && what != WorkOutcome::Recover)
+    if (kind != MainWindow::Work::FiftyFifty && kind != MainWindow::Work::Recover)
         watch.move.cancel = true;
+}
+
+// One handler for each kind of finished work.
+template <class... Handler> struct Handlers : Handler...
+{
+    using Handler::operator()...;
+};
+
+bool sameSession(const BisectSession& one, const BisectSession& other)
+{
+    if (one.events() != other.events() || one.groups().size() != other.groups().size())
+        return false;
+    for (qsizetype i = 0; i < one.groups().size(); ++i) {
+        if (one.groups().at(i).key != other.groups().at(i).key)
+            return false;
+    }
+    return true;
 }
 
 QString fileCountText(qsizetype files)
@@ -308,12 +387,35 @@ QString fileCountText(qsizetype files)
 
 }
 
+bool FolderState::fiftyFiftyRunning() const
+{
+    return FiftyFifty::isRunning(session);
+}
+
+QList<QByteArray> FolderState::filesOut() const
+{
+    QList<QByteArray> out, beside;
+    for (const QuarantineBatch& batch : batches) {
+        for (const QuarantinedFile& file : batch.files) {
+            if (file.out)
+                (file.beside ? beside : out).append(file.beside ? "../" + file.path : file.path);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    std::sort(beside.begin(), beside.end());
+    return out + beside;
+}
+
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_store(SnapshotStore::defaultFolder())
     , m_watch(std::make_shared<WorkWatch>())
 {
     setWindowTitle(tr("Mendwell"));
+    m_folderWatch = new QFileSystemWatcher(this);
+    // A move or a store write touches a folder many times: the window reads the outcome once.
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(150);
     createControls();
     createMenus();
     wireEvents();
@@ -430,7 +532,7 @@ void MainWindow::createControls()
     cboKind = new QComboBox(changes);
     cboKind->setObjectName(u"cboKind"_s);
     cboKind->addItems({ tr("All files"), tr("Added"), tr("Changed"), tr("Removed"), tr("Moved"),
-        tr("Suspect files"), tr("Noise (.cfg, .log, .txt)") });
+        tr("Suspect files"), tr("Noise (.cfg, .log, .txt)"), tr("Moved out") });
     cboKind->setToolTip(tr("Shows one kind of change only. Suspect files carry a flag that says why they may "
                            "break the game; noise is what mods write while the game runs."));
     lblKind->setBuddy(cboKind);
@@ -599,7 +701,10 @@ void MainWindow::wireEvents()
     connect(cmdPrint, &QPushButton::clicked, this, &MainWindow::cmdPrint_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &MainWindow::cmdCancel_Click);
     connect(&m_progressTimer, &QTimer::timeout, this, &MainWindow::work_Progress);
-    connect(&m_working, &QFutureWatcher<WorkOutcome>::finished, this, &MainWindow::work_Finished);
+    connect(&m_working, &QFutureWatcher<WorkResult>::finished, this, &MainWindow::work_Finished);
+    connect(m_folderWatch, &QFileSystemWatcher::directoryChanged, this, &MainWindow::watcher_Change);
+    connect(m_folderWatch, &QFileSystemWatcher::fileChanged, this, &MainWindow::watcher_Change);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainWindow::refreshTimer_Timeout);
     connect(cmdMoveOut, &QPushButton::clicked, this, &MainWindow::cmdMoveOut_Click);
     connect(cmdPutBack, &QPushButton::clicked, this, &MainWindow::cmdPutBack_Click);
     connect(cmdCulprit, &QPushButton::clicked, this, &MainWindow::cmdCulprit_Click);
@@ -689,18 +794,17 @@ bool MainWindow::openFolder(const QString& path)
     lblStatus->setText(lstSnapshots->topLevelItemCount() == 0
             ? tr("No snapshot of this folder yet: remember it as it is now while the game works.")
             : tr("Choose the snapshot taken while the game worked, then ask what changed."));
-    fillBatches();
-    loadSession();
+    m_closedVerdict.clear();
+    watchFolders();
+    refreshState();
+    // The guide then stands where the snapshots were.
+    if (m_state.session && !m_sessionRunning && pnlFiftyFifty->isVisibleTo(this))
+        lblStatus->setText(
+            tr("The last 50/50 on this folder ended as said below. Close it to choose a snapshot."));
     updateCounts();
-    updateButtons();
     // A move cut short (a crash, a power cut) is finished before anything else touches the folder.
     const bool stepLeft = Quarantine(QFile::decodeName(m_folder), m_generation).unfinishedMove();
-    std::optional<BisectSession> session;
-    try {
-        if (m_sessions)
-            session = m_sessions->load(QFile::decodeName(m_folder));
-    } catch (const BisectError&) { }
-    if (!isWorking() && (stepLeft || (session && session->movesPending())))
+    if (!isWorking() && (stepLeft || (m_state.session && m_state.session->movesPending())))
         pnlFiftyFifty_Retry();
     return true;
 }
@@ -768,8 +872,7 @@ void MainWindow::cmdRemember_Click()
         ? lstSnapshots->topLevelItem(0)->data(2, Qt::UserRole).toLongLong()
         : 0;
     startWork(tr("Remembering %1").arg(QFile::decodeName(m_folder)), expected,
-        std::bind(takeSnapshot, m_watch, m_store, m_folder, txtLabel->text().toUtf8()),
-        WorkOutcome::TakeSnapshot);
+        std::bind(takeSnapshot, m_watch, m_store, m_folder, txtLabel->text().toUtf8()), Work::Scan);
 }
 
 void MainWindow::cmdDelete_Click()
@@ -807,7 +910,7 @@ void MainWindow::cmdWhatChanged_Click()
     m_comparing = { CompareSource::Snapshot, m_store.pathOf(id) };
     startWork(tr("Looking for changes in %1").arg(QFile::decodeName(m_folder)),
         lstSnapshots->currentItem()->data(2, Qt::UserRole).toLongLong(),
-        std::bind(compareWithSnapshot, m_watch, m_comparing.path));
+        std::bind(compareWithSnapshot, m_watch, m_comparing.path), Work::Scan);
 }
 
 void MainWindow::cmdFolderList_Click()
@@ -824,11 +927,11 @@ void MainWindow::cmdFolderList_Click()
         return;
     m_comparing = { CompareSource::FolderList, QFile::encodeName(dialog.selectedFiles().constFirst()) };
     startWork(tr("Comparing %1 with a folder list").arg(QFile::decodeName(m_folder)), 0,
-        std::bind(compareWithFolderList, m_watch, m_comparing.path, m_folder));
+        std::bind(compareWithFolderList, m_watch, m_comparing.path, m_folder), Work::Scan);
 }
 
 void MainWindow::startWork(
-    const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work, WorkOutcome::What kind)
+    const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind)
 {
     m_workText = what;
     m_workKind = kind;
@@ -836,7 +939,7 @@ void MainWindow::startWork(
     prgWork->setValue(0);
     prgWork->setVisible(true);
     cmdCancel->setVisible(true);
-    cmdCancel->setEnabled(kind != WorkOutcome::Recover);
+    cmdCancel->setEnabled(kind != Work::Recover);
     lblStatus->setText(what + u'…');
     m_working.setFuture(QtConcurrent::run(std::move(work)));
     m_progressTimer.start();
@@ -847,7 +950,7 @@ void MainWindow::work_Progress()
 {
     if (!m_watch)
         return;
-    const bool fiftyFifty = m_workKind == WorkOutcome::FiftyFifty || m_workKind == WorkOutcome::Recover;
+    const bool fiftyFifty = m_workKind == Work::FiftyFifty || m_workKind == Work::Recover;
     if (m_watch->moving) {
         // The 50/50's moves always run to the end (see cancelWork).
         if (fiftyFifty)
@@ -879,7 +982,7 @@ void MainWindow::cmdCancel_Click()
 {
     if (!isWorking() || !m_watch || !cmdCancel->isEnabled())
         return;
-    const bool fiftyFifty = m_workKind == WorkOutcome::FiftyFifty || m_workKind == WorkOutcome::Recover;
+    const bool fiftyFifty = m_workKind == Work::FiftyFifty || m_workKind == Work::Recover;
     if (fiftyFifty && m_watch->moving)
         return;
     cancelWork(*m_watch, m_workKind);
@@ -887,10 +990,10 @@ void MainWindow::cmdCancel_Click()
     lblStatus->setText(tr("Cancelling…"));
 }
 
-void MainWindow::showComparison(WorkOutcome& outcome)
+void MainWindow::showComparison(Comparison& comparison)
 {
-    m_heading = outcome.heading;
-    m_changes->setRows(std::move(outcome.rows));
+    m_heading = comparison.heading;
+    m_changes->setRows(std::move(comparison.rows));
     lblSince->setText(tr("Since the %1%2")
                           .arg(m_heading.since,
                               m_heading.topLevelOnly
@@ -904,48 +1007,70 @@ void MainWindow::work_Finished()
     m_progressTimer.stop();
     prgWork->setVisible(false);
     cmdCancel->setVisible(false);
-    WorkOutcome outcome = m_working.result();
+    WorkResult result = m_working.result();
     m_watch = std::make_shared<WorkWatch>();
-
-    if (outcome.what == WorkOutcome::MoveOut || outcome.what == WorkOutcome::PutBack) {
-        finishMoves(outcome);
-    } else if (outcome.what == WorkOutcome::FiftyFifty || outcome.what == WorkOutcome::Recover) {
-        finishFiftyFifty(outcome);
-    } else if (outcome.cancelled) {
-        lblStatus->setText(outcome.what == WorkOutcome::TakeSnapshot
-                ? tr("Cancelled: no snapshot was saved.")
-                : tr("Cancelled: the changes shown are those of before."));
-    } else if (!outcome.error.isEmpty()) {
-        lblStatus->setText(tr("Failed."));
-        showError(outcome.error);
-    } else if (outcome.what == WorkOutcome::TakeSnapshot) {
-        txtLabel->clear();
-        fillSnapshots(outcome.snapshotId);
-        lblStatus->setText((outcome.files == 1 ? tr("Remembered 1 file. Later, ask what changed since.")
-                                               : tr("Remembered %1 files. Later, ask what changed since.")
-                                                     .arg(QLocale().toString(outcome.files))));
-    } else {
-        m_compared = m_comparing;
-        showComparison(outcome);
-        lblStatus->setText(m_changes->rowCount() == 0
-                ? tr("Nothing changed.")
-                : (m_changes->rowCount() == 1
-                        ? tr("1 change found.")
-                        : tr("%1 changes found.").arg(QLocale().toString(m_changes->rowCount()))));
+    if (m_refreshAfterWork) {
+        m_refreshAfterWork = false;
+        m_refreshTimer.start();
     }
-    if (!outcome.problems.isEmpty()) {
-        QStringList lines;
-        for (const ScanProblem& problem :
-            std::as_const(outcome.problems).first(std::min<qsizetype>(outcome.problems.size(), 20)))
-            lines.append(tr("%1: %2").arg(problem.path.isEmpty() ? u"."_s : QString::fromUtf8(problem.path),
-                QString::fromUtf8(problem.reason)));
-        QMessageBox::warning(this, tr("Mendwell"),
-            tr("Some folders could not be read; files below them are not known:\n\n%1")
-                .arg(lines.join(u'\n')));
-    }
+    std::visit(Handlers { [this](SnapshotTaken& taken) { finishSnapshot(taken); },
+                   [this](Compared& compared) { finishComparison(compared); },
+                   [this](FilesMoved& moved) { finishMoves(moved); },
+                   [this](FiftyFiftyStep& step) { finishFiftyFifty(step); } },
+        result);
     updateCounts();
     updateButtons();
     emit workEnded();
+}
+
+void MainWindow::finishSnapshot(const SnapshotTaken& taken)
+{
+    if (taken.cancelled) {
+        lblStatus->setText(tr("Cancelled: no snapshot was saved."));
+    } else if (!taken.error.isEmpty()) {
+        lblStatus->setText(tr("Failed."));
+        showError(taken.error);
+    } else {
+        txtLabel->clear();
+        fillSnapshots(taken.snapshotId);
+        lblStatus->setText((taken.files == 1 ? tr("Remembered 1 file. Later, ask what changed since.")
+                                             : tr("Remembered %1 files. Later, ask what changed since.")
+                                                   .arg(QLocale().toString(taken.files))));
+    }
+    showProblems(taken.problems);
+}
+
+void MainWindow::finishComparison(Compared& compared)
+{
+    if (compared.cancelled) {
+        lblStatus->setText(tr("Cancelled: the changes shown are those of before."));
+        return;
+    }
+    if (!compared.error.isEmpty()) {
+        lblStatus->setText(tr("Failed."));
+        showError(compared.error);
+        return;
+    }
+    m_compared = m_comparing;
+    const QList<ScanProblem> problems = compared.comparison.problems;
+    showComparison(compared.comparison);
+    const int rows = m_changes->rowCount();
+    lblStatus->setText(rows == 0 ? tr("Nothing changed.")
+            : rows == 1          ? tr("1 change found.")
+                                 : tr("%1 changes found.").arg(QLocale().toString(rows)));
+    showProblems(problems);
+}
+
+void MainWindow::showProblems(const QList<ScanProblem>& problems)
+{
+    if (problems.isEmpty())
+        return;
+    QStringList lines;
+    for (const ScanProblem& problem : problems.first(std::min<qsizetype>(problems.size(), 20)))
+        lines.append(tr("%1: %2").arg(problem.path.isEmpty() ? u"."_s : QString::fromUtf8(problem.path),
+            QString::fromUtf8(problem.reason)));
+    QMessageBox::warning(this, tr("Mendwell"),
+        tr("Some folders could not be read; files below them are not known:\n\n%1").arg(lines.join(u'\n')));
 }
 
 void MainWindow::txtFilter_Change()
@@ -962,18 +1087,23 @@ void MainWindow::cboKind_Change()
 
 void MainWindow::updateCounts()
 {
-    qsizetype kinds[4] = {}, suspects = 0, noise = 0;
+    qsizetype kinds[4] = {}, suspects = 0, noise = 0, movedOut = 0;
     for (const ChangeRow& row : m_changes->rows()) {
-        ++kinds[int(row.kind)];
+        if (row.movedOut)
+            ++movedOut;
+        else
+            ++kinds[int(row.kind)];
         suspects += !row.flags.isEmpty();
         noise += row.noise;
     }
-    lblCounts->setText(tr("Added %1 · Changed %2 · Removed %3 · Moved %4 · Suspect %5 · Noise %6   —   "
-                          "showing %7 of %8")
+    const QString outText = movedOut > 0 ? tr(" · Moved out %1").arg(movedOut) : QString();
+    lblCounts->setText(tr("Added %1 · Changed %2 · Removed %3 · Moved %4%5 · Suspect %6 · Noise %7   —   "
+                          "showing %8 of %9")
                            .arg(kinds[0])
                            .arg(kinds[1])
                            .arg(kinds[2])
                            .arg(kinds[3])
+                           .arg(outText)
                            .arg(suspects)
                            .arg(noise)
                            .arg(m_shown->rowCount())
@@ -1059,11 +1189,23 @@ bool MainWindow::refuseWhileGameRuns()
     return true;
 }
 
+bool MainWindow::refuseDuringFiftyFifty(const QString& why)
+{
+    if (!m_sessionRunning)
+        return false;
+    QMessageBox::warning(this, tr("A 50/50 runs on this folder"), tr("%1\n\nNothing was moved.").arg(why));
+    lblStatus->setText(tr("Nothing was moved: a 50/50 runs on this folder."));
+    return true;
+}
+
 void MainWindow::cmdMoveOut_Click()
 {
     bool chosen = false;
     const QList<QByteArray> paths = filesToMove(&chosen);
-    if (isWorking() || m_folder.isEmpty() || paths.isEmpty() || m_sessionRunning || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty() || paths.isEmpty())
+        return;
+    catchUp();
+    if (refuseDuringFiftyFifty(fiftyFiftyRunsText()) || refuseWhileGameRuns())
         return;
     QList<QByteArray> beside = cacheFilesBeside(m_folder);
     if (!beside.isEmpty()) {
@@ -1082,19 +1224,26 @@ void MainWindow::cmdMoveOut_Click()
             beside.clear();
     }
     startWork(tr("Moving %1 out").arg(fileCountText(paths.size() + beside.size())), 0,
-        std::bind(moveFilesOut, m_watch, m_folder, m_generation, paths, beside, m_compared),
-        WorkOutcome::MoveOut);
+        std::bind(moveFilesOut, m_watch, m_folder, paths, beside, m_compared), Work::Moves);
 }
 
 void MainWindow::cmdPutBack_Click()
 {
-    if (isWorking() || m_folder.isEmpty() || cboBatch->count() <= 1 || m_sessionRunning
-        || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty())
         return;
     const QString batch = cboBatch->currentData().toString();
+    catchUp();
+    if (refuseDuringFiftyFifty(putBackRefusal()) || refuseWhileGameRuns())
+        return;
+    if (cboBatch->findData(batch) < 0) {
+        lblStatus->setText(cboBatch->count() == 0
+                ? tr("Nothing was moved: every file is back in the game folder already.")
+                : tr("Nothing was moved: the files of %1 are back already.").arg(batch));
+        return;
+    }
     startWork(
         batch.isEmpty() ? tr("Putting every batch back") : tr("Putting back the batch of %1").arg(batch), 0,
-        std::bind(putFilesBack, m_watch, m_folder, m_generation, batch, m_compared), WorkOutcome::PutBack);
+        std::bind(putFilesBack, m_watch, m_folder, batch, m_compared), Work::Moves);
 }
 
 void MainWindow::showSkipped(const QString& what, const MoveReport& report)
@@ -1111,15 +1260,18 @@ void MainWindow::showSkipped(const QString& what, const MoveReport& report)
         tr("%1 Nothing was overwritten; these stayed where they were:\n\n%2").arg(what, lines.join(u'\n')));
 }
 
-void MainWindow::finishMoves(const WorkOutcome& outcome)
+void MainWindow::finishMoves(FilesMoved& moved)
 {
-    WorkOutcome shown = outcome;
-    if (outcome.compared)
-        showComparison(shown);
-    const MoveReport& report = outcome.moves;
+    if (moved.again)
+        showComparison(*moved.again);
+    if (moved.state.read)
+        showState(std::move(moved.state));
+    else
+        refreshState();
+    const MoveReport& report = moved.moves;
     const QString quarantine = quarantineFolderFor(QFile::decodeName(m_folder));
     QString said;
-    if (outcome.what == WorkOutcome::MoveOut) {
+    if (moved.out) {
         said = report.moved.isEmpty()
             ? tr("No file was moved out.")
             : tr("Moved %1 out to %2/%3.").arg(fileCountText(report.moved.size()), quarantine, report.batch);
@@ -1132,25 +1284,15 @@ void MainWindow::finishMoves(const WorkOutcome& outcome)
         said = tr("Cancelled. %1 The others are where they were.").arg(said);
     lblStatus->setText(said);
     if (!report.ok())
-        QMessageBox::warning(
-            this, tr("Close the game first"), tr("%1\n\nNothing was moved.").arg(report.error));
+        QMessageBox::warning(this, tr("Mendwell"), tr("%1\n\nNothing was moved.").arg(report.error));
+    if (!moved.note.isEmpty())
+        QMessageBox::information(this, tr("The 50/50's files stay out"), moved.note);
     showSkipped(said, report);
-    if (outcome.batches)
-        fillBatches(*outcome.batches);
-    else
-        fillBatches();
-    updateCounts();
-    updateButtons();
-}
-
-void MainWindow::fillBatches()
-{
-    fillBatches(m_folder.isEmpty() ? QList<QuarantineBatch>()
-                                   : Quarantine(QFile::decodeName(m_folder), m_generation).batches());
 }
 
 void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
 {
+    const QString chosen = cboBatch->currentData().toString();
     cboBatch->clear();
     if (m_folder.isEmpty())
         return;
@@ -1164,7 +1306,7 @@ void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
         cboBatch->addItem(tr("%1  ·  %2").arg(it->name, fileCountText(files)), it->name);
     }
     // With a placeholder set, a combo box chooses no item by itself.
-    cboBatch->setCurrentIndex(0);
+    cboBatch->setCurrentIndex(std::max(0, cboBatch->findData(chosen)));
     if (cboBatch->count() == 1) {
         cboBatch->clear();
         lblQuarantine->setText(tr("No file of this folder is moved out."));
@@ -1177,35 +1319,80 @@ void MainWindow::fillBatches(const QList<QuarantineBatch>& batches)
                 quarantineFolderFor(QFile::decodeName(m_folder))));
 }
 
-void MainWindow::loadSession()
+std::optional<BisectSession> MainWindow::storedSession()
 {
-    m_sessionRunning = false;
-    std::optional<BisectSession> session;
     try {
         if (!m_sessions)
             m_sessions = std::make_unique<BisectStore>(BisectStore::defaultPath());
-        session = m_sessions->load(QFile::decodeName(m_folder));
-    } catch (const BisectError& error) {
+        return m_sessions->load(QFile::decodeName(m_folder));
+    } catch (const BisectError&) {
         m_sessions.reset();
-        lblStatus->setText(error.message());
-    }
-    if (session && FiftyFifty::isRunning(session)) {
-        QList<QByteArray> out;
-        for (const int group : session->out())
-            out += session->groups().at(group).paths;
-        showSession(*session, out);
-    } else {
-        pnlFiftyFifty->setVisible(false);
-        m_snapshots->setVisible(true);
-        setWindowTitle(tr("Mendwell"));
+        throw;
     }
 }
 
-void MainWindow::showSession(const BisectSession& session, const QList<QByteArray>& filesOut)
+void MainWindow::refreshState()
 {
-    m_sessionRunning = FiftyFifty::isRunning(session);
-    pnlFiftyFifty->showSession(session, filesOut, quarantineFolderFor(QFile::decodeName(m_folder)));
-    if (!pnlFiftyFifty->isVisible()) {
+    if (m_folder.isEmpty())
+        return;
+    FolderState state;
+    state.read = true;
+    state.batches = Quarantine(QFile::decodeName(m_folder), m_generation).batches();
+    try {
+        state.session = storedSession();
+    } catch (const BisectError& error) {
+        state.error = error.message();
+    }
+    showState(std::move(state));
+}
+
+// Before an action the 50/50 is read again, which costs one look into its store; the quarantine, a
+// stat of every file out, only when the 50/50 is not the one shown, since then files moved too. The
+// work that moves files reads both again anyway.
+void MainWindow::catchUp()
+{
+    std::optional<BisectSession> now;
+    try {
+        now = storedSession();
+    } catch (const BisectError&) {
+        refreshState();
+        return;
+    }
+    const std::optional<BisectSession>& shown = m_state.session;
+    if (now.has_value() != shown.has_value() || (now && !sameSession(*now, *shown)))
+        refreshState();
+}
+
+void MainWindow::showState(FolderState state)
+{
+    if (!state.error.isEmpty())
+        lblStatus->setText(state.error);
+    m_state = std::move(state);
+    m_sessionRunning = m_state.fiftyFiftyRunning();
+    fillBatches(m_state.batches);
+    showSession();
+    // The quarantine folder comes and goes with the files in it.
+    watchFolders();
+    updateButtons();
+}
+
+void MainWindow::showSession()
+{
+    const std::optional<BisectSession>& session = m_state.session;
+    const bool verdict = session
+        && (session->state() == BisectSession::State::CulpritFound
+            || session->state() == BisectSession::State::NotAmongNew);
+    // An ended 50/50 stays in view until the player closes it; a verdict is shown again on opening.
+    const bool shown = session
+        && (m_sessionRunning
+            || (session->events() != m_closedVerdict && (verdict || pnlFiftyFifty->isVisibleTo(this))));
+    if (!shown) {
+        hideGuide();
+        return;
+    }
+    pnlFiftyFifty->showSession(
+        *session, m_state.filesOut(), quarantineFolderFor(QFile::decodeName(m_folder)));
+    if (!pnlFiftyFifty->isVisibleTo(this)) {
         // While the guide is shown, the snapshots make room for it: one taken with half the mods out
         // would only mislead later.
         m_snapshots->setVisible(false);
@@ -1218,13 +1405,66 @@ void MainWindow::showSession(const BisectSession& session, const QList<QByteArra
         m_splitter->setSizes({ 0, total - guide, guide });
     }
     // The player goes to the game and back between rounds: the task bar says where the 50/50 stands.
-    if (session.running())
+    if (session->running())
         setWindowTitle(
-            tr("Mendwell – round %1 of at most %2").arg(session.round() + 1).arg(session.mostRounds()));
-    else if (session.state() == BisectSession::State::CulpritFound)
+            tr("Mendwell – round %1 of at most %2").arg(session->round() + 1).arg(session->mostRounds()));
+    else if (session->state() == BisectSession::State::CulpritFound)
         setWindowTitle(tr("Mendwell – culprit found"));
     else
         setWindowTitle(tr("Mendwell"));
+}
+
+void MainWindow::hideGuide()
+{
+    setWindowTitle(tr("Mendwell"));
+    if (!pnlFiftyFifty->isVisibleTo(this))
+        return;
+    const QList<int> sizes = m_splitter->sizes();
+    const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+    pnlFiftyFifty->setVisible(false);
+    m_snapshots->setVisible(true);
+    const int snapshots = fontMetrics().height() * 10;
+    m_splitter->setSizes({ snapshots, total - snapshots, 0 });
+}
+
+void MainWindow::watchFolders()
+{
+    const QStringList watched = m_folderWatch->directories() + m_folderWatch->files();
+    if (!watched.isEmpty())
+        m_folderWatch->removePaths(watched);
+    if (m_folder.isEmpty())
+        return;
+    const QString store = BisectStore::defaultPath();
+    const QString quarantine = quarantineFolderFor(QFile::decodeName(m_folder));
+    // Until files first move out, the quarantine folder does not exist: its making shows beside the game
+    // folder. The store is written in place; its journal comes and goes in its folder.
+    QStringList paths { QFileInfo(store).absolutePath(), store,
+        QFileInfo::exists(quarantine) ? quarantine : QFileInfo(quarantine).absolutePath() };
+    paths.removeIf([](const QString& path) { return !QFileInfo::exists(path); });
+    if (!paths.isEmpty())
+        m_folderWatch->addPaths(paths);
+}
+
+void MainWindow::watcher_Change()
+{
+    m_refreshTimer.start();
+}
+
+void MainWindow::refreshTimer_Timeout()
+{
+    // The work reads the state when it ends; what changed meanwhile is read after that.
+    if (isWorking())
+        m_refreshAfterWork = true;
+    else
+        refreshState();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    // Back from the game or from a terminal: what the window shows may be old.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_folder.isEmpty())
+        m_refreshTimer.start();
+    QMainWindow::changeEvent(event);
 }
 
 CompareSource MainWindow::culpritSource() const
@@ -1239,8 +1479,10 @@ CompareSource MainWindow::culpritSource() const
 void MainWindow::cmdCulprit_Click()
 {
     const CompareSource since = culpritSource();
-    if (isWorking() || m_folder.isEmpty() || since.kind == CompareSource::None || m_sessionRunning
-        || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty() || since.kind == CompareSource::None)
+        return;
+    catchUp();
+    if (refuseDuringFiftyFifty(fiftyFiftyRunsText()) || refuseWhileGameRuns())
         return;
     QMessageBox box(QMessageBox::Question, tr("Find the culprit"),
         tr("Mendwell takes the mods added or changed since the %1 and moves them all out of the game folder "
@@ -1252,27 +1494,43 @@ void MainWindow::cmdCulprit_Click()
     box.setDefaultButton(QMessageBox::Yes);
     if (box.exec() != QMessageBox::Yes)
         return;
-    startWork(tr("Starting the 50/50"), 0, std::bind(startFiftyFifty, m_watch, m_folder, since),
-        WorkOutcome::FiftyFifty);
+    m_closedVerdict.clear();
+    startWork(
+        tr("Starting the 50/50"), 0, std::bind(startFiftyFifty, m_watch, m_folder, since), Work::FiftyFifty);
+}
+
+bool MainWindow::stillAsked(int round)
+{
+    const std::optional<BisectSession> seen = m_state.session;
+    catchUp();
+    const std::optional<BisectSession>& session = m_state.session;
+    // The same session at the same round: another one started meanwhile is not the one the player saw.
+    if (seen && session && session->running() && !session->movesPending() && session->round() == round
+        && sameSession(*seen, *session))
+        return true;
+    lblStatus->setText(tr("Nothing was done: the 50/50 changed meanwhile (in another window or on the "
+                          "command line). It is shown as it stands now."));
+    return false;
 }
 
 void MainWindow::pnlFiftyFifty_Answered(BisectAnswer answer, int forRound)
 {
-    if (isWorking() || m_folder.isEmpty() || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty() || !stillAsked(forRound) || refuseWhileGameRuns())
         return;
     startWork(answer == BisectAnswer::Works ? tr("The game works: moving files for the next round")
                                             : tr("Still broken: moving files for the next round"),
         0, std::bind(answerFiftyFifty, m_watch, m_folder, m_compared, std::optional(answer), forRound),
-        WorkOutcome::FiftyFifty);
+        Work::FiftyFifty);
 }
 
 void MainWindow::pnlFiftyFifty_Stop()
 {
-    if (isWorking() || m_folder.isEmpty() || refuseWhileGameRuns())
+    if (isWorking() || m_folder.isEmpty() || !stillAsked(pnlFiftyFifty->shownRound())
+        || refuseWhileGameRuns())
         return;
     startWork(tr("Stopping the 50/50: putting everything back"), 0,
         std::bind(answerFiftyFifty, m_watch, m_folder, m_compared, std::optional<BisectAnswer>(), -1),
-        WorkOutcome::FiftyFifty);
+        Work::FiftyFifty);
 }
 
 void MainWindow::pnlFiftyFifty_Retry()
@@ -1280,40 +1538,36 @@ void MainWindow::pnlFiftyFifty_Retry()
     if (isWorking() || m_folder.isEmpty())
         return;
     startWork(tr("Finishing the moves of %1").arg(QFile::decodeName(m_folder)), 0,
-        std::bind(recoverFolder, m_watch, m_folder, m_compared), WorkOutcome::Recover);
+        std::bind(recoverFolder, m_watch, m_folder, m_compared), Work::Recover);
 }
 
 void MainWindow::pnlFiftyFifty_Close()
 {
-    const QList<int> sizes = m_splitter->sizes();
-    const int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
-    pnlFiftyFifty->setVisible(false);
-    m_snapshots->setVisible(true);
-    const int snapshots = fontMetrics().height() * 10;
-    m_splitter->setSizes({ snapshots, total - snapshots, 0 });
-    setWindowTitle(tr("Mendwell"));
+    if (m_state.session)
+        m_closedVerdict = m_state.session->events();
+    hideGuide();
     updateButtons();
     cmdCulprit->setFocus();
 }
 
-void MainWindow::finishFiftyFifty(const WorkOutcome& outcome)
+void MainWindow::finishFiftyFifty(FiftyFiftyStep& step)
 {
-    WorkOutcome shown = outcome;
-    if (outcome.compared)
-        showComparison(shown);
-    if (outcome.session)
-        showSession(*outcome.session, outcome.filesOut);
+    if (step.again)
+        showComparison(*step.again);
+    if (step.state.read)
+        showState(std::move(step.state));
     else
-        m_sessionRunning = false;
-    const MoveReport& report = outcome.moves;
-    if (outcome.cancelled) {
+        refreshState();
+    const std::optional<BisectSession>& session = m_state.session;
+    const MoveReport& report = step.moves;
+    if (step.cancelled) {
         lblStatus->setText(tr("Cancelled: nothing was moved."));
-    } else if (!outcome.error.isEmpty()) {
-        lblStatus->setText(outcome.error);
-        if (!(outcome.refused && outcome.session && outcome.what == WorkOutcome::FiftyFifty
-                && FiftyFifty::isRunning(outcome.session)))
-            QMessageBox::warning(this, tr("Mendwell"), outcome.error);
-    } else if (outcome.what == WorkOutcome::Recover) {
+    } else if (!step.error.isEmpty()) {
+        lblStatus->setText(step.error);
+        // A late answer is refused quietly: the guide shows the round that is asked now.
+        if (!(step.refused && m_sessionRunning))
+            QMessageBox::warning(this, tr("Mendwell"), step.error);
+    } else if (step.recovering) {
         const QString said = report.moved.isEmpty()
             ? tr("Nothing was left half done.")
             : tr("A move that was cut short last time is finished: %1 moved. Every file is in one place.")
@@ -1321,25 +1575,19 @@ void MainWindow::finishFiftyFifty(const WorkOutcome& outcome)
         lblStatus->setText(said);
         if (!report.moved.isEmpty())
             QMessageBox::information(this, tr("Mendwell"), said);
-    } else if (outcome.session && outcome.session->running()) {
+    } else if (session && session->running()) {
         lblStatus->setText(tr("Round %1: %2 moved. Start the game, then say below whether it works.")
-                               .arg(outcome.session->round() + 1)
+                               .arg(session->round() + 1)
                                .arg(fileCountText(report.moved.size())));
-    } else if (outcome.session) {
-        lblStatus->setText(outcome.session->summary());
+    } else if (session) {
+        lblStatus->setText(session->summary());
     }
-    if (!report.ok() && outcome.error.isEmpty())
+    if (!report.ok() && step.error.isEmpty())
         QMessageBox::warning(this, tr("Mendwell"),
             tr("%1\n\nThe files of this round are not all where they should be yet: press Move the files now "
                "once the game is closed.")
                 .arg(report.error));
     showSkipped(tr("Moving the files of the 50/50:"), report);
-    if (outcome.batches)
-        fillBatches(*outcome.batches);
-    else
-        fillBatches();
-    updateCounts();
-    updateButtons();
     if (pnlFiftyFifty->isVisible())
         pnlFiftyFifty->firstButton()->setFocus();
 }

@@ -15,9 +15,11 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class QAction;
 class QComboBox;
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -43,24 +45,69 @@ struct WorkWatch
     std::atomic<bool> moving { false };
 };
 
-// What a piece of work off the window's thread hands back.
-struct WorkOutcome
+// What a comparison of the folder found.
+struct Comparison
 {
-    enum What { TakeSnapshot, Compare, MoveOut, PutBack, Recover, FiftyFifty } what = TakeSnapshot;
-    bool cancelled = false;
-    QString error; // the reason, when it failed
-    bool refused = false; // the error is a refusal (the game runs, an answer came late): nothing was done
-    int snapshotId = 0;
-    qsizetype files = 0;
-    bool compared = false; // rows and heading hold a fresh comparison
     QList<ChangeRow> rows;
     ChangesHeading heading;
     QList<mending::ScanProblem> problems; // folders that could not be read
-    mending::MoveReport moves; // what moving files out or back did
-    std::optional<mending::BisectSession> session; // the 50/50 after the work
-    QList<QByteArray> filesOut; // its files out of the folder now
-    std::optional<QList<mending::QuarantineBatch>> batches; // read after files moved
+    qsizetype files = 0;
 };
+
+// The quarantine and the 50/50 of a folder, read together: what the window shows of them comes from
+// one moment, whichever program changed them last.
+struct FolderState
+{
+    QList<mending::QuarantineBatch> batches;
+    std::optional<mending::BisectSession> session;
+    QString error; // why the 50/50 store could not be read
+    bool read = false; // false when the work failed before it could read them
+    bool fiftyFiftyRunning() const;
+    // The files out in the quarantine now, relative to the folder ("../" before the game's caches that
+    // lay beside it).
+    QList<QByteArray> filesOut() const;
+};
+
+// Each kind of work off the window's thread hands back one of these.
+struct SnapshotTaken
+{
+    bool cancelled = false;
+    QString error;
+    int snapshotId = 0;
+    qsizetype files = 0;
+    QList<mending::ScanProblem> problems;
+};
+
+struct Compared
+{
+    bool cancelled = false;
+    QString error;
+    Comparison comparison;
+};
+
+// Files moved out or back by Move out and Put them back.
+struct FilesMoved
+{
+    bool out = false; // moved out, or put back
+    mending::MoveReport moves; // moves.error: nothing moved, and why
+    QString note; // what the player should know besides (files of a 50/50 stayed out)
+    FolderState state; // read after the moves
+    std::optional<Comparison> again; // the folder compared again after files moved
+};
+
+// A step of the 50/50, or moves cut short finished.
+struct FiftyFiftyStep
+{
+    bool recovering = false;
+    bool cancelled = false;
+    QString error;
+    bool refused = false; // nothing was done: the session does not await this step, or it cannot start
+    mending::MoveReport moves;
+    FolderState state;
+    std::optional<Comparison> again;
+};
+
+using WorkResult = std::variant<SnapshotTaken, Compared, FilesMoved, FiftyFiftyStep>;
 
 // Mendwell's window. The game folder picked in cboFolder (or with Other folder) fills lstSnapshots
 // with the snapshots of that folder. Remember takes a new one, labelled with txtLabel; What changed
@@ -70,7 +117,10 @@ struct WorkOutcome
 // as shown. Move out takes the added and changed files shown (or the rows chosen) to the quarantine
 // beside the folder, after asking about the game's cache; Put back brings back the batch chosen in
 // cboBatch. Find the culprit starts the guided 50/50 in pnlFiftyFifty, whose answers move files on the
-// same thread of work; a folder opened with a 50/50 under way shows the panel at its round.
+// same thread of work; a folder opened with a 50/50 under way shows the panel at its round, and one
+// whose 50/50 named a culprit shows the verdict. The command line and other windows may change the
+// quarantine and the 50/50 at any time: a watch on their folders and the window's activation read
+// both afresh, and each action that moves files reads them again first and acts on what is true then.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -83,6 +133,9 @@ public:
     bool isWorking() const { return m_working.isRunning(); }
     bool fiftyFiftyRunning() const { return m_sessionRunning; }
 
+    // The kinds of work, as far as Cancel and the progress bar care.
+    enum class Work { Scan, Moves, FiftyFifty, Recover };
+
     // Picks a folder as Other folder does; false (with the reason shown) when it is no folder.
     bool openFolder(const QString& path);
 
@@ -92,6 +145,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createControls();
@@ -124,16 +178,26 @@ private:
     void mnuAbout_Click();
     void work_Progress();
     void work_Finished();
+    void watcher_Change();
+    void refreshTimer_Timeout();
 
     void fillSnapshots(int select = 0);
-    void startWork(const QString& what, qint64 expectedFiles, std::function<WorkOutcome()> work,
-        WorkOutcome::What kind = WorkOutcome::Compare);
-    void finishMoves(const WorkOutcome& outcome);
-    void finishFiftyFifty(const WorkOutcome& outcome);
-    void showComparison(WorkOutcome& outcome);
-    void showSession(const mending::BisectSession& session, const QList<QByteArray>& filesOut);
-    void loadSession();
-    void fillBatches();
+    void startWork(const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind);
+    void finishSnapshot(const SnapshotTaken& taken);
+    void finishComparison(Compared& compared);
+    void finishMoves(FilesMoved& moved);
+    void finishFiftyFifty(FiftyFiftyStep& step);
+    void showProblems(const QList<mending::ScanProblem>& problems);
+    void showComparison(Comparison& comparison);
+    std::optional<mending::BisectSession> storedSession();
+    void refreshState();
+    void catchUp();
+    void showState(FolderState state);
+    void showSession();
+    void hideGuide();
+    void watchFolders();
+    bool stillAsked(int round);
+    bool refuseDuringFiftyFifty(const QString& why);
     void fillBatches(const QList<mending::QuarantineBatch>& batches);
     bool refuseWhileGameRuns();
     void showSkipped(const QString& what, const mending::MoveReport& report);
@@ -154,11 +218,17 @@ private:
     CompareSource m_comparing; // the comparison under way
     bool m_sessionRunning = false;
     std::unique_ptr<mending::BisectStore> m_sessions; // read here; the work opens its own
+    FolderState m_state; // as last read
+    // The ended 50/50 whose verdict the player closed, so that a refresh does not bring it back.
+    QList<mending::BisectEvent> m_closedVerdict;
 
     std::shared_ptr<WorkWatch> m_watch;
-    WorkOutcome::What m_workKind = WorkOutcome::Compare;
-    QFutureWatcher<WorkOutcome> m_working;
+    Work m_workKind = Work::Scan;
+    QFutureWatcher<WorkResult> m_working;
     QTimer m_progressTimer;
+    QFileSystemWatcher* m_folderWatch = nullptr;
+    QTimer m_refreshTimer; // gathers a burst of changes into one refresh
+    bool m_refreshAfterWork = false;
     QString m_workText;
 
     ChangesModel* m_changes = nullptr;

@@ -189,6 +189,40 @@ QStringList listItems(MainWindow& window, const char* name)
     return items;
 }
 
+// Runs the command line on the test's data, as a player in a terminal beside the window would. "+PATH"
+// instead writes a new file into the folder; FOLDER and SINCE stand for the folder and the snapshot.
+void runCommandLine(const QStringList& commands, const QByteArray& root, const QString& since)
+{
+    for (const QString& command : commands) {
+        if (command.startsWith(u'+')) {
+            tree::write(root, command.mid(1).toUtf8(), "DBPF " + command.mid(1).toUtf8());
+            continue;
+        }
+        QStringList arguments = command.split(u' ');
+        arguments.replaceInStrings(u"FOLDER"_s, QFile::decodeName(root));
+        arguments.replaceInStrings(u"SINCE"_s, since);
+        QProcess process;
+        process.start(QStringLiteral(MENDWELL_EXECUTABLE), arguments);
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+            qPrintable(command + u": "_s + QString::fromUtf8(process.readAllStandardError())));
+    }
+}
+
+// The files of `before` that are not in the folder now.
+QStringList filesOutSince(const QMap<QByteArray, FileState>& before, const QByteArray& root)
+{
+    QStringList out = pathsOf(before);
+    for (const QString& path : pathsOf(filesBelow(root)))
+        out.removeOne(path);
+    return out;
+}
+
+std::optional<mending::BisectSession> storedSession(const QByteArray& root)
+{
+    return mending::BisectStore(mending::BisectStore::defaultPath()).load(QFile::decodeName(root));
+}
+
 // A tree of many small files in many folders, made once: big enough that a scan of it lasts.
 void makeBigTree(const QByteArray& root, int files)
 {
@@ -238,7 +272,11 @@ private slots:
     void cancelMove();
     void fiftyFifty_data();
     void fiftyFifty();
-    void lateAnswerRefused();
+    void otherWindowFollows();
+    void staleWindowActsOnTruth_data();
+    void staleWindowActsOnTruth();
+    void refreshesWhenChangedBeneath_data();
+    void refreshesWhenChangedBeneath();
     void interruptedMovesFinished();
     void killedMoveFinished();
 
@@ -252,6 +290,8 @@ private:
     // Opens the folder, remembers it, then applies the later steps and asks what changed.
     void rememberThenCompare(MainWindow& window, const QList<QByteArray>& later);
     void waitForWork(MainWindow& window, int timeoutMs = 30000);
+    // Three new mods since a snapshot, compared; the snapshot's number for the command line.
+    QString threeNewMods(MainWindow& window);
     QByteArray storeFolder() const { return m_data.path() + "/mendwell/snapshots"; }
 
     tree::Folder m_home;
@@ -877,11 +917,12 @@ void tst_MendwellWindow::moveOutAndBack()
     QVERIFY2(child<QLabel>(&window, "lblStatus")->text().contains(quarantine),
         qPrintable(child<QLabel>(&window, "lblStatus")->text()));
     QVERIFY(child<QLabel>(&window, "lblQuarantine")->text().contains(quarantine));
+    // Files kept in the quarantine are not taken for lost: added or changed, they show as moved out.
     child<QLineEdit>(&window, "txtFilter")->clear();
-    for (const QString& path : moved) {
-        const bool wasAdded = path != u"kept.package"_s;
-        QCOMPARE(shownPaths(window).contains(path), !wasAdded);
-    }
+    const QStringList rows = shownRows(window);
+    for (const QString& path : moved)
+        QVERIFY2(rows.filter(u"Moved out|"_s + path + u'|').size() == 1, qPrintable(rows.join(u" / "_s)));
+    QCOMPARE(rows.filter(u"Removed|gone.package|"_s).size(), 1);
 
     QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
     QVERIFY(ended.wait(30000));
@@ -896,6 +937,7 @@ void tst_MendwellWindow::moveOutAndBack()
     QVERIFY(!QFileInfo::exists(quarantine));
     QCOMPARE(batches->count(), 0);
     QVERIFY(!child<QPushButton>(&window, "cmdPutBack")->isEnabled());
+    QCOMPARE(shownRows(window).filter(u"Moved out|"_s), QStringList());
 }
 
 void tst_MendwellWindow::refusedWhileGameRuns_data()
@@ -1205,6 +1247,16 @@ void tst_MendwellWindow::fiftyFifty()
     for (const QString& path : expected)
         QCOMPARE(after.value(path.toUtf8()), before.value(path.toUtf8()));
     QVERIFY(!window->fiftyFiftyRunning());
+    // The verdict lasts: a window opened later shows it as it was.
+    const QString verdict = child<QLabel>(window.get(), "lblRound")->text();
+    const QStringList listed = listItems(*window, "lstOut");
+    window.reset();
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(window->openFolder(QFile::decodeName(m_root)));
+    QVERIFY(child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
+    QCOMPARE(child<QLabel>(window.get(), "lblRound")->text(), verdict);
+    QCOMPARE(listItems(*window, "lstOut"), listed);
     QVERIFY(child<QPushButton>(window.get(), "cmdCulprit")->isEnabled());
     // A snapshot of the folder with mods out while the guide is shown would mislead later.
     QVERIFY(!child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
@@ -1214,14 +1266,12 @@ void tst_MendwellWindow::fiftyFifty()
     QVERIFY(child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
 }
 
-void tst_MendwellWindow::lateAnswerRefused()
+void tst_MendwellWindow::otherWindowFollows()
 {
-    tree::apply(m_root, steps("file|old.package|DBPF"));
     MainWindow first;
     first.show();
-    rememberThenCompare(first, steps("file|a.package|DBPF a\nfile|b.package|DBPF b\nfile|c.package|DBPF c"));
+    threeNewMods(first);
     startFiftyFifty(first);
-    // A second window shows the same round; the player answers in the first one.
     MainWindow second;
     second.show();
     QVERIFY(second.openFolder(QFile::decodeName(m_root)));
@@ -1230,22 +1280,158 @@ void tst_MendwellWindow::lateAnswerRefused()
     QTest::mouseClick(child<QPushButton>(&first, "cmdWorks"), Qt::LeftButton);
     QVERIFY(ended.wait(30000));
     QCOMPARE(child<QLabel>(&first, "lblRound")->text(), u"Round 2 of at most 3"_s);
-    const QMap<QByteArray, FileState> layout = filesBelow(m_root);
+    // The second window follows without being touched.
+    QTRY_COMPARE(child<QLabel>(&second, "lblRound")->text(), u"Round 2 of at most 3"_s);
+    QTRY_COMPARE(listItems(second, "lstOut"), listItems(first, "lstOut"));
+}
 
-    // The answer the second window still offers is for the round already answered: refused, not played.
-    Answerer none({});
-    QSignalSpy secondEnded(&second, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&second, "cmdBroken"), Qt::LeftButton);
-    QVERIFY(secondEnded.wait(30000));
-    QCOMPARE(none.seen, QStringList());
+QString tst_MendwellWindow::threeNewMods(MainWindow& window)
+{
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    rememberThenCompare(window, steps("file|a.package|DBPF a\nfile|b.package|DBPF b\nfile|c.package|DBPF c"));
+    return child<QTreeWidget>(&window, "lstSnapshots")->topLevelItem(0)->data(0, Qt::UserRole).toString();
+}
+
+void tst_MendwellWindow::staleWindowActsOnTruth_data()
+{
+    QTest::addColumn<bool>("movedOutFirst"); // the window moves the new files out before
+    QTest::addColumn<bool>("windowStarts"); // the window starts the 50/50 before
+    QTest::addColumn<QStringList>("commandLine"); // then run while the window is not looking
+    QTest::addColumn<QString>("button"); // clicked on the window's old picture
+    QTest::addColumn<QString>("box"); // what the box then says first; empty: no box
+    QTest::addColumn<QString>("status");
+
+    const QString start = u"bisect start FOLDER --since SINCE"_s;
+    QTest::newRow("put back while a 50/50 of the command line runs")
+        << true << false << QStringList { u"restore FOLDER"_s, start } << u"cmdPutBack"_s
+        << u"A 50/50 runs on this folder: The files out of the folder belong to the 50/50 under way, so Put "
+           "them back leaves them where they are. To end the 50/50 and bring every file back, press "
+           "\u201cStop and put everything back\u201d"_s
+        << u"Nothing was moved: a 50/50 runs on this folder."_s;
+    QTest::newRow("move out while a 50/50 of the command line runs")
+        << false << false << QStringList { start } << u"cmdMoveOut"_s
+        << u"A 50/50 runs on this folder: A 50/50 runs on this folder (started in another window or on the "
+           "command line)"_s
+        << u"Nothing was moved: a 50/50 runs on this folder."_s;
+    QTest::newRow("answer a round the command line answered")
+        << false << true << QStringList { u"bisect works FOLDER"_s } << u"cmdBroken"_s << QString()
+        << u"Nothing was done: the 50/50 changed meanwhile"_s;
+    QTest::newRow("stop a 50/50 the command line stopped and started anew")
+        << false << true << QStringList { u"bisect stop FOLDER"_s, u"+d.package"_s, start } << u"cmdStop"_s
+        << QString() << u"Nothing was done: the 50/50 changed meanwhile"_s;
+}
+
+void tst_MendwellWindow::staleWindowActsOnTruth()
+{
+    QFETCH(bool, movedOutFirst);
+    QFETCH(bool, windowStarts);
+    QFETCH(QStringList, commandLine);
+    QFETCH(QString, button);
+    QFETCH(QString, box);
+    QFETCH(QString, status);
+    MainWindow window;
+    window.show();
+    const QString since = threeNewMods(window);
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    if (movedOutFirst) {
+        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        QVERIFY(ended.wait(30000));
+    }
+    if (windowStarts)
+        startFiftyFifty(window);
+
+    // No event reaches the window between the command line and the click: it still shows the old picture.
+    runCommandLine(commandLine, m_root, since);
+    const QMap<QByteArray, FileState> layout = filesBelow(m_root);
+    const std::optional<mending::BisectSession> before = storedSession(m_root);
+    QVERIFY(before && before->running());
+    QVERIFY(child<QPushButton>(&window, button.toLatin1())->isEnabled());
+    Answerer answer({ press(QMessageBox::Ok) });
+    QTest::mouseClick(child<QPushButton>(&window, button.toLatin1()), Qt::LeftButton);
+    waitForWork(window);
+
     QCOMPARE(filesBelow(m_root), layout);
-    QCOMPARE(child<QLabel>(&second, "lblRound")->text(), u"Round 2 of at most 3"_s);
-    QVERIFY2(child<QLabel>(&second, "lblStatus")->text().contains(u"round 1"_s),
-        qPrintable(child<QLabel>(&second, "lblStatus")->text()));
-    const std::optional<mending::BisectSession> session
-        = mending::BisectStore(mending::BisectStore::defaultPath()).load(QFile::decodeName(m_root));
-    QVERIFY(session);
-    QCOMPARE(session->round(), 1);
+    const std::optional<mending::BisectSession> after = storedSession(m_root);
+    QVERIFY(after && after->running());
+    QCOMPARE(after->events(), before->events());
+    if (box.isEmpty()) {
+        QCOMPARE(answer.seen, QStringList());
+    } else {
+        QCOMPARE(answer.seen.size(), 1);
+        QVERIFY2(answer.seen.first().startsWith(box), qPrintable(answer.seen.first()));
+    }
+    QVERIFY2(child<QLabel>(&window, "lblStatus")->text().startsWith(status),
+        qPrintable(child<QLabel>(&window, "lblStatus")->text()));
+    // The window now shows the 50/50 as it stands.
+    QCOMPARE(child<QLabel>(&window, "lblRound")->text(),
+        u"Round %1 of at most %2"_s.arg(after->round() + 1).arg(after->mostRounds()));
+    QStringList out;
+    for (const int group : after->out())
+        out += QString::fromUtf8(after->groups().at(group).paths.first());
+    QCOMPARE(listItems(window, "lstOut"), out);
+    QVERIFY(!child<QPushButton>(&window, "cmdPutBack")->isEnabled());
+    QVERIFY(!child<QPushButton>(&window, "cmdMoveOut")->isEnabled());
+}
+
+void tst_MendwellWindow::refreshesWhenChangedBeneath_data()
+{
+    QTest::addColumn<bool>("windowStarts");
+    QTest::addColumn<QStringList>("commandLine");
+    QTest::addColumn<bool>("toTheEnd"); // answer "works" on the command line until a culprit is named
+    QTest::addColumn<QStringList>("thenCommandLine");
+    QTest::addColumn<QString>("round");
+    QTest::addColumn<QString>("said"); // the start of the summary; empty: not checked
+
+    const QString start = u"bisect start FOLDER --since SINCE"_s;
+    QTest::newRow("started on the command line")
+        << false << QStringList { start } << false << QStringList() << u"Round 1 of at most 3"_s << QString();
+    QTest::newRow("answered on the command line") << true << QStringList { u"bisect works FOLDER"_s } << false
+                                                  << QStringList() << u"Round 2 of at most 3"_s << QString();
+    QTest::newRow("stopped on the command line")
+        << true << QStringList { u"bisect stop FOLDER"_s } << false << QStringList()
+        << u"The 50/50 was stopped"_s << u"The 50/50 was stopped"_s;
+    QTest::newRow("the culprit put back on the command line")
+        << false << QStringList { start } << true << QStringList { u"restore FOLDER"_s }
+        << u"The culprit is found"_s << u"The 50/50 named \""_s;
+}
+
+void tst_MendwellWindow::refreshesWhenChangedBeneath()
+{
+    QFETCH(bool, windowStarts);
+    QFETCH(QStringList, commandLine);
+    QFETCH(bool, toTheEnd);
+    QFETCH(QStringList, thenCommandLine);
+    QFETCH(QString, round);
+    QFETCH(QString, said);
+    MainWindow window;
+    window.show();
+    const QString since = threeNewMods(window);
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    if (windowStarts)
+        startFiftyFifty(window);
+
+    runCommandLine(commandLine, m_root, since);
+    for (int answers = 0; toTheEnd && storedSession(m_root)->running() && answers < 8; ++answers)
+        runCommandLine({ u"bisect works FOLDER"_s }, m_root, since);
+    runCommandLine(thenCommandLine, m_root, since);
+
+    // Nothing is clicked: the window sees the change by itself.
+    QTRY_COMPARE(child<QLabel>(&window, "lblRound")->text(), round);
+    QVERIFY(child<QWidget>(&window, "pnlFiftyFifty")->isVisible());
+    QTRY_COMPARE(listItems(window, "lstOut"), filesOutSince(before, m_root));
+    const QString quarantine = child<QLabel>(&window, "lblQuarantine")->text();
+    QCOMPARE(
+        quarantine == u"No file of this folder is moved out."_s, filesOutSince(before, m_root).isEmpty());
+    if (filesOutSince(before, m_root).isEmpty())
+        QVERIFY2(!child<QLabel>(&window, "lblOut")->text().contains(u"out of the game folder now"_s),
+            qPrintable(child<QLabel>(&window, "lblOut")->text()));
+    if (!said.isEmpty())
+        QVERIFY2(child<QLabel>(&window, "lblSummary")->text().startsWith(said),
+            qPrintable(child<QLabel>(&window, "lblSummary")->text()));
+    const bool running = storedSession(m_root)->running();
+    QCOMPARE(window.fiftyFiftyRunning(), running);
+    QCOMPARE(child<QPushButton>(&window, "cmdPutBack")->isEnabled(),
+        !running && !filesOutSince(before, m_root).isEmpty());
 }
 
 void tst_MendwellWindow::interruptedMovesFinished()

@@ -149,8 +149,24 @@ shot verdict
 [ "$(files_in "$game")" = "$(echo "$before" | grep -vx Dresser.package)" ] || fail "files after the 50/50: $(files_in "$game")"
 cmp -s "$quarantine"/*/Mods/Dresser.package <(printf 'DBPF dresser') || fail "the culprit is not kept in the quarantine"
 
-main_window >/dev/null
-key ctrl+q
-for _ in $(seq 1 50); do kill -0 "${pids[-1]}" 2>/dev/null || break; sleep 0.1; done
-kill -0 "${pids[-1]}" 2>/dev/null && fail "Ctrl+Q did not end Mendwell"
+quit_window() {
+    main_window >/dev/null
+    key ctrl+q
+    for _ in $(seq 1 50); do kill -0 "${pids[-1]}" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "${pids[-1]}" 2>/dev/null; then fail "Ctrl+Q did not end Mendwell"; fi
+}
+quit_window
+
+# The verdict lasts: the window opened again on the folder shows it. The command line then puts the
+# culprit back beneath the open window, which follows.
+"$(dirname "$mendwell")/mendwell-window" "$game" & pids+=($!)
+id=$(main_window)
+title_is "$id" "Mendwell – culprit found"
+sleep 0.5
+shot verdict-reopened
+"$mendwell" restore "$game" >/dev/null || fail "mendwell restore failed beneath the window"
+[ "$(files_in "$game")" = "$before" ] || fail "files after restore: $(files_in "$game")"
+sleep 1
+shot verdict-put-back
+quit_window
 echo "mendwell window: culprit found in $rounds rounds; 1 passed, 0 failed"

@@ -108,7 +108,7 @@ void FiftyFiftyPanel::showSession(
     }
     case BisectSession::State::CulpritFound:
         lblRound->setText(
-            culpritsOf(session).size() == 1 ? tr("The culprit is found") : tr("The culprits are found"));
+            session.culprits().size() == 1 ? tr("The culprit is found") : tr("The culprits are found"));
         break;
     case BisectSession::State::NotAmongNew:
         lblRound->setText(tr("The culprit is not among the new files"));
@@ -127,11 +127,6 @@ void FiftyFiftyPanel::showSession(
     updateButtons();
 }
 
-QList<int> FiftyFiftyPanel::culpritsOf(const BisectSession& session)
-{
-    return { session.culprit() }; // TODO(merge): session.culprits()
-}
-
 // The verdict stands, but what it says of the culprit's files follows the folder: the player may have
 // put them back since.
 void FiftyFiftyPanel::showCulprits(
@@ -140,7 +135,7 @@ void FiftyFiftyPanel::showCulprits(
     const QSet<QByteArray> out(filesOut.cbegin(), filesOut.cend());
     QStringList keys;
     QList<QByteArray> files;
-    for (const int culprit : culpritsOf(session)) {
+    for (const int culprit : session.culprits()) {
         keys.append(u'"' + session.groups().at(culprit).key + u'"');
         files += session.groups().at(culprit).paths;
     }

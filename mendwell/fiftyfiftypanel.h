@@ -40,7 +40,6 @@ private:
     void cmdBroken_Click();
     void cmdStop_Click();
     void updateButtons();
-    static QList<int> culpritsOf(const mending::BisectSession& session);
     void showCulprits(
         const mending::BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine);
     void showFilesOut(const QList<QByteArray>& filesOut, const QString& quarantine);

@@ -216,7 +216,7 @@ QList<QByteArray> outsideSession(
 // compared again so the table shows what is left.
 FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, bool out,
     const CompareSource& source,
-    const std::function<MoveReport(Quarantine&, const FolderState&, QString*)>& move)
+    const std::function<MoveReport(FiftyFifty&, const FolderState&, QString*)>& move)
 {
     FilesMoved moved;
     moved.out = out;
@@ -225,7 +225,7 @@ FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, b
         fifty.quarantine().setWatch(&watch->move);
         const FolderState before = readState(fifty);
         watch->moving = true;
-        moved.moves = move(fifty.quarantine(), before, &moved.note);
+        moved.moves = move(fifty, before, &moved.note);
         watch->moving = false;
         moved.state = readState(fifty);
     } catch (const BisectError& error) {
@@ -241,28 +241,28 @@ FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, b
 FilesMoved moveFilesOut(std::shared_ptr<WorkWatch> watch, QByteArray root, QList<QByteArray> paths,
     QList<QByteArray> beside, CompareSource source)
 {
-    return moveFiles(
-        watch, root, true, source, [&](Quarantine& quarantine, const FolderState& now, QString*) {
-            if (now.fiftyFiftyRunning()) {
-                MoveReport refused;
-                refused.error = fiftyFiftyRunsText();
-                return refused;
-            }
-            return quarantine.moveOut(paths, beside);
-        });
+    return moveFiles(watch, root, true, source, [&](FiftyFifty& fifty, const FolderState& now, QString*) {
+        if (now.fiftyFiftyRunning()) {
+            MoveReport refused;
+            refused.error = fiftyFiftyRunsText();
+            return refused;
+        }
+        // Under the folder's lock, and refused there too should a 50/50 have begun since.
+        return fifty.moveOut(paths, beside);
+    });
 }
 
 FilesMoved putFilesBack(
     std::shared_ptr<WorkWatch> watch, QByteArray root, QString batch, CompareSource source)
 {
     return moveFiles(
-        watch, root, false, source, [&](Quarantine& quarantine, const FolderState& now, QString* note) {
+        watch, root, false, source, [&](FiftyFifty& fifty, const FolderState& now, QString* note) {
             if (!now.fiftyFiftyRunning())
-                return quarantine.restore(batch);
+                return fifty.restore(batch);
             // Said whether or not other files came back: the player asked for the 50/50's too.
             *note = putBackRefusal();
             const QList<QByteArray> others = outsideSession(now.batches, batch, *now.session);
-            return others.isEmpty() ? MoveReport() : quarantine.restore(batch, others);
+            return others.isEmpty() ? MoveReport() : fifty.quarantine().restore(batch, others);
         });
 }
 

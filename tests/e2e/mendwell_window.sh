@@ -133,7 +133,7 @@ window "Find the culprit" >/dev/null
 key Return
 gone "Find the culprit"
 id=$(main_window)
-title_is "$id" "Mendwell – round 1 of at most 4"
+title_is "$id" "Mendwell – round 1 of at most 5"
 rounds=0
 while [ "$(xdotool getwindowname "$id")" != "Mendwell – culprit found" ]; do
     [ $rounds -lt 4 ] || fail "more than 1 + ceil(log2 5) rounds for 5 groups"

@@ -336,31 +336,45 @@ bool sameBytes(int folderA, const QByteArray& nameA, int folderB, const QByteArr
     }
 }
 
-QString writeAtomically(int folder, const QByteArray& name, const QByteArray& content)
+QString writeAtomically(int folder, const QByteArray& name, const QByteArray& content, Existing existing,
+    int* errorNumber, quint32 mode)
 {
+    const auto failed = [errorNumber](int error) {
+        if (errorNumber)
+            *errorNumber = error;
+        return errorText(error);
+    };
     QByteArray temporary;
     Fd fd;
     for (int attempt = 0; attempt < 16 && !fd.isOpen(); ++attempt) {
         temporary = uniqueName(name + ".new-");
         fd = Fd(::openat(
-            folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+            folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (!fd.isOpen() && errno != EEXIST)
             break;
     }
     if (!fd.isOpen())
-        return errorText(errno);
+        return failed(errno);
     int error = writeFully(fd.get(), content.constData(), content.size());
     if (!error && ::fsync(fd.get()) != 0)
         error = errno;
     if (::close(fd.release()) != 0 && !error)
         error = errno;
-    if (!error && ::renameat(folder, temporary.constData(), folder, name.constData()) != 0)
+    // A link never replaces what has the name already; a rename does.
+    if (!error && existing == Existing::Keep
+        && ::linkat(folder, temporary.constData(), folder, name.constData(), 0) != 0)
         error = errno;
-    if (error) {
+    if (!error && existing == Existing::Replace
+        && ::renameat(folder, temporary.constData(), folder, name.constData()) != 0)
+        error = errno;
+    if (error || existing == Existing::Keep)
         ::unlinkat(folder, temporary.constData(), 0);
-        return errorText(error);
-    }
-    syncFolder(folder);
+    if (error)
+        return failed(error);
+    if (const int synced = syncFolder(folder))
+        return failed(synced);
+    if (errorNumber)
+        *errorNumber = 0;
     return {};
 }
 
@@ -381,14 +395,18 @@ bool readAt(int folder, const QByteArray& name, QByteArray* content)
     }
 }
 
-void syncFolder(int folder)
+int syncFolder(int folder)
 {
+    if (::fsync(folder) == 0)
+        return 0;
+    int error = errno;
     // A handle opened with O_PATH cannot be synced; one opened from it can.
-    if (::fsync(folder) != 0 && errno == EBADF) {
+    if (error == EBADF) {
         const Fd again(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (again.isOpen())
-            ::fsync(again.get());
+        error = again.isOpen() && ::fsync(again.get()) == 0 ? 0 : errno;
     }
+    // Some file systems cannot sync a folder at all: nothing is lost by that.
+    return error == EINVAL ? 0 : error;
 }
 
 void syncVolume(int folder)

@@ -97,14 +97,22 @@ CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct sta
 // Whether two names hold the same kind of file with the same bytes (or the same link target).
 bool sameBytes(int folderA, const QByteArray& nameA, int folderB, const QByteArray& nameB);
 
-// Writes a small file whole or not at all: a unique temporary name, sync, rename, sync of the folder.
-// Returns the reason it failed, or nothing.
-QString writeAtomically(int folder, const QByteArray& name, const QByteArray& content);
+// What writeAtomically() does where the name is taken already.
+enum class Existing {
+    Replace, // the new file takes the name (rename)
+    Keep, // the old file keeps it, and the write fails with EEXIST (link)
+};
+
+// Writes a file whole or not at all: a unique temporary name, sync, rename (or link), sync of the folder.
+// Returns the reason it failed, or nothing; errorNumber receives the errno value (0 on success).
+QString writeAtomically(int folder, const QByteArray& name, const QByteArray& content,
+    Existing existing = Existing::Replace, int* errorNumber = nullptr, quint32 mode = 0644);
 
 // Reads a small file below a folder handle without following links.
 bool readAt(int folder, const QByteArray& name, QByteArray* content);
 
-void syncFolder(int folder);
+// Returns 0 or the errno value; a file system that cannot sync folders is no failure.
+int syncFolder(int folder);
 
 // Makes one folder; returns 0 or the errno value (EEXIST where anything has the name already).
 int makeFolderAt(int folder, const QByteArray& name, quint32 mode = 0755);

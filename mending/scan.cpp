@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan.h"
 
+#include "filesystem.h"
 #include "pathtext.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ namespace mending {
 
 QString errorText(int error)
 {
-    return QString::fromStdString(std::generic_category().message(error));
+    return fs::errorText(error);
 }
 
 int openBelow(int folderFd, const QByteArray& relativePath, int flags)

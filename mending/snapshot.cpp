@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "snapshot.h"
 
+#include "filesystem.h"
 #include "pathtext.h"
 
 #include <algorithm>
@@ -189,20 +190,6 @@ QByteArray withPath(const QByteArray& path, const QString& reason)
     throw Failure(QStringLiteral("%1: %2").arg(displayPath(path), errorText(error)));
 }
 
-void writeAll(int fd, const QByteArray& bytes, const QByteArray& path)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            failOn(path, errno);
-        }
-        done += written;
-    }
-}
-
 QByteArray folderOf(const QByteArray& path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -211,40 +198,13 @@ QByteArray folderOf(const QByteArray& path)
     return slash == 0 ? QByteArrayLiteral("/") : path.first(slash);
 }
 
-void syncFolder(const QByteArray& folder)
+fs::Fd openFolderOf(const QByteArray& path)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        failOn(folder, errno);
-    const int result = ::fsync(fd);
-    const int error = errno;
-    ::close(fd);
-    if (result != 0 && error != EINVAL)
-        failOn(folder, error);
-}
-
-// A synced temporary file beside target holding bytes; the caller puts it in place.
-QByteArray writeTemporary(const QByteArray& target, const QByteArray& bytes)
-{
-    const qsizetype slash = target.lastIndexOf('/');
-    QByteArray temporary = target.first(slash + 1) + '.' + target.sliced(slash + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        failOn(target, errno);
-    try {
-        writeAll(fd, bytes, target);
-        if (::fsync(fd) != 0)
-            failOn(target, errno);
-        if (::close(fd) != 0) {
-            ::unlink(temporary.constData());
-            failOn(target, errno);
-        }
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temporary.constData());
-        throw;
-    }
-    return temporary;
+    int error = 0;
+    fs::Fd folder = fs::openFolder(folderOf(path), &error);
+    if (!folder.isOpen())
+        failOn(folderOf(path), error);
+    return folder;
 }
 
 }
@@ -404,13 +364,12 @@ QByteArray readWholeFile(const QByteArray& path)
 
 void writeSnapshotFile(const QByteArray& path, const Snapshot& snapshot)
 {
-    const QByteArray temporary = writeTemporary(path, encodeSnapshot(snapshot));
-    if (::rename(temporary.constData(), path.constData()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.constData());
+    const fs::Fd folder = openFolderOf(path);
+    int error = 0;
+    fs::writeAtomically(
+        folder.get(), fs::lastName(path), encodeSnapshot(snapshot), fs::Existing::Replace, &error, 0600);
+    if (error)
         failOn(path, error);
-    }
-    syncFolder(folderOf(path));
 }
 
 Snapshot readSnapshotFile(const QByteArray& path)
@@ -473,19 +432,17 @@ int SnapshotStore::add(const Snapshot& snapshot)
     int id = 1;
     for (const StoredSnapshot& stored : list())
         id = std::max(id, stored.id + 1);
-    const QByteArray temporary = writeTemporary(m_folder + "/snapshot", encodeSnapshot(snapshot));
-    // link() never replaces a file, so two mendwells saving at once cannot take the same number.
+    const QByteArray bytes = encodeSnapshot(snapshot);
+    const fs::Fd folder = openFolderOf(pathOf(id));
+    // A file never replaces another, so two mendwells saving at once cannot take the same number.
     for (;; ++id) {
-        if (::link(temporary.constData(), pathOf(id).constData()) == 0)
+        int error = 0;
+        fs::writeAtomically(folder.get(), fs::lastName(pathOf(id)), bytes, fs::Existing::Keep, &error, 0600);
+        if (error == 0)
             break;
-        if (errno != EEXIST) {
-            const int error = errno;
-            ::unlink(temporary.constData());
+        if (error != EEXIST)
             failOn(pathOf(id), error);
-        }
     }
-    ::unlink(temporary.constData());
-    syncFolder(m_folder);
     return id;
 }
 
@@ -518,9 +475,11 @@ QList<StoredSnapshot> SnapshotStore::list(const QByteArray& root) const
 
 void SnapshotStore::remove(int id)
 {
-    if (::unlink(pathOf(id).constData()) != 0)
+    const fs::Fd folder = openFolderOf(pathOf(id));
+    if (!fs::removeAt(folder.get(), fs::lastName(pathOf(id))))
         failOn(pathOf(id), errno);
-    syncFolder(m_folder);
+    if (const int error = fs::syncFolder(folder.get()))
+        failOn(m_folder, error);
 }
 
 QByteArray SnapshotStore::pathOf(int id) const

@@ -202,8 +202,9 @@ fs::Fd openFolderOf(const QByteArray& path)
 {
     int error = 0;
     fs::Fd folder = fs::openFolder(folderOf(path), &error);
+    // Named by the file the player asked for, whose folder is missing or cannot be opened.
     if (!folder.isOpen())
-        failOn(folderOf(path), error);
+        failOn(path, error);
     return folder;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "suspects.h"
 
+#include "filesystem.h"
 #include "games.h"
 #include "pathtext.h"
 #include "scan.h"
@@ -67,23 +68,6 @@ bool contains(const QList<FileEntry>& files, const QByteArray& path)
     const auto it = std::lower_bound(files.begin(), files.end(), path,
         [](const FileEntry& file, const QByteArray& wanted) { return file.path < wanted; });
     return it != files.end() && it->path == path;
-}
-
-// Reads until size bytes or the end of the file.
-ssize_t readFully(int fd, char* buffer, size_t size)
-{
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return ssize_t(got);
 }
 
 QString quoted(const QByteArray& path)
@@ -233,39 +217,9 @@ public:
     }
 
     // Whether two files hold the same bytes, read side by side: a matching hash is only a strong hint.
-    bool sameBytes(const QByteArray& a, const QByteArray& b, QList<ScanProblem>& problems)
+    bool sameBytes(const QByteArray& a, const QByteArray& b) const
     {
-        const int fa = openBelow(m_rootFd, a, O_RDONLY | O_NOFOLLOW);
-        if (fa < 0) {
-            problems.append({ a, errorText(errno).toUtf8() });
-            return false;
-        }
-        const int fb = openBelow(m_rootFd, b, O_RDONLY | O_NOFOLLOW);
-        if (fb < 0) {
-            problems.append({ b, errorText(errno).toUtf8() });
-            ::close(fa);
-            return false;
-        }
-        static constexpr size_t half = sizeof m_buffer / 2;
-        bool same = true;
-        for (;;) {
-            const ssize_t na = readFully(fa, m_buffer, half);
-            const ssize_t nb = readFully(fb, m_buffer + half, half);
-            if (na < 0 || nb < 0) {
-                problems.append({ na < 0 ? a : b, errorText(errno).toUtf8() });
-                same = false;
-                break;
-            }
-            if (na != nb || std::memcmp(m_buffer, m_buffer + half, size_t(na)) != 0) {
-                same = false;
-                break;
-            }
-            if (na == 0)
-                break;
-        }
-        ::close(fa);
-        ::close(fb);
-        return same;
+        return fs::sameBytes(m_rootFd, a, m_rootFd, b);
     }
 
     static constexpr qsizetype headSize = 4;

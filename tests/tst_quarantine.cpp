@@ -43,6 +43,32 @@ QString problems(const MoveReport& report)
 
 }
 
+// A game folder "Mods" in a temporary folder removed at the end; with mountPoint a tmpfs of its own, so
+// that moves out of it cross volumes.
+struct ScratchGame
+{
+    ScratchGame(bool mountPoint, const QString& size)
+        : removed(dir.path())
+        , folder(dir.path() + u"/Mods"_s)
+    {
+        QDir().mkpath(folder);
+        if (mountPoint)
+            mount = std::make_unique<TmpfsMount>(size, folder);
+    }
+    bool usable() const { return !mount || mount->isMounted(); }
+
+    QTemporaryDir dir;
+    RemovedAtEnd removed;
+    QString folder;
+    std::unique_ptr<TmpfsMount> mount;
+};
+
+#define SKIP_UNLESS_USABLE(game)                                                                             \
+    do {                                                                                                     \
+        if (!(game).usable())                                                                                \
+            QSKIP("a tmpfs cannot be mounted here (needs root): the real-volume case is not run");           \
+    } while (false)
+
 class TestQuarantine : public QObject
 {
     Q_OBJECT
@@ -456,15 +482,9 @@ void TestQuarantine::playersFileOfScratchName_data()
 void TestQuarantine::playersFileOfScratchName()
 {
     QFETCH(bool, mountPoint);
-    QTemporaryDir dir;
-    const RemovedAtEnd removed(dir.path());
-    const QString folder = dir.path() + u"/Mods"_s;
-    QVERIFY(QDir().mkpath(folder));
-    std::unique_ptr<TmpfsMount> mount;
-    if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(QStringLiteral("16m"), folder);
-        SKIP_UNLESS_MOUNTED(*mount);
-    }
+    const ScratchGame game(mountPoint, QStringLiteral("16m"));
+    SKIP_UNLESS_USABLE(game);
+    const QString& folder = game.folder;
     QVERIFY(QDir().mkpath(folder + u"/Author"_s));
     const QByteArray root = encoded(folder);
     QVERIFY(writeFile(root + "/Author/Hair.package", "DBPF hair", 0644, 1700000000000000000LL));
@@ -491,15 +511,9 @@ void TestQuarantine::deepPaths_data()
 void TestQuarantine::deepPaths()
 {
     QFETCH(bool, mountPoint);
-    QTemporaryDir dir;
-    const RemovedAtEnd removed(dir.path());
-    const QString folder = dir.path() + u"/Mods"_s;
-    QVERIFY(QDir().mkpath(folder));
-    std::unique_ptr<TmpfsMount> mount;
-    if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(QStringLiteral("16m"), folder);
-        SKIP_UNLESS_MOUNTED(*mount);
-    }
+    const ScratchGame game(mountPoint, QStringLiteral("16m"));
+    SKIP_UNLESS_USABLE(game);
+    const QString& folder = game.folder;
     const QByteArray root = encoded(folder);
     const QByteArray deep = makeDeepFile(root, 25, "DBPF deep");
     QVERIFY(deep.size() > PATH_MAX);
@@ -813,16 +827,9 @@ void TestQuarantine::survivesKills()
     QFETCH(int, kills);
     QFETCH(bool, mountPoint);
 
-    QTemporaryDir dir;
-    const RemovedAtEnd removed(dir.path());
-    const QString folder = dir.path() + u"/Mods"_s;
-    QVERIFY(QDir().mkpath(folder));
-    std::unique_ptr<TmpfsMount> mount;
-    if (mountPoint) {
-        mount = std::make_unique<TmpfsMount>(QStringLiteral("256m"), folder);
-        if (!mount->isMounted())
-            QSKIP("cannot mount a tmpfs here (needs root)");
-    }
+    const ScratchGame game(mountPoint, QStringLiteral("256m"));
+    SKIP_UNLESS_USABLE(game);
+    const QString& folder = game.folder;
     QVERIFY(makeTree(encoded(folder), files, 77, 2048));
     const QMap<QByteArray, FileState> before = treeOf(encoded(folder));
     const QString worker = QCoreApplication::applicationDirPath() + u"/quarantine_worker"_s;

@@ -95,7 +95,7 @@ NewFiles newFilesSince(const Snapshot& before, const QByteArray& folder, NewKind
 NewFiles newFilesSinceList(const QList<QByteArray>& listed, const QByteArray& folder, ScanWatch* watch)
 {
     ScanResult now = scanFolder(canonicalFolder(folder), 0, watch);
-    NewFiles files = chosenFiles(diffTopLevel(listed, now.files), NewKinds::Added);
+    NewFiles files = chosenFiles(diffTopLevel(listed, now.files, canonicalFolder(folder)), NewKinds::Added);
     files.problems = now.problems;
     return files;
 }

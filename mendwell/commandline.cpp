@@ -692,7 +692,9 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
         reportProblems(after.snapshot.problems, after.snapshot.root, err);
 
     DiffResult result = before.kind == Side::FolderList
-        ? diffTopLevel(before.listed, after.snapshot.files)
+        // Links can be followed only in a folder as it is now, not in a snapshot of one.
+        ? diffTopLevel(before.listed, after.snapshot.files,
+            after.kind == Side::Folder ? after.snapshot.root : QByteArray())
         : diffFiles(
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
     flagSuspects(

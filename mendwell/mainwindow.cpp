@@ -151,7 +151,7 @@ Compared compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray list
             compared.cancelled = true;
             return compared;
         }
-        DiffResult result = diffTopLevel(names, now.files);
+        DiffResult result = diffTopLevel(names, now.files, root);
         flagSuspects(result, root, now.files);
         compared.comparison = found(result, now,
             { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)), result.topLevelOnly });

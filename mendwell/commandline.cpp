@@ -73,13 +73,14 @@ const QHash<QByteArray, const char*>& commandHelp()
             "Lists your kept snapshots (of FOLDER, or of every folder), newest first: the number to\n"
             "give to diff, the time it was taken, the number of files and the label.\n" },
         { "diff",
-            "Usage: mendwell diff OLD [NEW] [--format text|tsv|json]\n"
+            "Usage: mendwell diff OLD [NEW] [--format text|tsv|json] [--other-folder]\n"
             "\n"
             "Shows the files added, changed (size or modification time), removed and moved since OLD.\n"
             "OLD is a snapshot file, the number of a kept snapshot, or a folder list saved by Brenvale\n"
             "(which holds top-level names only: then only added and removed top-level files can be\n"
             "known). NEW is a snapshot or a folder; by default the folder OLD was taken of, as it is now.\n"
             "Files are grouped by mod and carry suspect flags (see: mendwell check --help).\n"
+            "A snapshot of another folder than NEW is refused, unless --other-folder is given.\n"
             "tsv lines: added<TAB>path, changed<TAB>path, removed<TAB>path, moved<TAB>old<TAB>new,\n"
             "with tab, line feed and backslash in names written as \\t, \\n and \\\\.\n"
             "Exit status: 0 no differences, 1 differences, 2 trouble.\n" },
@@ -590,6 +591,9 @@ void writeDiffText(const DiffResult& result, const Side& before, const Side& aft
     const QByteArray root = after.snapshot.root;
     out << QStringLiteral("Changes in %1\n  since %2\n  until %3\n")
                .arg(displayPath(root), describeSide(before), describeSide(after));
+    // Compared on purpose with another folder's snapshot: both folders are named.
+    if (before.kind == Side::SnapshotFile && before.snapshot.root != root)
+        out << QStringLiteral("  (the snapshot is of %1)\n").arg(displayPath(before.snapshot.root));
     if (result.topLevelOnly)
         out << QStringLiteral("Note: %1\n").arg(QLatin1String(topLevelNote));
     if (result.isEmpty()) {
@@ -688,6 +692,12 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
                              .arg(displayPath(after.name)) };
         decodeSide(after);
     }
+    if (before.kind == Side::SnapshotFile && before.snapshot.root != after.snapshot.root
+        && !arguments.options.contains("--other-folder"))
+        throw Stop { QStringLiteral("%1 is a snapshot of %2, not of %3: every file would look removed and "
+                                    "added. Give --other-folder to compare them anyway")
+                         .arg(displayPath(before.name), displayPath(before.snapshot.root),
+                             displayPath(after.snapshot.root)) };
     if (after.kind == Side::Folder)
         reportProblems(after.snapshot.problems, after.snapshot.root, err);
 
@@ -1218,6 +1228,8 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
             valued = { "--since", "--only" }, flags = { "--cache" };
         else if (command == "bisect")
             valued = { "--since", "--round" };
+        else if (command == "diff")
+            flags = { "--other-folder" };
         const Arguments parsed = parseArguments(arguments.sliced(1), valued, flags);
         if (parsed.help) {
             output << commandHelp().value(command);

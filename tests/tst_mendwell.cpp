@@ -49,6 +49,7 @@ private slots:
     void diffJsonKeepsEveryByte();
     void diffTextForPlayers();
     void keptSnapshotsByNumber();
+    void snapshotOfAnotherFolder();
     void againstFolderList();
     void checkTsv();
     void checkCleanFolder();
@@ -132,8 +133,9 @@ void tst_Mendwell::troubleIsNamed_data()
     QTest::newRow("missing snapshot") << QList<QByteArray> { "diff", "@/none.mwsnap" }
                                       << QByteArray("mendwell: @/none.mwsnap: No such file or directory\n");
     QTest::newRow("garbage") << QList<QByteArray> { "diff", "@/garbage" }
-                             << QByteArray("mendwell: @/garbage: neither a Mendwell snapshot nor a folder list "
-                                           "(line 1 is no bare file name)\n");
+                             << QByteArray(
+                                    "mendwell: @/garbage: neither a Mendwell snapshot nor a folder list "
+                                    "(line 1 is no bare file name)\n");
     QTest::newRow("truncated snapshot")
         << QList<QByteArray> { "diff", "@/cut.mwsnap" }
         << QByteArray("mendwell: @/cut.mwsnap: the snapshot file is truncated or damaged "
@@ -317,6 +319,24 @@ void tst_Mendwell::diffTextForPlayers()
                    "1 of these files may be trouble (marked !). Nothing was moved.\n"));
 }
 
+// Every file of the other folder would look removed and added: refused, unless the player asks for it.
+void tst_Mendwell::snapshotOfAnotherFolder()
+{
+    const QByteArray other = m_dir->path() + "/Other";
+    tree::apply(m_game, { "file|a.package|DBPF" });
+    tree::apply(other, { "file|b.package|DBPF" });
+    QCOMPARE(run({ "snapshot", m_game, "-o", m_dir->path() + "/game.mwsnap" }).status, 0);
+    Run result = run({ "diff", m_dir->path() + "/game.mwsnap", other });
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.out, QByteArray());
+    QCOMPARE(result.err,
+        "mendwell: " + m_dir->path() + "/game.mwsnap is a snapshot of " + m_game + ", not of " + other
+            + ": every file would look removed and added. Give --other-folder to compare them anyway\n");
+    result = run({ "diff", m_dir->path() + "/game.mwsnap", other, "--other-folder" });
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.out.split('\n').at(3), "  (the snapshot is of " + m_game + ")");
+}
+
 void tst_Mendwell::keptSnapshotsByNumber()
 {
     tree::apply(m_game, { "file|a.package|DBPF" });
@@ -378,23 +398,24 @@ void tst_Mendwell::checkTsv()
     QCOMPARE(result.status, 1);
     QCOMPARE(result.err, QByteArray());
     QCOMPARE(result.out,
-        QByteArray("archive\tMods/CC.rar\tan archive: the game does not load .zip, .rar or .7z files, so its "
-                   "mods are not used until it is unpacked\n"
-                   "script-unloadable\tMods/Scripts/x/tool.ts4script\ta damaged .ts4script: its list of "
-                   "contents is missing or broken, as in a download cut short, so the game cannot open it\n"
-                   "too-deep\tMods/Scripts/x/tool.ts4script\ttoo deep: The Sims 4 reads .ts4script files at "
-                   "most 1 folder below Mods, this one is 2 below\n"
-                   "too-deep\tMods/a/b/c/d/e/f/deep.package\ttoo deep: The Sims 4 reads .package files at most "
-                   "5 folders below Mods, this one is 6 below\n"
-                   "zero-bytes\tMods/empty.package\tempty (0 bytes): an unfinished or broken download\n"
-                   "not-a-package\tMods/fake.package\tnot a working .package: it does not start with the DBPF "
-                   "header every package has\n"
-                   "tray-file\tMods/lot.blueprint\ta household or lot file: it belongs in the Tray folder, not "
-                   "in Mods\n"
-                   "duplicate\tMods/ok (1).package\tthe same bytes as \"Mods/ok.package\": one copy is enough\n"
-                   "browser-copy\tMods/ok (1).package\tlooks like a second download of \"Mods/ok.package\" (a "
-                   "browser adds \" (1)\" to a name it already has)\n"
-                   "noise\tMods/mc_cmd.log\n"));
+        QByteArray(
+            "archive\tMods/CC.rar\tan archive: the game does not load .zip, .rar or .7z files, so its "
+            "mods are not used until it is unpacked\n"
+            "script-unloadable\tMods/Scripts/x/tool.ts4script\ta damaged .ts4script: its list of "
+            "contents is missing or broken, as in a download cut short, so the game cannot open it\n"
+            "too-deep\tMods/Scripts/x/tool.ts4script\ttoo deep: The Sims 4 reads .ts4script files at "
+            "most 1 folder below Mods, this one is 2 below\n"
+            "too-deep\tMods/a/b/c/d/e/f/deep.package\ttoo deep: The Sims 4 reads .package files at most "
+            "5 folders below Mods, this one is 6 below\n"
+            "zero-bytes\tMods/empty.package\tempty (0 bytes): an unfinished or broken download\n"
+            "not-a-package\tMods/fake.package\tnot a working .package: it does not start with the DBPF "
+            "header every package has\n"
+            "tray-file\tMods/lot.blueprint\ta household or lot file: it belongs in the Tray folder, not "
+            "in Mods\n"
+            "duplicate\tMods/ok (1).package\tthe same bytes as \"Mods/ok.package\": one copy is enough\n"
+            "browser-copy\tMods/ok (1).package\tlooks like a second download of \"Mods/ok.package\" (a "
+            "browser adds \" (1)\" to a name it already has)\n"
+            "noise\tMods/mc_cmd.log\n"));
 }
 
 void tst_Mendwell::checkCleanFolder()

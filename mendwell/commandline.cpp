@@ -177,15 +177,22 @@ public:
     Output& operator<<(const char* text) { return *this << QByteArrayView(text); }
     Output& operator<<(char c) { return *this << QByteArrayView(&c, 1); }
 
+    // A full disk or a closed device is remembered: the command then ends in trouble, not in success.
     void flush()
     {
-        std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file);
-        std::fflush(m_file);
+        if (m_error == 0
+            && (std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file)
+                    != size_t(m_buffer.size())
+                || std::fflush(m_file) != 0))
+            m_error = errno ? errno : EIO;
         m_buffer.clear();
     }
+    // The errno value of the first write that failed, or 0.
+    int error() const { return m_error; }
 
 private:
     std::FILE* m_file;
+    int m_error = 0;
     QByteArray m_buffer;
 };
 
@@ -1201,22 +1208,9 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
     }
 }
 
-}
-
-int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* err)
+// Runs a known command on its arguments; trouble is said on err and ends in ExitStatus::Trouble.
+int runParsed(const QByteArray& command, const QList<QByteArray>& arguments, Output& output, std::FILE* err)
 {
-    Output output(out);
-    if (arguments.isEmpty() || arguments.first() == "--help" || arguments.first() == "-h"
-        || arguments.first() == "help") {
-        output << generalHelp;
-        return ExitStatus::Done;
-    }
-    const QByteArray command = arguments.first();
-    if (!commandHelp().contains(command)) {
-        std::fprintf(err, "mendwell: unknown command %s (see: mendwell --help)\n",
-            displayPath(command).toUtf8().constData());
-        return ExitStatus::Trouble;
-    }
     try {
         QList<QByteArray> valued { "--format" };
         QList<QByteArray> flags;
@@ -1263,4 +1257,31 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
         std::fprintf(err, "mendwell: %s\n", error.message().toUtf8().constData());
     }
     return ExitStatus::Trouble;
+}
+
+}
+
+int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* err)
+{
+    Output output(out);
+    if (arguments.isEmpty() || arguments.first() == "--help" || arguments.first() == "-h"
+        || arguments.first() == "help") {
+        output << generalHelp;
+        return ExitStatus::Done;
+    }
+    const QByteArray command = arguments.first();
+    if (!commandHelp().contains(command)) {
+        std::fprintf(err, "mendwell: unknown command %s (see: mendwell --help)\n",
+            displayPath(command).toUtf8().constData());
+        return ExitStatus::Trouble;
+    }
+    const int status = runParsed(command, arguments, output, err);
+    output.flush();
+    // A reader that stopped early (head) gets no complaint; a write that failed is trouble.
+    if (output.error() != 0 && output.error() != EPIPE) {
+        std::fprintf(err, "mendwell: the output could not be written: %s\n",
+            errorText(output.error()).toUtf8().constData());
+        return ExitStatus::Trouble;
+    }
+    return status;
 }

@@ -50,6 +50,7 @@ private slots:
     void diffTextForPlayers();
     void keptSnapshotsByNumber();
     void snapshotOfAnotherFolder();
+    void outputThatCannotBeWritten();
     void againstFolderList();
     void checkTsv();
     void checkCleanFolder();
@@ -335,6 +336,20 @@ void tst_Mendwell::snapshotOfAnotherFolder()
     result = run({ "diff", m_dir->path() + "/game.mwsnap", other, "--other-folder" });
     QCOMPARE(result.status, 1);
     QCOMPARE(result.out.split('\n').at(3), "  (the snapshot is of " + m_game + ")");
+}
+
+// A report that never reached the disk is no success.
+void tst_Mendwell::outputThatCannotBeWritten()
+{
+    tree::apply(m_game, { "file|a.package|" });
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(
+        QStringLiteral(MENDWELL_EXECUTABLE), { QStringLiteral("check"), QFile::decodeName(m_game) });
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(process.readAllStandardError(),
+        QByteArray("mendwell: the output could not be written: No space left on device\n"));
 }
 
 void tst_Mendwell::keptSnapshotsByNumber()

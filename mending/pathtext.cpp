@@ -5,6 +5,29 @@
 
 namespace mending {
 
+namespace {
+
+// A tab or a line feed in a name would break the line it is shown on: control characters are shown as
+// \t, \n, \r, or \xNN.
+void appendEscapingControls(QString& shown, const QString& text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x20 && u != 0x7F)
+            shown += c;
+        else if (u == '\t')
+            shown += QStringLiteral("\\t");
+        else if (u == '\n')
+            shown += QStringLiteral("\\n");
+        else if (u == '\r')
+            shown += QStringLiteral("\\r");
+        else
+            shown += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+    }
+}
+
+}
+
 QString displayPath(const QByteArray& path)
 {
     QString shown;
@@ -15,7 +38,7 @@ QString displayPath(const QByteArray& path)
         int length;
         while (i < path.size() && (length = utf8SequenceLength(path.constData() + i, path.size() - i)) > 0)
             i += length;
-        shown += QString::fromUtf8(path.constData() + start, i - start);
+        appendEscapingControls(shown, QString::fromUtf8(path.constData() + start, i - start));
         if (i < path.size()) {
             shown += QStringLiteral("\\x%1").arg(uint(uchar(path.at(i))), 2, 16, QLatin1Char('0'));
             ++i;

@@ -6,7 +6,8 @@
 
 namespace mending {
 
-// Raw path bytes made readable in messages; bytes that are not UTF-8 show as \xNN.
+// Raw path bytes made readable in messages, one line each: bytes that are not UTF-8 show as \xNN, and
+// control characters as \t, \n, \r or \xNN.
 QString displayPath(const QByteArray& path);
 
 // A path for a tab-separated line: its bytes as they are, but tab, line feed and backslash written

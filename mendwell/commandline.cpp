@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QLocale>
 #include <QSet>
 
 #include <future>
@@ -290,6 +291,19 @@ QString sizeText(qint64 bytes)
         ++unit;
     }
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+// Every byte, with the locale's digit groups.
+QString exactSize(qint64 bytes)
+{
+    return QStringLiteral("%1 bytes").arg(QLocale().toString(bytes));
+}
+
+// To the nanosecond: two times of one second told apart.
+QString exactTime(qint64 ns)
+{
+    const qint64 fraction = ((ns % 1000000000) + 1000000000) % 1000000000;
+    return QStringLiteral("%1.%2").arg(timeText(ns)).arg(fraction, 9, 10, QLatin1Char('0'));
 }
 
 // "1 file", "2 files", right-aligned in width characters when asked.
@@ -582,11 +596,21 @@ void writeFileLine(const Change& change, bool sizeKnown, Output& out)
     QString line = QStringLiteral("    ") + displayPath(change.path);
     if (change.kind == ChangeKind::Moved)
         line = QStringLiteral("    %1  (was %2)").arg(displayPath(change.path), displayPath(change.oldPath));
-    if (sizeKnown) {
+    if (sizeKnown && change.kind == ChangeKind::Changed) {
+        const FileEntry& was = change.before;
+        // Where the rounded figures are the same, the exact ones show what changed.
+        QString size = sizeText(file.size), wasSize = sizeText(was.size);
+        if (size == wasSize && file.size != was.size)
+            size = exactSize(file.size), wasSize = exactSize(was.size);
+        QString time = timeText(file.mtimeNs), wasTime = timeText(was.mtimeNs);
+        if (time == wasTime && file.mtimeNs != was.mtimeNs)
+            time = exactTime(file.mtimeNs), wasTime = exactTime(was.mtimeNs);
+        line += QStringLiteral("  %1  %2  (was %3  %4)").arg(size, time, wasSize, wasTime);
+        if (file.kind != was.kind)
+            line += file.kind == FileKind::Symlink ? QStringLiteral("  now a link, was a file")
+                                                   : QStringLiteral("  now a file, was a link");
+    } else if (sizeKnown) {
         line += QStringLiteral("  %1  %2").arg(sizeText(file.size), timeText(file.mtimeNs));
-        if (change.kind == ChangeKind::Changed)
-            line += QStringLiteral("  (was %1  %2)")
-                        .arg(sizeText(change.before.size), timeText(change.before.mtimeNs));
     }
     out << line << '\n';
     for (const SuspectFlag& flag : change.flags)

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QProcess>
 
 Q_DECLARE_METATYPE(QList<QByteArray>)
@@ -50,6 +51,7 @@ private slots:
     void diffTextForPlayers();
     void keptSnapshotsByNumber();
     void snapshotOfAnotherFolder();
+    void diffTextShowsWhatChanged();
     void outputThatCannotBeWritten();
     void againstFolderList();
     void checkTsv();
@@ -336,6 +338,41 @@ void tst_Mendwell::snapshotOfAnotherFolder()
     result = run({ "diff", m_dir->path() + "/game.mwsnap", other, "--other-folder" });
     QCOMPARE(result.status, 1);
     QCOMPARE(result.out.split('\n').at(3), "  (the snapshot is of " + m_game + ")");
+}
+
+// Each line of the players' text is one file, and a change the rounded figures would hide is shown exactly.
+void tst_Mendwell::diffTextShowsWhatChanged()
+{
+    const QByteArray twoKb(2048, 'x');
+    tree::apply(m_game,
+        { "file|same.package|" + twoKb, "time|same.package|1700000000000000000", "file|touched.package|DBPF",
+            "time|touched.package|1700000000000000000", "file|link.package|DBPF",
+            "time|link.package|1700000000000000000" });
+    QCOMPARE(run({ "snapshot", m_game, "-o", m_dir->path() + "/then.mwsnap" }).status, 0);
+    tree::apply(m_game,
+        { "file|same.package|" + twoKb + 'y', "time|same.package|1700000000000000000",
+            "time|touched.package|1700000000500000000", "rm|link.package",
+            "link|link.package|touched.package", "file|tab\there\nand.package|DBPF",
+            "time|tab\there\nand.package|1700000000000000000" });
+    const Run result = run({ "diff", m_dir->path() + "/then.mwsnap" });
+    QCOMPARE(result.status, 1);
+    const QList<QByteArray> lines = result.out.split('\n');
+    const auto line = [&lines](const QByteArray& start) {
+        for (const QByteArray& one : lines) {
+            if (one.startsWith(start))
+                return one;
+        }
+        return QByteArray();
+    };
+    QCOMPARE(line("    same.package"),
+        "    same.package  " + QLocale().toString(2049).toUtf8() + " bytes  2023-11-14 22:13:20  (was "
+            + QLocale().toString(2048).toUtf8() + " bytes  2023-11-14 22:13:20)");
+    QCOMPARE(line("    touched.package"),
+        QByteArray("    touched.package  4 bytes  2023-11-14 22:13:20.500000000  (was 4 bytes  2023-11-14 "
+                   "22:13:20.000000000)"));
+    QVERIFY2(
+        line("    link.package").endsWith("  now a link, was a file"), line("    link.package").constData());
+    QCOMPARE(line("    tab"), QByteArray("    tab\\there\\nand.package  4 bytes  2023-11-14 22:13:20"));
 }
 
 // A report that never reached the disk is no success.

@@ -23,9 +23,9 @@ void tst_PathText::forms_data()
     QTest::newRow("plain") << QByteArray("Mods/a.package") << QStringLiteral("Mods/a.package")
                            << QByteArray("Mods/a.package") << QByteArray("\"Mods/a.package\"");
     QTest::newRow("tab, line feed, backslash, quote")
-        << QByteArray("a\tb\nc\\d\"e") << QStringLiteral("a\tb\nc\\d\"e") << QByteArray("a\\tb\\nc\\\\d\"e")
+        << QByteArray("a\tb\nc\\d\"e") << QStringLiteral("a\\tb\\nc\\d\"e") << QByteArray("a\\tb\\nc\\\\d\"e")
         << QByteArray("\"a\\tb\\nc\\\\d\\\"e\"");
-    QTest::newRow("other control bytes") << QByteArray("x\x01\r\x7F", 4) << QStringLiteral("x\u0001\r\u007F")
+    QTest::newRow("other control bytes") << QByteArray("x\x01\r\x7F", 4) << QStringLiteral("x\\x01\\r\\x7f")
                                          << QByteArray("x\x01\r\x7F", 4) << QByteArray("\"x\\u0001\\r\x7F\"");
     QTest::newRow("UTF-8 of 2, 3 and 4 bytes")
         << QByteArray("\xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80") << QStringLiteral("\u00E9\u2713\U0001F600")

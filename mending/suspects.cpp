@@ -394,8 +394,7 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
                     if (it == firstWithHash.constEnd()) {
                         firstWithHash.insert(hash, index);
                     } else if (checked.contains(index)
-                        && reader.sameBytes(
-                            files.at(it.value()).path, files.at(index).path, report.unreadable)) {
+                        && reader.sameBytes(files.at(it.value()).path, files.at(index).path)) {
                         flags[index].append({ Suspect::Duplicate,
                             QStringLiteral("the same bytes as %1: one copy is enough")
                                 .arg(quoted(files.at(it.value()).path)) });

@@ -109,8 +109,9 @@ void tst_Mendwell::help_data()
                               << QByteArray("Usage: mendwell snapshot FOLDER [-o FILE] [--label TEXT]\n");
     QTest::newRow("snapshots") << QList<QByteArray> { "snapshots", "-h" }
                                << QByteArray("Usage: mendwell snapshots [FOLDER]\n");
-    QTest::newRow("diff") << QList<QByteArray> { "diff", "--help" }
-                          << QByteArray("Usage: mendwell diff OLD [NEW] [--format text|tsv|json]\n");
+    QTest::newRow("diff") << QList<QByteArray> {
+        "diff", "--help"
+    } << QByteArray("Usage: mendwell diff OLD [NEW] [--format text|tsv|json] [--other-folder]\n");
     QTest::newRow("check, help after other arguments") << QList<QByteArray> { "check", "x",
         "--help" } << QByteArray("Usage: mendwell check FOLDER [--format text|tsv|json]\n");
 }
@@ -326,6 +327,7 @@ void tst_Mendwell::diffTextForPlayers()
 void tst_Mendwell::snapshotOfAnotherFolder()
 {
     const QByteArray other = m_dir->path() + "/Other";
+    QCOMPARE(::mkdir(other.constData(), 0755), 0);
     tree::apply(m_game, { "file|a.package|DBPF" });
     tree::apply(other, { "file|b.package|DBPF" });
     QCOMPARE(run({ "snapshot", m_game, "-o", m_dir->path() + "/game.mwsnap" }).status, 0);

@@ -144,20 +144,30 @@ void FiftyFiftyPanel::showCulprits(
         if (out.contains(path))
             stillOut.append(path);
     }
+    const bool one = keys.size() == 1;
     if (stillOut.size() == files.size()) {
-        lblOut->setText(tr("Its files, kept out of the game folder in %1 (look for an update of this mod, or "
-                           "leave it out; Put them back brings it back):")
-                            .arg(quarantine));
+        lblOut->setText(one
+                ? tr("Its files, kept out of the game folder in %1 (look for an update of this mod, "
+                     "or leave it out; Put them back brings it back):")
+                      .arg(quarantine)
+                : tr("Their files, kept out of the game folder in %1 (look for updates of these "
+                     "mods, or leave them out; Put them back brings them back):")
+                      .arg(quarantine));
     } else if (stillOut.isEmpty()) {
-        lblSummary->setText(tr("The 50/50 named %1 (%2). Its files are back in the game folder now, so the "
-                               "game loads it again.")
-                                .arg(keys.join(u", "_s), fileCountText(files.size())));
+        lblSummary->setText(
+            (one ? tr("The 50/50 named %1 (%2). Its files are back in the game folder now, so the game loads "
+                      "it again.")
+                 : tr("The 50/50 named %1 (%2). Their files are back in the game folder now, so the game "
+                      "loads them again."))
+                .arg(keys.join(u", "_s), fileCountText(files.size())));
         showFilesOut(filesOut, quarantine);
         return;
     } else {
-        lblOut->setText(
-            tr("Of its files, these are still out, in %1; the others are back in the game folder:")
-                .arg(quarantine));
+        lblOut->setText(one
+                ? tr("Of its files, these are still out, in %1; the others are back in the game folder:")
+                      .arg(quarantine)
+                : tr("Of their files, these are still out, in %1; the others are back in the game folder:")
+                      .arg(quarantine));
     }
     for (const QByteArray& path : std::as_const(stillOut))
         lstOut->addItem(displayPath(path));

@@ -16,6 +16,8 @@
 #include <QLocale>
 #include <QSet>
 
+#include <vector>
+
 #include <future>
 #include <limits>
 #include <numeric>
@@ -43,112 +45,13 @@ const char generalHelp[]
       "  mendwell bisect start FOLDER --since SNAPSHOT\n"
       "  mendwell bisect works|broken|status|stop FOLDER\n"
       "  mendwell COMMAND --help           what a command does\n"
+      "  mendwell --version\n"
       "\n"
       "Files never move while the game runs. Only the game of the folder's generation, run by you, counts;\n"
       "if a process is taken for the game by mistake, name its id in MENDWELL_IGNORE_PID (several with\n"
       "commas), e.g. MENDWELL_IGNORE_PID=1234 mendwell restore FOLDER.\n"
       "\n"
       "Exit status: 0 done, 1 differences or suspect files found (diff, check), 2 trouble.\n";
-
-const QHash<QByteArray, const char*>& commandHelp()
-{
-    static const QHash<QByteArray, const char*> help {
-        { "games",
-            "Usage: mendwell games [--format text|tsv]\n"
-            "\n"
-            "Lists the game folders found on this computer, one a line: the game, the kind of folder\n"
-            "(Mods, Mods/Packages, Downloads, Skins...), how the game runs (native, Steam Proton,\n"
-            "Flatpak Steam, Wine, Lutris, Bottles) and the folder's path. Looks under $HOME and the\n"
-            "XDG folders. tsv lines: generation<TAB>kind<TAB>runner<TAB>path.\n" },
-        { "snapshot",
-            "Usage: mendwell snapshot FOLDER [-o FILE] [--label TEXT]\n"
-            "\n"
-            "Remembers FOLDER as it is now: every file and link below it, at any depth, hidden ones\n"
-            "included, with size, modification time and inode. Take one while the game works.\n"
-            "Without -o the snapshot is kept among your own snapshots (see: mendwell snapshots),\n"
-            "with -o it is written to FILE. Folders that cannot be read are named on stderr, are\n"
-            "recorded in the snapshot, and make the exit status 2.\n" },
-        { "snapshots",
-            "Usage: mendwell snapshots [FOLDER]\n"
-            "\n"
-            "Lists your kept snapshots (of FOLDER, or of every folder), newest first: the number to\n"
-            "give to diff, the time it was taken, the number of files and the label.\n" },
-        { "diff",
-            "Usage: mendwell diff OLD [NEW] [--format text|tsv|json] [--other-folder]\n"
-            "\n"
-            "Shows the files added, changed (size or modification time), removed and moved since OLD.\n"
-            "OLD is a snapshot file, the number of a kept snapshot, or a folder list saved by Brenvale\n"
-            "(which holds top-level names only: then only added and removed top-level files can be\n"
-            "known). NEW is a snapshot or a folder; by default the folder OLD was taken of, as it is now.\n"
-            "Files are grouped by mod and carry suspect flags (see: mendwell check --help).\n"
-            "A snapshot of another folder than NEW is refused, unless --other-folder is given.\n"
-            "tsv lines: added<TAB>path, changed<TAB>path, removed<TAB>path, moved<TAB>old<TAB>new,\n"
-            "with tab, line feed and backslash in names written as \\t, \\n and \\\\.\n"
-            "Exit status: 0 no differences, 1 differences, 2 trouble.\n" },
-        { "check",
-            "Usage: mendwell check FOLDER [--format text|tsv|json]\n"
-            "\n"
-            "Looks at every file below FOLDER for signs of trouble: empty files, .package files without\n"
-            "their DBPF header, .ts4script files that are no ZIP archive, files deeper than the game\n"
-            "reads (.package 5 folders below Mods, .ts4script 1), archives left in Mods, byte-identical\n"
-            "duplicates, second downloads (\"name (1).package\") and household or lot files in Mods.\n"
-            "Files mods write while the game runs (.cfg, .log, .txt) are listed apart, never flagged.\n"
-            "A flag only explains: nothing is moved or deleted.\n"
-            "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
-            "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n" },
-        { "quarantine",
-            "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "
-            "[PATH...]\n"
-            "\n"
-            "Moves the files added and changed in FOLDER since SNAPSHOT (a kept snapshot's number, a\n"
-            "snapshot file, or a folder list saved by Brenvale) out of the folder, so the game no longer\n"
-            "loads them. They go into \"FOLDER (moved out by Mendwell)\" beside FOLDER, on the same\n"
-            "drive, in a batch named by the date and time, with a manifest.tsv of where each file was,\n"
-            "its size, time and permissions. Nothing is ever deleted or overwritten: a file whose place\n"
-            "in the batch is taken stays where it is and is named on stderr.\n"
-            "  --only added|changed|all  which new files (default: all, added and changed)\n"
-            "  --cache                   move the game's cache beside FOLDER along (The Sims 4:\n"
-            "                            localthumbcache.package beside Mods); the game makes it anew\n"
-            "  PATH...                   only the new files at or below these paths (relative to FOLDER)\n"
-            "Refused while the game runs. Put the files back with: mendwell restore FOLDER\n"
-            "Exit status: 0 done, 2 trouble (a file that stayed, or nothing could move).\n" },
-        { "restore",
-            "Usage: mendwell restore FOLDER [BATCH] [PATH...]\n"
-            "\n"
-            "Puts files moved out of FOLDER back where they were, with their bytes, times and\n"
-            "permissions: every batch (newest first), or only BATCH (its name, as mendwell status shows\n"
-            "it), or only the given paths. A file whose place has been taken again stays in the batch and\n"
-            "is named on stderr. Refused while the game runs, and while a 50/50 runs on FOLDER.\n"
-            "Exit status: 0 done, 2 trouble.\n" },
-        { "status",
-            "Usage: mendwell status FOLDER\n"
-            "\n"
-            "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
-            "there is one, with every culprit it named and whether it is out now. A move that a crash\n"
-            "or a kill cut short is finished first, so that every file is in exactly one place (every\n"
-            "other command does this too).\n" },
-        { "bisect",
-            "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
-            "       mendwell bisect works|broken|status|stop FOLDER [--round N]\n"
-            "\n"
-            "Finds the one mod that breaks the game by halves. The new files since SNAPSHOT are taken\n"
-            "in groups (a mod's files stay together). start moves every new group out: start the game,\n"
-            "then say works (the cause is among the new files) or broken (it is not: everything comes\n"
-            "back). Each later round keeps half of the remaining suspects in FOLDER and the rest out;\n"
-            "start the game each time and answer works or broken. At most 1 + log2(groups) rounds.\n"
-            "The end names the culprit group and its files, puts every other file back and keeps the\n"
-            "culprit out (mendwell restore brings it back). status shows the round, the rounds left at\n"
-            "most and the files out; stop puts everything back. The 50/50 survives restarts.\n"
-            "Files mods write while the game runs (.cfg, .log, .txt) are never moved. A file that cannot\n"
-            "move stops the round before it begins: the file and the reason are named and the files of that\n"
-            "step go back. An answer is about the round the folder was in when the command began: of two\n"
-            "answers given at once (here, or here and in the window) one is taken, the other refused.\n"
-            "An answer is refused too when files of the round were moved by hand or by another program.\n"
-            "  --round N   the round answered (as status shows it); an answer for another round is refused\n"
-            "Refused while the game runs: close it before you answer (see: mendwell --help).\n" },
-    };
-    return help;
-}
 
 // Trouble that ends a command: the message goes to stderr, the status is 2.
 struct Stop
@@ -1232,44 +1135,145 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
     }
 }
 
+// Every command in one entry: its name, the options that take a value, the options that stand alone,
+// its help and what runs it. A name not in the table is no command.
+struct Command
+{
+    QByteArrayView name;
+    QList<QByteArray> valued;
+    QList<QByteArray> flags;
+    const char* help;
+    int (*run)(const Arguments&, Output&, std::FILE*);
+};
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> table {
+        { "games", { "--format" }, {},
+            "Usage: mendwell games [--format text|tsv]\n"
+            "\n"
+            "Lists the game folders found on this computer, one a line: the game, the kind of folder\n"
+            "(Mods, Mods/Packages, Downloads, Skins...), how the game runs (native, Steam Proton,\n"
+            "Flatpak Steam, Wine, Lutris, Bottles) and the folder's path. Looks under $HOME and the\n"
+            "XDG folders. tsv lines: generation<TAB>kind<TAB>runner<TAB>path.\n",
+            [](const Arguments& a, Output& out, std::FILE*) { return gamesCommand(a, out); } },
+        { "snapshot", { "-o", "--label" }, {},
+            "Usage: mendwell snapshot FOLDER [-o FILE] [--label TEXT]\n"
+            "\n"
+            "Remembers FOLDER as it is now: every file and link below it, at any depth, hidden ones\n"
+            "included, with size, modification time and inode. Take one while the game works.\n"
+            "Without -o the snapshot is kept among your own snapshots (see: mendwell snapshots),\n"
+            "with -o it is written to FILE. Folders that cannot be read are named on stderr, are\n"
+            "recorded in the snapshot, and make the exit status 2.\n",
+            snapshotCommand },
+        { "snapshots", {}, {},
+            "Usage: mendwell snapshots [FOLDER]\n"
+            "\n"
+            "Lists your kept snapshots (of FOLDER, or of every folder), newest first: the number to\n"
+            "give to diff, the time it was taken, the number of files and the label.\n",
+            [](const Arguments& a, Output& out, std::FILE*) { return snapshotsCommand(a, out); } },
+        { "diff", { "--format" }, { "--other-folder" },
+            "Usage: mendwell diff OLD [NEW] [--format text|tsv|json] [--other-folder]\n"
+            "\n"
+            "Shows the files added, changed (size or modification time), removed and moved since OLD.\n"
+            "OLD is a snapshot file, the number of a kept snapshot, or a folder list saved by Brenvale\n"
+            "(which holds top-level names only: then only added and removed top-level files can be\n"
+            "known). NEW is a snapshot or a folder; by default the folder OLD was taken of, as it is now.\n"
+            "Files are grouped by mod and carry suspect flags (see: mendwell check --help).\n"
+            "A snapshot of another folder than NEW is refused, unless --other-folder is given.\n"
+            "tsv lines: added<TAB>path, changed<TAB>path, removed<TAB>path, moved<TAB>old<TAB>new,\n"
+            "with tab, line feed and backslash in names written as \\t, \\n and \\\\.\n"
+            "Exit status: 0 no differences, 1 differences, 2 trouble.\n",
+            diffCommand },
+        { "check", { "--format" }, {},
+            "Usage: mendwell check FOLDER [--format text|tsv|json]\n"
+            "\n"
+            "Looks at every file below FOLDER for signs of trouble: empty files, .package files without\n"
+            "their DBPF header, .ts4script files that are no ZIP archive, files deeper than the game\n"
+            "reads (.package 5 folders below Mods, .ts4script 1), archives left in Mods, byte-identical\n"
+            "duplicates, second downloads (\"name (1).package\") and household or lot files in Mods.\n"
+            "Files mods write while the game runs (.cfg, .log, .txt) are listed apart, never flagged.\n"
+            "A flag only explains: nothing is moved or deleted.\n"
+            "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
+            "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n",
+            checkCommand },
+        { "quarantine", { "--since", "--only" }, { "--cache" },
+            "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "
+            "[PATH...]\n"
+            "\n"
+            "Moves the files added and changed in FOLDER since SNAPSHOT (a kept snapshot's number, a\n"
+            "snapshot file, or a folder list saved by Brenvale) out of the folder, so the game no longer\n"
+            "loads them. They go into \"FOLDER (moved out by Mendwell)\" beside FOLDER, on the same\n"
+            "drive, in a batch named by the date and time, with a manifest.tsv of where each file was,\n"
+            "its size, time and permissions. Nothing is ever deleted or overwritten: a file whose place\n"
+            "in the batch is taken stays where it is and is named on stderr.\n"
+            "  --only added|changed|all  which new files (default: all, added and changed)\n"
+            "  --cache                   move the game's cache beside FOLDER along (The Sims 4:\n"
+            "                            localthumbcache.package beside Mods); the game makes it anew\n"
+            "  PATH...                   only the new files at or below these paths (relative to FOLDER)\n"
+            "Refused while the game runs. Put the files back with: mendwell restore FOLDER\n"
+            "Exit status: 0 done, 2 trouble (a file that stayed, or nothing could move).\n",
+            quarantineCommand },
+        { "restore", {}, {},
+            "Usage: mendwell restore FOLDER [BATCH] [PATH...]\n"
+            "\n"
+            "Puts files moved out of FOLDER back where they were, with their bytes, times and\n"
+            "permissions: every batch (newest first), or only BATCH (its name, as mendwell status shows\n"
+            "it), or only the given paths. A file whose place has been taken again stays in the batch and\n"
+            "is named on stderr. Refused while the game runs, and while a 50/50 runs on FOLDER.\n"
+            "Exit status: 0 done, 2 trouble.\n",
+            restoreCommand },
+        { "status", {}, {},
+            "Usage: mendwell status FOLDER\n"
+            "\n"
+            "Shows which files of FOLDER are moved out, batch by batch, and the 50/50 on FOLDER if\n"
+            "there is one, with every culprit it named and whether it is out now. A move that a crash\n"
+            "or a kill cut short is finished first, so that every file is in exactly one place (every\n"
+            "other command does this too).\n",
+            statusCommand },
+        { "bisect", { "--since", "--round" }, {},
+            "Usage: mendwell bisect start FOLDER --since SNAPSHOT\n"
+            "       mendwell bisect works|broken|status|stop FOLDER [--round N]\n"
+            "\n"
+            "Finds the one mod that breaks the game by halves. The new files since SNAPSHOT are taken\n"
+            "in groups (a mod's files stay together). start moves every new group out: start the game,\n"
+            "then say works (the cause is among the new files) or broken (it is not: everything comes\n"
+            "back). Each later round keeps half of the remaining suspects in FOLDER and the rest out;\n"
+            "start the game each time and answer works or broken. At most 1 + log2(groups) rounds.\n"
+            "The end names the culprit group and its files, puts every other file back and keeps the\n"
+            "culprit out (mendwell restore brings it back). status shows the round, the rounds left at\n"
+            "most and the files out; stop puts everything back. The 50/50 survives restarts.\n"
+            "Files mods write while the game runs (.cfg, .log, .txt) are never moved. A file that cannot\n"
+            "move stops the round before it begins: the file and the reason are named and the files of that\n"
+            "step go back. An answer is about the round the folder was in when the command began: of two\n"
+            "answers given at once (here, or here and in the window) one is taken, the other refused.\n"
+            "An answer is refused too when files of the round were moved by hand or by another program.\n"
+            "  --round N   the round answered (as status shows it); an answer for another round is refused\n"
+            "Refused while the game runs: close it before you answer (see: mendwell --help).\n",
+            bisectCommand },
+    };
+    return table;
+}
+
+const Command* findCommand(QByteArrayView name)
+{
+    for (const Command& command : commands()) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
+}
+
 // Runs a known command on its arguments; trouble is said on err and ends in ExitStatus::Trouble.
-int runParsed(const QByteArray& command, const QList<QByteArray>& arguments, Output& output, std::FILE* err)
+int runParsed(const Command& command, const QList<QByteArray>& arguments, Output& output, std::FILE* err)
 {
     try {
-        QList<QByteArray> valued { "--format" };
-        QList<QByteArray> flags;
-        if (command == "snapshot")
-            valued = { "-o", "--label" };
-        else if (command == "snapshots" || command == "restore" || command == "status")
-            valued = {};
-        else if (command == "quarantine")
-            valued = { "--since", "--only" }, flags = { "--cache" };
-        else if (command == "bisect")
-            valued = { "--since", "--round" };
-        else if (command == "diff")
-            flags = { "--other-folder" };
-        const Arguments parsed = parseArguments(arguments.sliced(1), valued, flags);
+        const Arguments parsed = parseArguments(arguments.sliced(1), command.valued, command.flags);
         if (parsed.help) {
-            output << commandHelp().value(command);
+            output << command.help;
             return ExitStatus::Done;
         }
-        if (command == "games")
-            return gamesCommand(parsed, output);
-        if (command == "snapshot")
-            return snapshotCommand(parsed, output, err);
-        if (command == "snapshots")
-            return snapshotsCommand(parsed, output);
-        if (command == "diff")
-            return diffCommand(parsed, output, err);
-        if (command == "quarantine")
-            return quarantineCommand(parsed, output, err);
-        if (command == "restore")
-            return restoreCommand(parsed, output, err);
-        if (command == "status")
-            return statusCommand(parsed, output, err);
-        if (command == "bisect")
-            return bisectCommand(parsed, output, err);
-        return checkCommand(parsed, output, err);
+        return command.run(parsed, output, err);
     } catch (const Stop& stop) {
         output.flush();
         std::fprintf(err, "mendwell: %s\n", stop.message.toUtf8().constData());
@@ -1293,13 +1297,17 @@ int runCommand(const QList<QByteArray>& arguments, std::FILE* out, std::FILE* er
         output << generalHelp;
         return ExitStatus::Done;
     }
-    const QByteArray command = arguments.first();
-    if (!commandHelp().contains(command)) {
+    if (arguments.first() == "--version") {
+        output << "mendwell " MENDWELL_VERSION "\nLicence: GPL-3.0-or-later\n";
+        return ExitStatus::Done;
+    }
+    const Command* command = findCommand(arguments.first());
+    if (!command) {
         std::fprintf(err, "mendwell: unknown command %s (see: mendwell --help)\n",
-            displayPath(command).toUtf8().constData());
+            displayPath(arguments.first()).toUtf8().constData());
         return ExitStatus::Trouble;
     }
-    const int status = runParsed(command, arguments, output, err);
+    const int status = runParsed(*command, arguments, output, err);
     output.flush();
     // A reader that stopped early (head) gets no complaint; a write that failed is trouble.
     if (output.error() != 0 && output.error() != EPIPE) {

@@ -103,6 +103,8 @@ void tst_Mendwell::help_data()
     QTest::addColumn<QByteArray>("start");
     QTest::newRow("mendwell --help") << QList<QByteArray> { "--help" }
                                      << QByteArray("Mendwell: what changed in a game folder");
+    QTest::newRow("mendwell --version")
+        << QList<QByteArray> { "--version" } << QByteArray("mendwell 2.0\nLicence: GPL-3.0-or-later\n");
     QTest::newRow("games") << QList<QByteArray> { "games", "--help" }
                            << QByteArray("Usage: mendwell games [--format text|tsv]\n");
     QTest::newRow("snapshot") << QList<QByteArray> { "snapshot", "--help" }

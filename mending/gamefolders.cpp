@@ -231,20 +231,11 @@ private:
                 continue;
             for (const QString& name : subfolders(parent)) {
                 const QString game = parent + u'/' + name;
-                switch (documentsGeneration(name)) {
-                case 4:
-                    addIfDir(4, u"Mods"_s, runner, childPath(game, { u"Mods"_s }));
-                    addIfDir(4, u"Tray"_s, runner, childPath(game, { u"Tray"_s }));
-                    break;
-                case 3:
-                    addIfDir(3, u"Mods/Packages"_s, runner, childPath(game, { u"Mods"_s, u"Packages"_s }));
-                    break;
-                case 2:
-                    addIfDir(2, u"Downloads"_s, runner, childPath(game, { u"Downloads"_s }));
-                    break;
-                default:
-                    break;
-                }
+                const GameRules* rules = gameRules(documentsGeneration(name));
+                if (!rules)
+                    continue;
+                for (const GameFolderRule& folder : rules->folders)
+                    addIfDir(rules->generation, folder.kind, runner, childPath(game, folder.path.split(u'/')));
             }
         }
     }
@@ -267,10 +258,8 @@ private:
             const QString gameData = childNamed(install, u"GameData"_s);
             if (gameData.isEmpty())
                 continue;
-            addIfDir(1, u"Downloads"_s, runner, childNamed(install, u"Downloads"_s));
-            addIfDir(1, u"Skins"_s, runner, childNamed(gameData, u"Skins"_s));
-            addIfDir(1, u"Walls"_s, runner, childNamed(gameData, u"Walls"_s));
-            addIfDir(1, u"Floors"_s, runner, childNamed(gameData, u"Floors"_s));
+            for (const GameFolderRule& folder : gameRules(1)->folders)
+                addIfDir(1, folder.kind, runner, childPath(install, folder.path.split(u'/')));
         }
     }
 
@@ -420,35 +409,25 @@ QStringList gameExecutableNames(int generation)
 
 QStringList gameCacheFiles(const GameFolder& folder)
 {
+    const GameRules* rules = gameRules(folder.generation);
+    if (!rules)
+        return {};
+    // A folder of no known kind is taken as the mods folder.
+    int up = foldersUpToGame(*rules, folder.kind);
+    if (up == 0)
+        up = int(rules->modsFolder.count('/')) + 1;
+    QString game = folder.path;
+    for (int i = 0; i < up; ++i)
+        game = QFileInfo(game).absolutePath();
     QStringList files;
-    const auto add = [&files](const QString& path) {
-        if (!path.isEmpty())
-            files.append(path);
-    };
-    switch (folder.generation) {
-    case 4: {
-        // The thumbnail cache beside Mods holds pictures of the CC that was loaded last time.
-        const QString game = QFileInfo(folder.path).absolutePath();
-        add(existingFile(game, u"localthumbcache.package"_s));
-        break;
-    }
-    case 3: {
-        const QString game = QFileInfo(QFileInfo(folder.path).absolutePath()).absolutePath();
-        for (const QString& name : { u"CASPartCache.package"_s, u"compositorCache.package"_s,
-                 u"scriptCache.package"_s, u"simCompositorCache.package"_s, u"socialCache.package"_s })
-            add(existingFile(game, name));
-        appendFilesIn(files, childNamed(game, u"WorldCaches"_s), u".package"_s);
-        break;
-    }
-    case 2: {
-        const QString game = QFileInfo(folder.path).absolutePath();
-        add(existingFile(game, u"Groups.cache"_s));
-        add(existingFile(game, u"Accessory.cache"_s));
-        appendFilesIn(files, childNamed(game, u"Thumbnails"_s), u"Thumbnails.package"_s);
-        break;
-    }
-    default:
-        break;
+    for (const GameCacheRule& cache : rules->caches) {
+        if (cache.suffix.isEmpty()) {
+            const QString file = existingFile(game, cache.path);
+            if (!file.isEmpty())
+                files.append(file);
+        } else {
+            appendFilesIn(files, childNamed(game, cache.path), cache.suffix);
+        }
     }
     return files;
 }

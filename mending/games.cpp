@@ -28,10 +28,47 @@ QStringList sims2Executables()
 const std::array<GameRules, 4>& table()
 {
     static const std::array<GameRules, 4> games { {
-        { 1, u"The Sims"_s, "Downloads", -1, -1, false, { u"Sims.exe"_s } },
-        { 2, u"The Sims 2"_s, "Downloads", -1, -1, false, sims2Executables() },
-        { 3, u"The Sims 3"_s, "Mods/Packages", -1, -1, false, { u"TS3W.exe"_s, u"TS3.exe"_s } },
-        { 4, u"The Sims 4"_s, "Mods", 5, 1, true, { u"TS4_x64.exe"_s, u"TS4_DX9_x64.exe"_s, u"TS4.exe"_s } },
+        {
+            .generation = 1,
+            .title = u"The Sims"_s,
+            .modsFolder = "Downloads",
+            .inInstallFolder = true,
+            .folders = { { u"Downloads"_s, u"Downloads"_s }, { u"Skins"_s, u"GameData/Skins"_s },
+                { u"Walls"_s, u"GameData/Walls"_s }, { u"Floors"_s, u"GameData/Floors"_s } },
+            .caches = {},
+            .executables = { u"Sims.exe"_s },
+        },
+        {
+            .generation = 2,
+            .title = u"The Sims 2"_s,
+            .modsFolder = "Downloads",
+            .folders = { { u"Downloads"_s, u"Downloads"_s } },
+            .caches = { { u"Groups.cache"_s, {} }, { u"Accessory.cache"_s, {} },
+                { u"Thumbnails"_s, u"Thumbnails.package"_s } },
+            .executables = sims2Executables(),
+        },
+        {
+            .generation = 3,
+            .title = u"The Sims 3"_s,
+            .modsFolder = "Mods/Packages",
+            .folders = { { u"Mods/Packages"_s, u"Mods/Packages"_s } },
+            .caches = { { u"CASPartCache.package"_s, {} }, { u"compositorCache.package"_s, {} },
+                { u"scriptCache.package"_s, {} }, { u"simCompositorCache.package"_s, {} },
+                { u"socialCache.package"_s, {} }, { u"WorldCaches"_s, u".package"_s } },
+            .executables = { u"TS3W.exe"_s, u"TS3.exe"_s },
+        },
+        {
+            .generation = 4,
+            .title = u"The Sims 4"_s,
+            .modsFolder = "Mods",
+            .folders = { { u"Mods"_s, u"Mods"_s }, { u"Tray"_s, u"Tray"_s } },
+            // The thumbnail cache holds pictures of the custom content that was loaded last time.
+            .caches = { { u"localthumbcache.package"_s, {} } },
+            .deepestPackage = 5,
+            .deepestScript = 1,
+            .hasTray = true,
+            .executables = { u"TS4_x64.exe"_s, u"TS4_DX9_x64.exe"_s, u"TS4.exe"_s },
+        },
     } };
     return games;
 }
@@ -50,6 +87,28 @@ const GameRules* gameRules(int generation)
             return &rules;
     }
     return nullptr;
+}
+
+int generationOfModsFolderName(const QString& name)
+{
+    int found = 0;
+    for (const GameRules& rules : table()) {
+        if (rules.modsFolder.contains('/') || name.compare(QFile::decodeName(rules.modsFolder), Qt::CaseInsensitive) != 0)
+            continue;
+        if (found != 0)
+            return 0;
+        found = rules.generation;
+    }
+    return found;
+}
+
+int foldersUpToGame(const GameRules& rules, const QString& kind)
+{
+    for (const GameFolderRule& folder : rules.folders) {
+        if (folder.kind == kind)
+            return int(folder.path.count(u'/')) + 1;
+    }
+    return 0;
 }
 
 int generationOfFolderName(const QString& name)

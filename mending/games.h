@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -10,11 +11,31 @@
 // is one entry here.
 namespace mending {
 
+// A folder the game reads: what players call it, and where it lies below the game's own folder.
+struct GameFolderRule
+{
+    QString kind; // "Mods", "Tray", "Skins"
+    QString path; // "Mods", "GameData/Skins"
+};
+
+// Files the game makes anew from what it loaded, below the game's own folder: they may move along
+// with mods, since a stale cache can show or break what was taken out.
+struct GameCacheRule
+{
+    QString path; // a file ("localthumbcache.package") or a folder ("WorldCaches")
+    QString suffix; // for a folder, the ending of the files in it that are caches; empty for a file
+};
+
 struct GameRules
 {
     int generation = 0; // 1..4
     QString title; // "The Sims 4"
     QByteArray modsFolder; // below the game's folder, "/" between folders: "Mods", "Mods/Packages"
+    // The game's own folder lies in the player's Documents (Electronic Arts/The Sims 4), except for
+    // the first game, whose folders lie in its install folder (recognised by its GameData folder).
+    bool inInstallFolder = false;
+    QList<GameFolderRule> folders; // the folders the game reads, the mods folder first
+    QList<GameCacheRule> caches;
     // Folders below the mods folder at which the game still loads a file; -1 where public sources
     // establish no limit (then nothing is flagged as too deep).
     int deepestPackage = -1;
@@ -27,6 +48,14 @@ struct GameRules
 
 // The rules of a generation, or nullptr when it is not one of the games.
 const GameRules* gameRules(int generation);
+
+// The generation whose mods folder is a single folder named so ("Mods"), or 0 when none or several
+// are (the older games both called it "Downloads").
+int generationOfModsFolderName(const QString& name);
+
+// How many folders up from one of its folders (given by kind) the game's own folder lies; 0 when the
+// generation has no folder of that kind.
+int foldersUpToGame(const GameRules& rules, const QString& kind);
 
 // The game a folder named so belongs to: "The Sims 4", "Die Sims 4", "Les Sims 3", "The Sims 2 Ultimate
 // Collection", "The Sims" (1). 0 when the name is no game's.

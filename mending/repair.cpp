@@ -3,6 +3,7 @@
 
 #include "diff.h"
 #include "gamefolders.h"
+#include "games.h"
 #include "pathtext.h"
 #include "suspects.h"
 
@@ -167,9 +168,9 @@ QList<QByteArray> cacheFilesBeside(const QByteArray& folder)
     GameFolder game;
     game.generation = generationOf(folder);
     game.path = info.absoluteFilePath();
-    // The Sims 4's thumbnail cache lies beside Mods whichever way the game was found.
-    if (game.generation == 0 && info.fileName().compare(u"Mods"_s, Qt::CaseInsensitive) == 0)
-        game.generation = 4;
+    // A mods folder outside a folder named for its game ("Mods" alone) still tells the game.
+    if (game.generation == 0)
+        game.generation = generationOfModsFolderName(info.fileName());
     QList<QByteArray> files;
     for (const QString& cache : gameCacheFiles(game)) {
         const QFileInfo file(cache);

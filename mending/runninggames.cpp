@@ -2,6 +2,7 @@
 #include "runninggames.h"
 
 #include "gamefolders.h"
+#include "games.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,8 @@ bool readWhole(const QByteArray& path, QByteArray* content)
 
 QString gameTitle(int generation)
 {
-    return generation == 1 ? u"The Sims"_s : u"The Sims %1"_s.arg(generation);
+    const GameRules* rules = gameRules(generation);
+    return rules ? rules->title : QString();
 }
 
 QString baseName(const QByteArray& path)

@@ -3,6 +3,7 @@
 
 #include "diff.h"
 #include "gamefolders.h"
+#include "games.h"
 #include "pathtext.h"
 #include "repair.h"
 #include "scan.h"
@@ -249,14 +250,15 @@ int gamesCommand(const Arguments& arguments, Output& out)
         out << "No game folders found. Give the folder to the other commands yourself.\n";
         return ExitStatus::Done;
     }
-    qsizetype kindWidth = 4, runnerWidth = 6;
+    qsizetype titleWidth = 0, kindWidth = 4, runnerWidth = 6;
     for (const GameFolder& folder : folders) {
+        titleWidth = std::max(titleWidth, gameRules(folder.generation)->title.size());
         kindWidth = std::max(kindWidth, folder.kind.size());
         runnerWidth = std::max(runnerWidth, runnerName(folder.runner).size());
     }
     for (const GameFolder& folder : folders)
-        out << QStringLiteral("The Sims %1  %2  %3  %4\n")
-                   .arg(folder.generation)
+        out << QStringLiteral("%1  %2  %3  %4\n")
+                   .arg(gameRules(folder.generation)->title, -int(titleWidth))
                    .arg(folder.kind, -int(kindWidth))
                    .arg(runnerName(folder.runner), -int(runnerWidth))
                    .arg(folder.path);

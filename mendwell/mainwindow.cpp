@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 
 #include "fiftyfiftypanel.h"
+#include "games.h"
 #include "pathtext.h"
 #include "printer.h"
 #include "runerror.h"
@@ -50,9 +51,8 @@ qint64 nowNs()
 
 QString gameFolderText(const GameFolder& game)
 {
-    return MainWindow::tr("The Sims %1  ·  %2  ·  %3  ·  %4")
-        .arg(game.generation)
-        .arg(game.kind, runnerName(game.runner), game.path);
+    return MainWindow::tr("%1  ·  %2  ·  %3  ·  %4")
+        .arg(gameRules(game.generation)->title, game.kind, runnerName(game.runner), game.path);
 }
 
 QString snapshotText(const SnapshotInfo& info)

@@ -58,6 +58,7 @@ private slots:
     void checkCleanFolder();
     void unreadableFolder();
     void gamesOnAnEmptyHome();
+    void gamesNamedByTheirTitles();
     void windowWithoutCommand();
     void folderNameThatIsNoUtf8();
 
@@ -514,6 +515,23 @@ void tst_Mendwell::gamesOnAnEmptyHome()
     QCOMPARE(result.status, 0);
     QCOMPARE(
         result.out, QByteArray("No game folders found. Give the folder to the other commands yourself.\n"));
+}
+
+void tst_Mendwell::gamesNamedByTheirTitles()
+{
+    // The first game has no number in its title; columns line up whatever the titles' widths.
+    const QByteArray sims1 = m_home + "/.wine/drive_c/Program Files/Maxis/The Sims";
+    const QByteArray sims4 = m_home + "/Documents/Electronic Arts/The Sims 4";
+    for (const QByteArray& folder : { sims1 + "/GameData/Skins", sims1 + "/Downloads", sims4 + "/Mods" })
+        QVERIFY(QDir().mkpath(QString::fromUtf8(folder)));
+    const Run result = run({ "games" });
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out,
+        "The Sims 4  Mods       native  " + sims4 + "/Mods\n"
+        "The Sims    Downloads  Wine    " + sims1 + "/Downloads\n"
+        "The Sims    Skins      Wine    " + sims1 + "/GameData/Skins\n");
+    QVERIFY(QDir(QString::fromUtf8(m_home + "/Documents")).removeRecursively());
+    QVERIFY(QDir(QString::fromUtf8(m_home + "/.wine")).removeRecursively());
 }
 
 void tst_Mendwell::windowWithoutCommand()

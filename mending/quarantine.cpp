@@ -872,6 +872,126 @@ QString openPlaces(const QByteArray& folder, const QByteArray& quarantine, bool 
     return {};
 }
 
+// What a move out will take: the files that can go, with what the manifest records of them and of the
+// folders they lie in. Paths that cannot go are added to skipped with the reason.
+class MovePlan
+{
+public:
+    MovePlan(const Places& places, QList<std::pair<QByteArray, QString>>* skipped)
+        : m_places(places)
+        , m_skipped(skipped)
+        , m_quarantineVolume(fs::volumeOf(places.parent.get()))
+    {
+    }
+
+    void add(const QByteArray& path, bool beside)
+    {
+        if (!fs::isPlainRelativePath(path)) {
+            m_skipped->append({ path, u"it is not a path inside the folder"_s });
+            return;
+        }
+        const QByteArray key = (beside ? "b" : "f") + path;
+        if (m_seen.contains(key))
+            return;
+        m_seen.insert(key);
+        const int root = beside ? m_places.parent.get() : m_places.folder.get();
+        if (!foldersOnTheWayAreFolders(path, beside, root))
+            return;
+        struct stat st;
+        const Fd& parent = opened(key.left(1), root, fs::parentPath(path));
+        if (!parent.isOpen() || !fs::statAt(parent.get(), fs::lastName(path), &st)) {
+            m_skipped->append({ path, u"it cannot be found: %1"_s.arg(fs::errorText(errno)) });
+            return;
+        }
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            m_skipped->append({ path, u"it is not a file"_s });
+            return;
+        }
+        files.append({ path, beside, st.st_size, nanoseconds(st.st_mtim), st.st_mode, true });
+        // Where the file lies on another volume than the quarantine (the folder is a mount point, or a
+        // folder below it is), it is copied rather than renamed.
+        entries.append({ path, beside, st.st_dev != m_quarantineVolume });
+    }
+
+    QList<QuarantinedFile> files;
+    QList<StepEntry> entries;
+    QHash<QByteArray, std::pair<quint32, qint64>> folders; // mode and modification time, for the manifest
+
+private:
+    // A folder on the way that is a link would take the move outside the game folder.
+    bool foldersOnTheWayAreFolders(const QByteArray& path, bool beside, int root)
+    {
+        const QList<QByteArray> parts = path.split('/');
+        QByteArray above;
+        for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+            above += (above.isEmpty() ? "" : "/") + parts.at(i);
+            const QByteArray known = (beside ? "b" : "f") + above;
+            if (!m_checkedFolders.contains(known)) {
+                struct stat st;
+                const bool isFolder = fs::existsBeneath(root, above, &st) && S_ISDIR(st.st_mode);
+                m_checkedFolders.insert(known, isFolder);
+                if (isFolder && !beside)
+                    folders.insert(above, { st.st_mode, nanoseconds(st.st_mtim) });
+            }
+            if (!m_checkedFolders.value(known)) {
+                m_skipped->append({ path, u"%1 is not a folder (a link, or missing)"_s.arg(shown(above)) });
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const Fd& opened(const QByteArray& side, int root, const QByteArray& folder)
+    {
+        auto found = m_openedFolders.find(side + folder);
+        if (found == m_openedFolders.end())
+            found = m_openedFolders.emplace(side + folder, fs::openBeneath(root, folder)).first;
+        return found->second;
+    }
+
+    const Places& m_places;
+    QList<std::pair<QByteArray, QString>>* m_skipped;
+    dev_t m_quarantineVolume;
+    QSet<QByteArray> m_seen;
+    QHash<QByteArray, bool> m_checkedFolders;
+    std::map<QByteArray, Fd> m_openedFolders;
+};
+
+// The manifest says, for a player reading it, what each file was and where it goes back to.
+QByteArray manifestText(const QByteArray& folder, const MovePlan& plan)
+{
+    QByteArray manifest = "# Files Mendwell moved out of " + escaped(folder) + "\n# at "
+        + QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8()
+        + "\n# Put them back with Mendwell, or move them back by hand to the same place.\n"
+          "# kind\tsize\tmodified (ns since 1970)\tmode\tpath\n";
+    QList<QByteArray> folderPaths = plan.folders.keys();
+    std::sort(folderPaths.begin(), folderPaths.end());
+    for (const QByteArray& path : std::as_const(folderPaths)) {
+        const auto& [mode, mtime] = plan.folders.value(path);
+        manifest
+            += "dir\t-\t" + QByteArray::number(mtime) + '\t' + modeText(mode) + '\t' + escaped(path) + '\n';
+    }
+    for (const QuarantinedFile& file : plan.files) {
+        manifest += QByteArray(file.beside ? "beside" : "file") + '\t' + QByteArray::number(file.size) + '\t'
+            + QByteArray::number(file.modifiedNs) + '\t' + modeText(file.mode) + '\t' + escaped(file.path)
+            + '\n';
+    }
+    return manifest;
+}
+
+// Makes a new batch folder named for the time, "(2)" and on where two moves share a second. Returns 0 or
+// the errno.
+int makeBatchFolder(int quarantine, QByteArray* batchName)
+{
+    const QString date = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH.mm.ss"_s);
+    for (int n = 1;; ++n) {
+        *batchName = QFile::encodeName(n == 1 ? date : u"%1 (%2)"_s.arg(date).arg(n));
+        const int made = fs::makeFolderAt(quarantine, *batchName);
+        if (made != EEXIST)
+            return made;
+    }
+}
+
 }
 
 int QuarantineBatch::filesOut() const
@@ -1015,80 +1135,13 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
             : u"%1 is not a folder files can be moved out of."_s.arg(m_folder);
         return report;
     }
-    const dev_t quarantineVolume = fs::volumeOf(places.parent.get());
-
-    QList<QuarantinedFile> files;
-    QList<StepEntry> entries;
-    QHash<QByteArray, std::pair<quint32, qint64>> folders;
-    QSet<QByteArray> seen;
-    QHash<QByteArray, bool> checkedFolders;
-    std::map<QByteArray, Fd> openedParents;
-    const auto plan = [&](const QByteArray& path, bool beside) {
-        if (!fs::isPlainRelativePath(path)) {
-            report.skipped.append({ path, u"it is not a path inside the folder"_s });
-            return;
-        }
-        const QByteArray key = (beside ? "b" : "f") + path;
-        if (seen.contains(key))
-            return;
-        seen.insert(key);
-        const int root = beside ? places.parent.get() : places.folder.get();
-        // A folder on the way that is a link would take the move outside the game folder.
-        const QList<QByteArray> parts = path.split('/');
-        QByteArray above;
-        for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-            above += (above.isEmpty() ? "" : "/") + parts.at(i);
-            const QByteArray known = key.left(1) + above;
-            if (!checkedFolders.contains(known)) {
-                struct stat st;
-                const bool isFolder = fs::existsBeneath(root, above, &st) && S_ISDIR(st.st_mode);
-                checkedFolders.insert(known, isFolder);
-                if (isFolder && !beside)
-                    folders.insert(above, { st.st_mode, nanoseconds(st.st_mtim) });
-            }
-            if (!checkedFolders.value(known)) {
-                report.skipped.append(
-                    { path, u"%1 is not a folder (a link, or missing)"_s.arg(shown(above)) });
-                return;
-            }
-        }
-        auto parentFolder = openedParents.find(key.left(1) + fs::parentPath(path));
-        if (parentFolder == openedParents.end()) {
-            parentFolder = openedParents
-                               .emplace(key.left(1) + fs::parentPath(path),
-                                   fs::openBeneath(root, fs::parentPath(path)))
-                               .first;
-        }
-        struct stat st;
-        if (!parentFolder->second.isOpen()
-            || !fs::statAt(parentFolder->second.get(), fs::lastName(path), &st)) {
-            report.skipped.append({ path, u"it cannot be found: %1"_s.arg(fs::errorText(errno)) });
-            return;
-        }
-        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-            report.skipped.append({ path, u"it is not a file"_s });
-            return;
-        }
-        QuarantinedFile file;
-        file.path = path;
-        file.beside = beside;
-        file.size = st.st_size;
-        file.modifiedNs = nanoseconds(st.st_mtim);
-        file.mode = st.st_mode;
-        file.out = true;
-        files.append(file);
-        // Where the file lies on another volume than the quarantine (the folder is a mount point, or a
-        // folder below it is), it is copied rather than renamed.
-        entries.append({ path, beside, st.st_dev != quarantineVolume });
-    };
+    MovePlan plan(places, &report.skipped);
     for (const QByteArray& path : paths)
-        plan(path, false);
+        plan.add(path, false);
     for (const QByteArray& path : besidePaths)
-        plan(path, true);
-    if (entries.isEmpty())
+        plan.add(path, true);
+    if (plan.entries.isEmpty())
         return report;
-    entries = withWholeFolders(entries,
-        wholeFolders(places.folder.get(), renamableInside(entries), [](const QByteArray&) { return true; }));
 
     int error = 0;
     places.quarantine = fs::makeBeneath(places.parent.get(), places.quarantineName, &error);
@@ -1097,41 +1150,18 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
         return report;
     }
     const int quarantine = places.quarantine.get();
-    const QString date = QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH.mm.ss"_s);
     QByteArray batchName;
-    for (int n = 1;; ++n) {
-        batchName = QFile::encodeName(n == 1 ? date : u"%1 (%2)"_s.arg(date).arg(n));
-        const int made = fs::makeFolderAt(quarantine, batchName);
-        if (made == 0)
-            break;
-        if (made != EEXIST) {
-            report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(made));
-            return report;
-        }
+    if (const int made = makeBatchFolder(quarantine, &batchName); made != 0) {
+        report.error = u"cannot make a batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(made));
+        return report;
     }
     const Fd batch = fs::openBeneath(quarantine, batchName, &error);
     if (!batch.isOpen()) {
         report.error = u"cannot open the batch folder in %1: %2"_s.arg(m_quarantine, fs::errorText(error));
         return report;
     }
-
-    QByteArray manifest = "# Files Mendwell moved out of " + escaped(m_folderBytes) + "\n# at "
-        + QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8()
-        + "\n# Put them back with Mendwell, or move them back by hand to the same place.\n"
-          "# kind\tsize\tmodified (ns since 1970)\tmode\tpath\n";
-    QList<QByteArray> folderPaths = folders.keys();
-    std::sort(folderPaths.begin(), folderPaths.end());
-    for (const QByteArray& path : std::as_const(folderPaths)) {
-        const auto& [mode, mtime] = folders.value(path);
-        manifest
-            += "dir\t-\t" + QByteArray::number(mtime) + '\t' + modeText(mode) + '\t' + escaped(path) + '\n';
-    }
-    for (const QuarantinedFile& file : std::as_const(files)) {
-        manifest += QByteArray(file.beside ? "beside" : "file") + '\t' + QByteArray::number(file.size) + '\t'
-            + QByteArray::number(file.modifiedNs) + '\t' + modeText(file.mode) + '\t' + escaped(file.path)
-            + '\n';
-    }
-    if (const QString failed = fs::writeAtomically(batch.get(), manifestName, manifest); !failed.isEmpty()) {
+    if (const QString failed = fs::writeAtomically(batch.get(), manifestName, manifestText(m_folderBytes, plan));
+        !failed.isEmpty()) {
         report.error = u"cannot write the manifest in %1: %2"_s.arg(
             shown(m_quarantineBytes + '/' + batchName), failed);
         fs::removeAt(quarantine, batchName, true);
@@ -1143,7 +1173,8 @@ MoveReport Quarantine::moveOut(const QList<QByteArray>& paths, const QList<QByte
     step.out = true;
     step.batch = batchName;
     step.token = fs::uniqueName({});
-    step.entries = entries;
+    step.entries = withWholeFolders(plan.entries,
+        wholeFolders(places.folder.get(), renamableInside(plan.entries), [](const QByteArray&) { return true; }));
     if (const QString failed = fs::writeAtomically(quarantine, stepName, stepText(step)); !failed.isEmpty()) {
         report.error = u"cannot record the move in %1: %2"_s.arg(m_quarantine, failed);
         removeBatchIfEmpty(places, batchName);

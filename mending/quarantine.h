@@ -86,8 +86,6 @@ public:
 
     QString folder() const { return m_folder; }
     QString quarantineFolder() const { return m_quarantine; }
-    QByteArray folderBytes() const { return m_folderBytes; }
-    QByteArray quarantineFolderBytes() const { return m_quarantineBytes; }
 
     // Finishes a move that was interrupted, and tidies batches left empty. moveOut() and restore() call it
     // first; a program calls it at start.

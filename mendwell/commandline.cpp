@@ -397,6 +397,21 @@ void decodeSide(Side& side)
     }
 }
 
+// What a snapshot could not read when it was taken stays unknown: its files are neither removed nor
+// added, and the player is told why the answer is not whole.
+void reportRecordedProblems(const Side& side, std::FILE* err)
+{
+    if (side.kind != Side::SnapshotFile)
+        return;
+    for (const ScanProblem& problem : side.snapshot.problems) {
+        const QByteArray path = problem.path.isEmpty() ? side.snapshot.root : side.snapshot.root + '/' + problem.path;
+        std::fprintf(err,
+            "mendwell: when snapshot %s was taken, %s could not be read (%s); its files are not compared\n",
+            displayPath(side.name).toUtf8().constData(), displayPath(path).toUtf8().constData(),
+            problem.reason.constData());
+    }
+}
+
 QByteArray groupKindName(GroupKind kind)
 {
     switch (kind) {
@@ -634,8 +649,11 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
                                     "added. Give --other-folder to compare them anyway")
                          .arg(displayPath(before.name), displayPath(before.snapshot.root),
                              displayPath(after.snapshot.root)) };
+    reportRecordedProblems(before, err);
     if (after.kind == Side::Folder)
         reportProblems(after.snapshot.problems, after.snapshot.root, err);
+    else if (after.path != before.path)
+        reportRecordedProblems(after, err);
 
     DiffResult result = before.kind == Side::FolderList
         // Links can be followed only in a folder as it is now, not in a snapshot of one.

@@ -501,9 +501,17 @@ void tst_Mendwell::unreadableFolder()
     QCOMPARE(result.err, "mendwell: cannot read " + m_game + "/locked: Permission denied\n");
     QCOMPARE(result.out, "Snapshot of " + m_game + " written to " + snapshot + ": 1 file.\n");
     // The snapshot remembers the folder it could not read: its files are not taken for removed later.
+    const QByteArray unknown = "mendwell: when snapshot " + snapshot + " was taken, " + m_game
+        + "/locked could not be read (Permission denied); its files are not compared\n";
     const Run later = run({ "diff", snapshot, m_game, "--format", "tsv" });
     QCOMPARE(later.status, 2);
     QCOMPARE(later.out, QByteArray());
+    QCOMPARE(later.err, unknown);
+    // Against itself: no differences, and the reason for exit 2 said once.
+    const Run itself = run({ "diff", snapshot, snapshot, "--format", "tsv" });
+    QCOMPARE(itself.status, 2);
+    QCOMPARE(itself.out, QByteArray());
+    QCOMPARE(itself.err, unknown);
 }
 
 void tst_Mendwell::gamesOnAnEmptyHome()

@@ -10,11 +10,9 @@
 #include "snapshot.h"
 #include "suspects.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 
 #include <vector>
@@ -521,18 +519,52 @@ void noteSetAside(FiftyFifty& fifty, std::FILE* err)
         std::fprintf(err, "%s\n", message.toLocal8Bit().constData());
 }
 
+NewKinds onlyKinds(const Arguments& arguments)
+{
+    const QByteArray only = arguments.options.value("--only", "all");
+    if (only == "added")
+        return NewKinds::Added;
+    if (only == "changed")
+        return NewKinds::Changed;
+    if (only == "all")
+        return NewKinds::All;
+    throw Stop {
+        QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only))
+    };
+}
+
+// What moved, group by group, and what the player may do about the game's cache.
+void writeMovedOut(const QString& into, const NewFiles& files, const MoveReport& report,
+    const QList<QByteArray>& caches, bool withCache, const QByteArray& folder, Output& out)
+{
+    const QSet<QByteArray> moved(report.moved.cbegin(), report.moved.cend());
+    out << QStringLiteral("Moved %1 out of %2\n  into %3\n")
+               .arg(fileCount(report.moved.size()), displayPath(folder), into);
+    for (const BisectGroup& group : files.groups) {
+        const qsizetype count = std::count_if(group.paths.cbegin(), group.paths.cend(),
+            [&moved](const QByteArray& path) { return moved.contains(path); });
+        if (count > 0)
+            out << QStringLiteral("    %1  (%2)\n").arg(group.key, fileCount(count));
+    }
+    if (withCache) {
+        for (const QByteArray& cache : caches) {
+            if (moved.contains(cache))
+                out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
+        }
+    } else if (!caches.isEmpty()) {
+        out << QStringLiteral(
+            "The game's cache (%1) beside the folder still shows the old files; add --cache "
+            "to move it out too (the game makes it anew).\n")
+                   .arg(displayPath(caches.join(", ")));
+    }
+    out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
+}
+
 int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "quarantine");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
-    const QByteArray only = arguments.options.value("--only", "all");
-    if (only != "added" && only != "changed" && only != "all")
-        throw Stop {
-            QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only))
-        };
-    const NewKinds kinds = only == "added" ? NewKinds::Added
-        : only == "changed"                ? NewKinds::Changed
-                                           : NewKinds::All;
+    const NewKinds kinds = onlyKinds(arguments);
 
     FiftyFifty fifty(folder);
     noteSetAside(fifty, err);
@@ -556,28 +588,8 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
-    const QSet<QByteArray> moved(report.moved.cbegin(), report.moved.cend());
-    out << QStringLiteral("Moved %1 out of %2\n  into %3\n")
-               .arg(fileCount(report.moved.size()), displayPath(folder),
-                   fifty.quarantine().quarantineFolder() + u'/' + report.batch);
-    for (const BisectGroup& group : std::as_const(files.groups)) {
-        const qsizetype count = std::count_if(group.paths.cbegin(), group.paths.cend(),
-            [&moved](const QByteArray& path) { return moved.contains(path); });
-        if (count > 0)
-            out << QStringLiteral("    %1  (%2)\n").arg(group.key, fileCount(count));
-    }
-    if (withCache) {
-        for (const QByteArray& cache : caches) {
-            if (moved.contains(cache))
-                out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
-        }
-    } else if (!caches.isEmpty()) {
-        out << QStringLiteral(
-            "The game's cache (%1) beside the folder still shows the old files; add --cache "
-            "to move it out too (the game makes it anew).\n")
-                   .arg(displayPath(caches.join(", ")));
-    }
-    out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
+    writeMovedOut(fifty.quarantine().quarantineFolder() + u'/' + report.batch, files, report, caches,
+        withCache, folder, out);
     return report.skipped.isEmpty() && unmatched.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
 }
 
@@ -718,31 +730,20 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     return unfinished ? ExitStatus::Trouble : ExitStatus::Done;
 }
 
-int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
+// The round named by --round (counted from 0), or -1.
+int givenRound(const Arguments& arguments)
 {
-    expectPositional(arguments, 2, 2, "bisect");
-    const QByteArray action = arguments.positional.at(0);
-    const QList<QByteArray> actions { "start", "works", "broken", "status", "stop" };
-    if (!actions.contains(action))
-        throw Stop { QStringLiteral("bisect: unknown step %1 (give start, works, broken, status or stop)")
-                         .arg(displayPath(action)) };
-    const QByteArray folder = canonicalFolder(arguments.positional.at(1));
-    int forRound = -1;
-    if (arguments.options.contains("--round")) {
-        bool ok = false;
-        forRound = arguments.options.value("--round").toInt(&ok) - 1;
-        if (!ok || forRound < 0)
-            throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
-    }
-    FiftyFifty fifty(folder);
-    noteSetAside(fifty, err);
-    noticeWaiting(fifty, err);
-    // An answer is about the layout the player tested: the round as it was when the command began. An
-    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
-    const std::optional<BisectSession> seen = fifty.session();
-    const bool impliedRound = forRound == -1 && seen && seen->running();
-    if (impliedRound)
-        forRound = seen->round();
+    if (!arguments.options.contains("--round"))
+        return -1;
+    bool ok = false;
+    const int round = arguments.options.value("--round").toInt(&ok) - 1;
+    if (!ok || round < 0)
+        throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
+    return round;
+}
+
+void recoverForStep(const QByteArray& action, FiftyFifty& fifty, Output& out, std::FILE* err)
+{
     if (action == "stop" || action == "status") {
         // Moves that cannot be made now need not be to look, and stopping brings every file back.
         const MoveReport recovered = fifty.recover();
@@ -752,64 +753,91 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
     } else {
         reportRecovery(fifty.recover(), out, err);
     }
-    try {
-        MoveReport report;
-        std::optional<BisectSession> session;
-        if (action == "start") {
-            if (const QString running = fifty.quarantine().gameRunningMessage(); !running.isEmpty())
-                throw Stop { running };
-            if (fifty.running())
-                refuseDuringFiftyFifty(fifty, folder);
-            // Files already out are not in the folder, so the 50/50 could not test them.
-            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
-            const qsizetype filesOut = std::accumulate(batches.cbegin(), batches.cend(), qsizetype(0),
-                [](qsizetype sum, const QuarantineBatch& batch) { return sum + batch.filesOut(); });
-            if (filesOut > 0)
-                throw Stop { QStringLiteral(
-                    "%1 of %2 moved out before (see: mendwell status %2): put them back "
-                    "first with mendwell restore %2, so that the 50/50 can test them")
-                                 .arg(fileCount(filesOut), displayPath(folder)) };
-            const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
-            if (files.groups.isEmpty()) {
-                out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n")
-                           .arg(displayPath(folder));
-                return ExitStatus::Done;
-            }
-            session = fifty.start(files.groups, &report);
-        } else if (action == "status") {
-            const std::optional<BisectSession> stored = fifty.session();
-            if (!stored) {
-                out << QStringLiteral(
-                    "No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
-                           .arg(displayPath(folder));
-                return ExitStatus::Done;
-            }
-            session = stored;
-        } else if (action == "stop") {
-            session = fifty.stop(&report);
-        } else {
-            try {
-                session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken,
-                    forRound, &report, startedAtBootNs());
-            } catch (const BisectError& error) {
-                const std::optional<BisectSession> now = fifty.session();
-                if (error.kind() != BisectError::OutOfTurn || !seen || !now
-                    || now->events().size() == seen->events().size())
-                    throw;
-                throw Stop { QStringLiteral(
-                    "another answer for round %1 was taken first, so this one was not. %2")
-                                 .arg(seen->round() + 1)
-                                 .arg(error.message()) };
-            }
-        }
-        reportSkipped(report, err);
-        writeSession(*session, fifty, out);
-        if (!report.ok())
-            throw Stop { report.error };
-        return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
-    } catch (const BisectError& error) {
-        throw Stop { error.message() };
+}
+
+// Starts the 50/50 over the new files; none when there is nothing new, which the player is told.
+std::optional<BisectSession> startFiftyFifty(FiftyFifty& fifty, const QByteArray& folder,
+    const Arguments& arguments, MoveReport& report, Output& out, std::FILE* err)
+{
+    if (const QString running = fifty.quarantine().gameRunningMessage(); !running.isEmpty())
+        throw Stop { running };
+    refuseDuringFiftyFifty(fifty, folder);
+    // Files already out are not in the folder, so the 50/50 could not test them.
+    const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+    const qsizetype filesOut = std::accumulate(batches.cbegin(), batches.cend(), qsizetype(0),
+        [](qsizetype sum, const QuarantineBatch& batch) { return sum + batch.filesOut(); });
+    if (filesOut > 0)
+        throw Stop { QStringLiteral("%1 of %2 moved out before (see: mendwell status %2): put them back "
+                                    "first with mendwell restore %2, so that the 50/50 can test them")
+                         .arg(fileCount(filesOut), displayPath(folder)) };
+    const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
+    if (files.groups.isEmpty()) {
+        out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n").arg(displayPath(folder));
+        return std::nullopt;
     }
+    return fifty.start(files.groups, &report);
+}
+
+// "works" or "broken" for the round; seen is the 50/50 as it was when the command began.
+BisectSession answerRound(FiftyFifty& fifty, const QByteArray& action, int forRound,
+    const std::optional<BisectSession>& seen, MoveReport& report)
+{
+    try {
+        return fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report,
+            startedAtBootNs());
+    } catch (const BisectError& error) {
+        const std::optional<BisectSession> now = fifty.session();
+        if (error.kind() != BisectError::OutOfTurn || !seen || !now
+            || now->events().size() == seen->events().size())
+            throw;
+        throw Stop { QStringLiteral("another answer for round %1 was taken first, so this one was not. %2")
+                         .arg(seen->round() + 1)
+                         .arg(error.message()) };
+    }
+}
+
+int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 2, 2, "bisect");
+    const QByteArray action = arguments.positional.at(0);
+    const QList<QByteArray> actions { "start", "works", "broken", "status", "stop" };
+    if (!actions.contains(action))
+        throw Stop { QStringLiteral("bisect: unknown step %1 (give start, works, broken, status or stop)")
+                         .arg(displayPath(action)) };
+    const QByteArray folder = canonicalFolder(arguments.positional.at(1));
+    int forRound = givenRound(arguments);
+    FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
+    noticeWaiting(fifty, err);
+    // An answer is about the layout the player tested: the round as it was when the command began. An
+    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
+    const std::optional<BisectSession> seen = fifty.session();
+    if (forRound == -1 && seen && seen->running())
+        forRound = seen->round();
+    recoverForStep(action, fifty, out, err);
+
+    MoveReport report;
+    std::optional<BisectSession> session;
+    if (action == "start") {
+        session = startFiftyFifty(fifty, folder, arguments, report, out, err);
+    } else if (action == "status") {
+        session = fifty.session();
+        if (!session)
+            out << QStringLiteral(
+                "No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
+                       .arg(displayPath(folder));
+    } else if (action == "stop") {
+        session = fifty.stop(&report);
+    } else {
+        session = answerRound(fifty, action, forRound, seen, report);
+    }
+    if (!session)
+        return ExitStatus::Done;
+    reportSkipped(report, err);
+    writeSession(*session, fifty, out);
+    if (!report.ok())
+        throw Stop { report.error };
+    return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
 }
 
 // Every command in one entry: its name, the options that take a value, the options that stand alone,

@@ -70,7 +70,10 @@ QString exactSize(qint64 bytes)
 
 QString timeText(qint64 ns)
 {
-    return QDateTime::fromMSecsSinceEpoch(ns / 1000000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // Rounded down before 1970 too (a bad archive can date a file there), so that the second shown is
+    // the one the nanoseconds of exactTime count from.
+    const qint64 ms = ns >= 0 ? ns / 1000000 : -((-ns + 999999) / 1000000);
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 QString exactTime(qint64 ns)

@@ -13,11 +13,19 @@ class tst_Report : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void cleanup();
     void numbers_data();
     void numbers();
+    void exactTimes_data();
+    void exactTimes();
     void everyFlagHasItsOwnWords();
 };
+
+void tst_Report::initTestCase()
+{
+    qputenv("TZ", "UTC");
+}
 
 void tst_Report::cleanup()
 {
@@ -67,6 +75,25 @@ void tst_Report::numbers()
     QFETCH(QString, expected);
     QLocale::setDefault(QLocale(locale));
     QCOMPARE(numberRows[row].make(), expected);
+}
+
+void tst_Report::exactTimes_data()
+{
+    QTest::addColumn<qint64>("ns");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("after 1970") << qint64(1700000000500000000) << u"2023-11-14 22:13:20.500000000"_s;
+    QTest::newRow("the start of 1970") << qint64(0) << u"1970-01-01 00:00:00.000000000"_s;
+    QTest::newRow("a fraction of a millisecond before 1970")
+        << qint64(-500) << u"1969-12-31 23:59:59.999999500"_s;
+    QTest::newRow("a second before 1970") << qint64(-1000000000) << u"1969-12-31 23:59:59.000000000"_s;
+}
+
+// The second and the nanoseconds after it add up to the time the file system holds.
+void tst_Report::exactTimes()
+{
+    QFETCH(qint64, ns);
+    QFETCH(QString, expected);
+    QCOMPARE(exactTime(ns), expected);
 }
 
 // A player reads the words, never the identifiers scripts read: each flag has words of its own.

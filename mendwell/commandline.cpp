@@ -58,6 +58,9 @@ struct Stop
     QString message;
 };
 
+// The formats of --format, by their short name in the commands.
+using Format = ReportFormat;
+
 struct Arguments
 {
     QList<QByteArray> positional;
@@ -109,15 +112,15 @@ Arguments parseArguments(
     return parsed;
 }
 
-ReportFormat formatOf(const Arguments& arguments, bool jsonAllowed)
+Format formatOf(const Arguments& arguments, bool jsonAllowed)
 {
     const QByteArray format = arguments.options.value("--format", "text");
     if (format == "text")
-        return ReportFormat::Text;
+        return Format::Text;
     if (format == "tsv")
-        return ReportFormat::Tsv;
+        return Format::Tsv;
     if (format == "json" && jsonAllowed)
-        return ReportFormat::Json;
+        return Format::Json;
     throw Stop { QStringLiteral("unknown format %1 (give %2)")
                      .arg(displayPath(format),
                          jsonAllowed ? QStringLiteral("text, tsv or json") : QStringLiteral("text or tsv")) };
@@ -152,7 +155,7 @@ void reportProblems(const QList<ScanProblem>& problems, const QByteArray& root, 
 int gamesCommand(const Arguments& arguments, Output& out)
 {
     expectPositional(arguments, 0, 0, "games");
-    const ReportFormat format = formatOf(arguments, false);
+    const Format format = formatOf(arguments, false);
     writeGames(findGameFolders(), format, out);
     return ExitStatus::Done;
 }
@@ -355,7 +358,7 @@ DiffResult compareSides(const Side& before, const Side& after)
 int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, 2, "diff");
-    const ReportFormat format = formatOf(arguments, true);
+    const Format format = formatOf(arguments, true);
     Side before = readSide(arguments.positional.at(0));
     const Side after = readNewSide(arguments, before);
     if (before.kind == Side::SnapshotFile && before.snapshot.root != after.snapshot.root
@@ -368,7 +371,7 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
         reportProblems(after.snapshot.problems, after.snapshot.root, err);
 
     const DiffResult result = compareSides(before, after);
-    if (format == ReportFormat::Tsv && result.topLevelOnly)
+    if (format == Format::Tsv && result.topLevelOnly)
         std::fprintf(err, "mendwell: note: %s\n", topLevelNote);
     writeDiff(result, diffSides(before, after), format, out);
     if (!before.snapshot.problems.isEmpty() || !after.snapshot.problems.isEmpty())
@@ -379,7 +382,7 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
 int checkCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, 1, "check");
-    const ReportFormat format = formatOf(arguments, true);
+    const Format format = formatOf(arguments, true);
     const QByteArray root = canonicalFolder(arguments.positional.first());
     const ScanResult scan = scanFolder(root);
     reportProblems(scan.problems, root, err);

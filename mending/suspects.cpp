@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <optional>
 
 #include <fcntl.h>
@@ -291,6 +292,196 @@ QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& file
     return {};
 }
 
+// Where a check judges files, and by which game's rules.
+struct CheckPlace
+{
+    const GameRules& rules;
+    QByteArray mods; // the mods folder as a prefix of the files' paths; empty when root is that folder
+    QByteArray modsName; // its own name: "Mods", "Packages"
+    // A mods folder unpacked into itself ("Mods/Mods", a common unzip mistake).
+    QByteArray doubled;
+
+    // Only the mods folder holds what the game loads: saves, screenshots, the gallery and the caches
+    // around it are never advice material.
+    bool inMods(const QByteArray& path) const { return mods.isEmpty() || path.startsWith(mods); }
+};
+
+CheckPlace checkPlace(const QByteArray& root, const QList<FileEntry>& files, int generation)
+{
+    const GameRules& rules = rulesFor(root, generation);
+    const QByteArray mods = modsFolderWithin(root, files, rules);
+    const QByteArray modsName = rules.modsFolder.mid(rules.modsFolder.lastIndexOf('/') + 1);
+    return { rules, mods, modsName, mods + modsName + '/' };
+}
+
+QList<qsizetype> everyIndex(qsizetype count)
+{
+    QList<qsizetype> indexes(count);
+    std::iota(indexes.begin(), indexes.end(), qsizetype(0));
+    return indexes;
+}
+
+// Only files of one size can be equal, so only those are read and hashed. Within one size, a browser's
+// second download comes after the file it copies, so it is the one flagged.
+QList<qsizetype> duplicateCandidates(const QList<FileEntry>& files, const QList<qsizetype>& chosen,
+    DuplicateScope scope, const CheckPlace& place)
+{
+    QList<qsizetype> candidates;
+    for (qsizetype index : scope == DuplicateScope::AllFiles ? everyIndex(files.size()) : chosen) {
+        const FileEntry& file = files.at(index);
+        if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path) && place.inMods(file.path))
+            candidates.append(index);
+    }
+    QSet<qsizetype> copies;
+    for (qsizetype index : std::as_const(candidates)) {
+        if (!browserOriginal(files.at(index).path).isEmpty())
+            copies.insert(index);
+    }
+    std::sort(candidates.begin(), candidates.end(), [&files, &copies](qsizetype a, qsizetype b) {
+        if (files.at(a).size != files.at(b).size)
+            return files.at(a).size < files.at(b).size;
+        if (copies.contains(a) != copies.contains(b))
+            return copies.contains(b);
+        return a < b;
+    });
+    return candidates;
+}
+
+// Flags each checked file that holds the bytes of one before it among candidates of its size.
+void flagDuplicatesOfOneSize(const QList<FileEntry>& files, QList<qsizetype>::const_iterator first,
+    QList<qsizetype>::const_iterator last, const QSet<qsizetype>& checked, ContentReader& reader,
+    QHash<qsizetype, QList<SuspectFlag>>& flags, QList<ScanProblem>& unreadable)
+{
+    QHash<quint64, qsizetype> firstWithHash;
+    for (auto it = first; it != last; ++it) {
+        const qsizetype index = *it;
+        quint64 hash = 0;
+        if (!reader.hash(files.at(index).path, hash, unreadable))
+            continue;
+        const auto known = firstWithHash.constFind(hash);
+        if (known == firstWithHash.constEnd()) {
+            firstWithHash.insert(hash, index);
+        } else if (checked.contains(index)
+            && reader.sameBytes(files.at(known.value()).path, files.at(index).path)) {
+            flags[index].append({ Suspect::Duplicate,
+                QStringLiteral("the same bytes as %1: one copy is enough")
+                    .arg(quoted(files.at(known.value()).path)) });
+        }
+    }
+}
+
+// Candidates come sorted by size: each run of one size is compared within itself.
+void flagDuplicates(const QList<FileEntry>& files, const QList<qsizetype>& candidates,
+    const QSet<qsizetype>& checked, ContentReader& reader, QHash<qsizetype, QList<SuspectFlag>>& flags,
+    QList<ScanProblem>& unreadable)
+{
+    for (auto start = candidates.cbegin(); start != candidates.cend();) {
+        const qint64 size = files.at(*start).size;
+        const auto end = std::find_if(start, candidates.cend(),
+            [&files, size](qsizetype index) { return files.at(index).size != size; });
+        if (end - start > 1)
+            flagDuplicatesOfOneSize(files, start, end, checked, reader, flags, unreadable);
+        start = end;
+    }
+}
+
+// What the first bytes of a loaded file tell: a .package without its header, a script the game cannot load.
+std::optional<SuspectFlag> contentFault(
+    const FileEntry& file, const QByteArray& extension, ContentReader& reader, QList<ScanProblem>& unreadable)
+{
+    char head[4] = {};
+    const qsizetype got = reader.head(file.path, head, 4, unreadable);
+    if (got < 0)
+        return std::nullopt;
+    const QByteArrayView start(head, got);
+    if (extension == "package" && start != "DBPF") {
+        return SuspectFlag { Suspect::NoPackageHeader,
+            QStringLiteral(
+                "not a working .package: it does not start with the DBPF header every package has") };
+    }
+    if (extension == "ts4script")
+        return reader.scriptFault(file.path, start, unreadable);
+    return std::nullopt;
+}
+
+std::optional<SuspectFlag> depthFault(
+    const FileEntry& file, const QByteArray& extension, const CheckPlace& place)
+{
+    const GameRules& rules = place.rules;
+    const int deepest = extension == "package" ? rules.deepestPackage
+        : extension == "ts4script"             ? rules.deepestScript
+                                               : -1;
+    const qsizetype depth = file.path.count('/') - place.mods.count('/');
+    if (deepest < 0 || depth <= deepest)
+        return std::nullopt;
+    const QString limit
+        = deepest == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(deepest);
+    return SuspectFlag { Suspect::TooDeep,
+        QStringLiteral("too deep: %1 reads .%2 files at most %3 below %4, this one is %5 below")
+            .arg(rules.title, QString::fromLatin1(extension), limit, QString::fromUtf8(place.modsName))
+            .arg(depth) };
+}
+
+// What a file's name, size and place tell, and its first bytes where they can be read; duplicates apart.
+QList<SuspectFlag> flagsOf(const FileEntry& file, const QList<FileEntry>& files, const CheckPlace& place,
+    ContentReader& reader, QList<ScanProblem>& unreadable)
+{
+    QList<SuspectFlag> found;
+    const QByteArray extension = extensionOf(file.path);
+    const bool regular = file.kind == FileKind::Regular;
+    const bool loaded = extension == "package" || extension == "ts4script";
+    const QString modsName = QString::fromUtf8(place.modsName);
+    if (regular && file.size == 0) {
+        found.append(
+            { Suspect::ZeroBytes, QStringLiteral("empty (0 bytes): an unfinished or broken download") });
+    } else if (regular && reader.canRead() && loaded) {
+        if (const std::optional<SuspectFlag> fault = contentFault(file, extension, reader, unreadable))
+            found.append(*fault);
+    }
+    if (const std::optional<SuspectFlag> fault = depthFault(file, extension, place))
+        found.append(*fault);
+    if (loaded && file.path.startsWith(place.doubled)) {
+        found.append({ Suspect::DoubledModsFolder,
+            QStringLiteral("inside a second %1 folder (%1/%1, often left by unpacking): %2 counts "
+                           "folders from the outer one, so this file is one folder deeper than it looks")
+                .arg(modsName, place.rules.title) });
+    }
+    if (isArchive(extension)) {
+        found.append({ Suspect::ArchiveInMods,
+            QStringLiteral("an archive: the game does not load .zip, .rar or .7z files, so its mods are not "
+                           "used until it is unpacked") });
+    }
+    // Only a name that is taken beside it can have been given the " (1)" of a second download.
+    const QByteArray original = browserOriginal(file.path);
+    if (!original.isEmpty() && contains(files, original)) {
+        found.append({ Suspect::BrowserCopy,
+            QStringLiteral(
+                "looks like a second download of %1 (a browser adds \" (1)\" to a name it already has)")
+                .arg(quoted(original)) });
+    }
+    if (place.rules.hasTray && isTrayFile(extension)) {
+        found.append({ Suspect::TrayFileInMods,
+            QStringLiteral("a household or lot file: it belongs in the Tray folder, not in %1")
+                .arg(modsName) });
+    }
+    return found;
+}
+
+// The flagged files in the order checked, each file's flags in the order of their kinds.
+QList<CheckedFile> inKindOrder(const QList<qsizetype>& chosen, QHash<qsizetype, QList<SuspectFlag>>& flags)
+{
+    QList<CheckedFile> suspects;
+    for (qsizetype index : chosen) {
+        auto it = flags.find(index);
+        if (it == flags.end() || it->isEmpty())
+            continue;
+        std::stable_sort(it->begin(), it->end(),
+            [](const SuspectFlag& a, const SuspectFlag& b) { return int(a.suspect) < int(b.suspect); });
+        suspects.append({ index, *it });
+    }
+    return suspects;
+}
+
 }
 
 QByteArray suspectName(Suspect suspect)
@@ -330,161 +521,23 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
     DuplicateScope scope, int generation)
 {
     CheckReport report;
-    QList<qsizetype> chosen = which;
-    if (chosen.isEmpty()) {
-        chosen.reserve(files.size());
-        for (qsizetype i = 0; i < files.size(); ++i)
-            chosen.append(i);
-    }
-
-    const GameRules& rules = rulesFor(root, generation);
-    const QByteArray mods = modsFolderWithin(root, files, rules);
-    const QByteArray modsName = rules.modsFolder.mid(rules.modsFolder.lastIndexOf('/') + 1);
-    // Only the mods folder holds what the game loads: saves, screenshots, the gallery and the caches
-    // around it are never advice material.
-    const auto inMods = [&mods](const QByteArray& path) { return mods.isEmpty() || path.startsWith(mods); };
-    // A mods folder unpacked into itself ("Mods/Mods", a common unzip mistake).
-    const QByteArray doubled = mods + modsName + '/';
-
+    const QList<qsizetype> chosen = which.isEmpty() ? everyIndex(files.size()) : which;
+    const CheckPlace place = checkPlace(root, files, generation);
     ContentReader reader(root);
     QHash<qsizetype, QList<SuspectFlag>> flags;
-    // Duplicates: only files of one size can be equal, so only those are read and hashed.
     if (reader.canRead()) {
-        QList<qsizetype> candidates;
-        auto consider = [&](qsizetype index) {
-            const FileEntry& file = files.at(index);
-            if (file.kind == FileKind::Regular && file.size > 0 && !isNoise(file.path) && inMods(file.path))
-                candidates.append(index);
-        };
-        if (scope == DuplicateScope::AllFiles) {
-            for (qsizetype i = 0; i < files.size(); ++i)
-                consider(i);
-        } else {
-            for (qsizetype index : std::as_const(chosen))
-                consider(index);
-        }
-        // Within one size, a browser's second download comes after the file it copies, so it is the one
-        // flagged.
-        QSet<qsizetype> copies;
-        for (qsizetype index : std::as_const(candidates)) {
-            if (!browserOriginal(files.at(index).path).isEmpty())
-                copies.insert(index);
-        }
-        std::sort(candidates.begin(), candidates.end(), [&files, &copies](qsizetype a, qsizetype b) {
-            if (files.at(a).size != files.at(b).size)
-                return files.at(a).size < files.at(b).size;
-            if (copies.contains(a) != copies.contains(b))
-                return copies.contains(b);
-            return a < b;
-        });
-        const QSet<qsizetype> checked(chosen.begin(), chosen.end());
-        for (qsizetype start = 0; start < candidates.size();) {
-            qsizetype end = start + 1;
-            while (end < candidates.size()
-                && files.at(candidates.at(end)).size == files.at(candidates.at(start)).size)
-                ++end;
-            if (end - start > 1) {
-                QHash<quint64, qsizetype> firstWithHash;
-                for (qsizetype k = start; k < end; ++k) {
-                    const qsizetype index = candidates.at(k);
-                    quint64 hash = 0;
-                    if (!reader.hash(files.at(index).path, hash, report.unreadable))
-                        continue;
-                    const auto it = firstWithHash.constFind(hash);
-                    if (it == firstWithHash.constEnd()) {
-                        firstWithHash.insert(hash, index);
-                    } else if (checked.contains(index)
-                        && reader.sameBytes(files.at(it.value()).path, files.at(index).path)) {
-                        flags[index].append({ Suspect::Duplicate,
-                            QStringLiteral("the same bytes as %1: one copy is enough")
-                                .arg(quoted(files.at(it.value()).path)) });
-                    }
-                }
-            }
-            start = end;
-        }
+        const QList<qsizetype> candidates = duplicateCandidates(files, chosen, scope, place);
+        flagDuplicates(files, candidates, QSet<qsizetype>(chosen.begin(), chosen.end()), reader, flags,
+            report.unreadable);
     }
-
-    for (qsizetype index : std::as_const(chosen)) {
+    for (qsizetype index : chosen) {
         const FileEntry& file = files.at(index);
-        if (isNoise(file.path)) {
+        if (isNoise(file.path))
             report.noise.append(index);
-            continue;
-        }
-        if (!inMods(file.path))
-            continue;
-        QList<SuspectFlag> found;
-        const QByteArray extension = extensionOf(file.path);
-        const qsizetype depth = file.path.count('/') - mods.count('/');
-        const bool regular = file.kind == FileKind::Regular;
-        const bool loaded = extension == "package" || extension == "ts4script";
-
-        if (regular && file.size == 0) {
-            found.append(
-                { Suspect::ZeroBytes, QStringLiteral("empty (0 bytes): an unfinished or broken download") });
-        } else if (regular && reader.canRead() && loaded) {
-            char head[4] = {};
-            const qsizetype got = reader.head(file.path, head, 4, report.unreadable);
-            const QByteArrayView start(head, std::max<qsizetype>(got, 0));
-            if (got >= 0 && extension == "package" && start != "DBPF") {
-                found.append({ Suspect::NoPackageHeader,
-                    QStringLiteral(
-                        "not a working .package: it does not start with the DBPF header every package "
-                        "has") });
-            } else if (got >= 0 && extension == "ts4script") {
-                if (const std::optional<SuspectFlag> fault
-                    = reader.scriptFault(file.path, start, report.unreadable))
-                    found.append(*fault);
-            }
-        }
-        const int deepest = extension == "package" ? rules.deepestPackage
-            : extension == "ts4script"             ? rules.deepestScript
-                                                   : -1;
-        if (deepest >= 0 && depth > deepest) {
-            const QString limit
-                = deepest == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(deepest);
-            found.append({ Suspect::TooDeep,
-                QStringLiteral("too deep: %1 reads .%2 files at most %3 below %4, this one is %5 below")
-                    .arg(rules.title, QString::fromLatin1(extension), limit, QString::fromUtf8(modsName))
-                    .arg(depth) });
-        }
-        if (loaded && file.path.startsWith(doubled)) {
-            found.append({ Suspect::DoubledModsFolder,
-                QStringLiteral("inside a second %1 folder (%1/%1, often left by unpacking): %2 counts "
-                               "folders from the outer one, so this file is one folder deeper than it looks")
-                    .arg(QString::fromUtf8(modsName), rules.title) });
-        }
-        if (isArchive(extension)) {
-            found.append({ Suspect::ArchiveInMods,
-                QStringLiteral(
-                    "an archive: the game does not load .zip, .rar or .7z files, so its mods are not "
-                    "used until it is unpacked") });
-        }
-        // Only a name that is taken beside it can have been given the " (1)" of a second download.
-        const QByteArray original = browserOriginal(file.path);
-        if (!original.isEmpty() && contains(files, original)) {
-            found.append({ Suspect::BrowserCopy,
-                QStringLiteral("looks like a second download of %1 (a browser adds \" (1)\" to a name it "
-                               "already has)")
-                    .arg(quoted(original)) });
-        }
-        if (rules.hasTray && isTrayFile(extension)) {
-            found.append({ Suspect::TrayFileInMods,
-                QStringLiteral("a household or lot file: it belongs in the Tray folder, not in %1")
-                    .arg(QString::fromUtf8(modsName)) });
-        }
-        if (!found.isEmpty())
-            flags[index] += found;
+        else if (place.inMods(file.path))
+            flags[index] += flagsOf(file, files, place, reader, report.unreadable);
     }
-
-    for (qsizetype index : std::as_const(chosen)) {
-        auto it = flags.find(index);
-        if (it == flags.end())
-            continue;
-        std::stable_sort(it->begin(), it->end(),
-            [](const SuspectFlag& a, const SuspectFlag& b) { return int(a.suspect) < int(b.suspect); });
-        report.suspects.append({ index, *it });
-    }
+    report.suspects = inKindOrder(chosen, flags);
     return report;
 }
 

@@ -2,6 +2,7 @@
 #include "changesmodel.h"
 
 #include "namecodec.h"
+#include "report.h"
 
 #include <QBrush>
 #include <QCoreApplication>
@@ -10,7 +11,20 @@
 #include <QLocale>
 #include <QPalette>
 
-using namespace mending;
+// Named one by one: the report module's own sizeText and timeText are not the columns'.
+using mending::Change;
+using mending::ChangeKind;
+using mending::ChangeLine;
+using mending::DiffResult;
+using mending::FileEntry;
+using mending::flagLine;
+using mending::Group;
+using mending::GroupKind;
+using mending::noiseReason;
+using mending::noiseWords;
+using mending::QuarantineBatch;
+using mending::QuarantinedFile;
+using mending::SuspectFlag;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -34,33 +48,26 @@ QString groupText(const Group& group)
     return key;
 }
 
-QString flagNames(const ChangeRow& row)
+// The flags in a player's words, as the command line's text gives them.
+QString flagWords(const ChangeRow& row)
 {
-    QStringList names;
+    QStringList words;
     if (row.noise)
-        names.append(u"noise"_s);
+        words.append(noiseWords());
     for (const SuspectFlag& flag : row.flags)
-        names.append(QString::fromLatin1(suspectName(flag.suspect)));
-    return names.join(u' ');
+        words.append(mending::flagWords(flag.suspect));
+    return words.join(u", "_s);
 }
 
+// Each flag's words with its whole reason, one a line.
 QString reasons(const ChangeRow& row)
 {
     QStringList lines;
     if (row.noise)
-        lines.append(tr("A file mods write while the game runs: usually harmless."));
+        lines.append(u"%1 - %2"_s.arg(noiseWords(), noiseReason()));
     for (const SuspectFlag& flag : row.flags)
-        lines.append(flag.reason);
+        lines.append(flagLine(flag));
     return lines.join(u'\n');
-}
-
-QByteArray csvField(const QByteArray& field)
-{
-    if (!field.contains(',') && !field.contains('"') && !field.contains('\n') && !field.contains('\r'))
-        return field;
-    QByteArray quoted = field;
-    quoted.replace('"', "\"\"");
-    return '"' + quoted + '"';
 }
 
 QString exactTime(qint64 ns)
@@ -119,7 +126,7 @@ QStringList textLines(const ChangesHeading& heading, const QList<const ChangeRow
             line += tr("  group: %1").arg(nameOf(row->groupKey));
         lines.append(line);
         for (const SuspectFlag& flag : row->flags)
-            lines.append(u"         ! "_s + flag.reason);
+            lines.append(u"         ! "_s + flagLine(flag));
     }
     return lines;
 }
@@ -184,7 +191,7 @@ QList<ChangeRow> changeRows(const DiffResult& result)
         row.pathOrder = row.pathText.toCaseFolded();
         row.oldPathText = QString::fromUtf8(change.oldPath);
         row.groupText = groupText(group);
-        row.flagsText = flagNames(row);
+        row.flagsText = flagWords(row);
         rows.append(std::move(row));
     }
     return rows;
@@ -440,22 +447,13 @@ bool ChangesFilter::lessThan(const QModelIndex& left, const QModelIndex& right) 
 
 QByteArray changesCsv(const QList<const ChangeRow*>& rows)
 {
-    QByteArray out = "kind,path,old path,size,modified,group,flags,reasons\r\n";
+    QList<ChangeLine> lines;
+    lines.reserve(rows.size());
     for (const ChangeRow* row : rows) {
-        QList<QByteArray> fields;
-        fields.append(row->movedOut ? QByteArray("moved out") : changeKindName(row->kind));
-        fields.append(row->path);
-        fields.append(row->oldPath);
-        fields.append(row->size < 0 ? QByteArray() : QByteArray::number(row->size));
-        fields.append(row->size < 0 ? QByteArray() : exactTime(row->mtimeNs).toUtf8());
-        fields.append(row->groupKey);
-        fields.append(flagNames(*row).toUtf8());
-        fields.append(reasons(*row).replace(u'\n', u"; "_s).toUtf8());
-        for (QByteArray& field : fields)
-            field = csvField(field);
-        out += fields.join(',') + "\r\n";
+        lines.append({ row->kind, row->movedOut, row->noise, row->path, row->oldPath, row->size, row->mtimeNs,
+            row->groupKey, row->flags });
     }
-    return out;
+    return mending::changesCsv(lines);
 }
 
 QByteArray changesText(const ChangesHeading& heading, const QList<const ChangeRow*>& rows)

@@ -3,18 +3,16 @@
 
 #include "diff.h"
 #include "gamefolders.h"
-#include "games.h"
 #include "pathtext.h"
 #include "repair.h"
+#include "report.h"
 #include "scan.h"
 #include "snapshot.h"
 #include "suspects.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 
 #include <vector>
@@ -60,48 +58,8 @@ struct Stop
     QString message;
 };
 
-class Output
-{
-public:
-    explicit Output(std::FILE* file)
-        : m_file(file)
-    { }
-    ~Output() { flush(); }
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
-
-    Output& operator<<(QByteArrayView bytes)
-    {
-        m_buffer.append(bytes.data(), bytes.size());
-        if (m_buffer.size() > (1 << 20))
-            flush();
-        return *this;
-    }
-    Output& operator<<(const QByteArray& bytes) { return *this << QByteArrayView(bytes); }
-    Output& operator<<(const QString& text) { return *this << QByteArrayView(text.toUtf8()); }
-    Output& operator<<(const char* text) { return *this << QByteArrayView(text); }
-    Output& operator<<(char c) { return *this << QByteArrayView(&c, 1); }
-
-    // A full disk or a closed device is remembered: the command then ends in trouble, not in success.
-    void flush()
-    {
-        if (m_error == 0
-            && (std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file)
-                    != size_t(m_buffer.size())
-                || std::fflush(m_file) != 0))
-            m_error = errno ? errno : EIO;
-        m_buffer.clear();
-    }
-    // The errno value of the first write that failed, or 0.
-    int error() const { return m_error; }
-
-private:
-    std::FILE* m_file;
-    int m_error = 0;
-    QByteArray m_buffer;
-};
-
-enum class Format { Text, Tsv, Json };
+// The formats of --format, by their short name in the commands.
+using Format = ReportFormat;
 
 struct Arguments
 {
@@ -178,47 +136,6 @@ void expectPositional(const Arguments& arguments, qsizetype least, qsizetype mos
                                            : QStringLiteral("too many arguments")) };
 }
 
-QString timeText(qint64 ns)
-{
-    return QDateTime::fromMSecsSinceEpoch(ns / 1000000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
-QString sizeText(qint64 bytes)
-{
-    if (bytes < 1024)
-        return QStringLiteral("%1 bytes").arg(bytes);
-    const char* units[] = { "KB", "MB", "GB", "TB" };
-    double value = double(bytes);
-    int unit = -1;
-    while (value >= 1024 && unit < 3) {
-        value /= 1024;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
-}
-
-// Every byte, with the locale's digit groups.
-QString exactSize(qint64 bytes)
-{
-    return QStringLiteral("%1 bytes").arg(QLocale().toString(bytes));
-}
-
-// To the nanosecond: two times of one second told apart.
-QString exactTime(qint64 ns)
-{
-    const qint64 fraction = ((ns % 1000000000) + 1000000000) % 1000000000;
-    return QStringLiteral("%1.%2").arg(timeText(ns)).arg(fraction, 9, 10, QLatin1Char('0'));
-}
-
-// "1 file", "2 files", right-aligned in width characters when asked.
-QString fileCount(qint64 count, int width = 0)
-{
-    return QStringLiteral("%1 %2")
-        .arg(count)
-        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-        .rightJustified(width);
-}
-
 qint64 nowNs()
 {
     struct timespec now;
@@ -239,29 +156,7 @@ int gamesCommand(const Arguments& arguments, Output& out)
 {
     expectPositional(arguments, 0, 0, "games");
     const Format format = formatOf(arguments, false);
-    const QList<GameFolder> folders = findGameFolders();
-    if (format == Format::Tsv) {
-        for (const GameFolder& folder : folders)
-            out << QByteArray::number(folder.generation) << '\t' << folder.kind << '\t'
-                << runnerName(folder.runner) << '\t' << tsvField(folder.path.toUtf8()) << '\n';
-        return ExitStatus::Done;
-    }
-    if (folders.isEmpty()) {
-        out << "No game folders found. Give the folder to the other commands yourself.\n";
-        return ExitStatus::Done;
-    }
-    qsizetype titleWidth = 0, kindWidth = 4, runnerWidth = 6;
-    for (const GameFolder& folder : folders) {
-        titleWidth = std::max(titleWidth, gameRules(folder.generation)->title.size());
-        kindWidth = std::max(kindWidth, folder.kind.size());
-        runnerWidth = std::max(runnerWidth, runnerName(folder.runner).size());
-    }
-    for (const GameFolder& folder : folders)
-        out << QStringLiteral("%1  %2  %3  %4\n")
-                   .arg(gameRules(folder.generation)->title, -int(titleWidth))
-                   .arg(folder.kind, -int(kindWidth))
-                   .arg(runnerName(folder.runner), -int(runnerWidth))
-                   .arg(folder.path);
+    writeGames(findGameFolders(), format, out);
     return ExitStatus::Done;
 }
 
@@ -297,23 +192,7 @@ int snapshotsCommand(const Arguments& arguments, Output& out)
     const QByteArray root
         = arguments.positional.isEmpty() ? QByteArray() : canonicalFolder(arguments.positional.first());
     const SnapshotStore store(SnapshotStore::defaultFolder());
-    const QList<StoredSnapshot> stored = store.list(root);
-    if (stored.isEmpty()) {
-        out << (root.isEmpty() ? QStringLiteral("No snapshots kept yet.\n")
-                               : QStringLiteral("No snapshots of %1 kept yet.\n").arg(displayPath(root)));
-        return ExitStatus::Done;
-    }
-    for (const StoredSnapshot& snapshot : stored) {
-        QString line
-            = QStringLiteral("%1  %2  %3")
-                  .arg(snapshot.id, 4)
-                  .arg(timeText(snapshot.info.takenNs), fileCount(qint64(snapshot.info.fileCount), 14));
-        if (root.isEmpty())
-            line += QStringLiteral("  %1").arg(displayPath(snapshot.info.root));
-        if (!snapshot.info.label.isEmpty())
-            line += QStringLiteral("  \"%1\"").arg(displayPath(snapshot.info.label));
-        out << line << '\n';
-    }
+    writeSnapshots(store.list(root), root, out);
     return ExitStatus::Done;
 }
 
@@ -412,86 +291,6 @@ void reportRecordedProblems(const Side& side, std::FILE* err)
     }
 }
 
-QByteArray groupKindName(GroupKind kind)
-{
-    switch (kind) {
-    case GroupKind::NewFolder:
-        return QByteArrayLiteral("folder");
-    case GroupKind::SharedStem:
-        return QByteArrayLiteral("stem");
-    case GroupKind::Single:
-        return QByteArrayLiteral("file");
-    }
-    return {};
-}
-
-const char topLevelNote[]
-    = "The old side is a folder list, which holds top-level names only: only files added to or "
-      "removed from the top of the folder can be known, not changes inside subfolders or "
-      "changed files.";
-
-void writeDiffTsv(const DiffResult& result, Output& out)
-{
-    for (const Change& change : result.changes) {
-        out << changeKindName(change.kind) << '\t';
-        if (change.kind == ChangeKind::Moved)
-            out << tsvField(change.oldPath) << '\t';
-        out << tsvField(change.path) << '\n';
-    }
-}
-
-void writeFlagsJson(const QList<SuspectFlag>& flags, Output& out)
-{
-    out << "[";
-    for (qsizetype i = 0; i < flags.size(); ++i) {
-        out << (i ? ", " : "") << "{\"flag\": \"" << suspectName(flags.at(i).suspect)
-            << "\", \"reason\": " << jsonString(flags.at(i).reason.toUtf8()) << "}";
-    }
-    out << "]";
-}
-
-void writeDiffJson(const DiffResult& result, const Side& before, const Side& after, Output& out)
-{
-    out << "{\n  \"old\": " << jsonString(before.name)
-        << ",\n  \"new\": " << jsonString(after.kind == Side::Folder ? after.snapshot.root : after.name)
-        << ",\n";
-    out << "  \"topLevelOnly\": " << (result.topLevelOnly ? "true" : "false") << ",\n";
-    if (result.topLevelOnly)
-        out << "  \"note\": " << jsonString(topLevelNote) << ",\n";
-    out << "  \"changes\": [";
-    for (qsizetype i = 0; i < result.changes.size(); ++i) {
-        const Change& change = result.changes.at(i);
-        out << (i ? ",\n" : "\n") << "    {\"kind\": \"" << changeKindName(change.kind)
-            << "\", \"path\": " << jsonString(change.path);
-        if (change.kind == ChangeKind::Moved)
-            out << ", \"oldPath\": " << jsonString(change.oldPath);
-        const FileEntry& file = change.kind == ChangeKind::Removed ? change.before : change.after;
-        if (!(result.topLevelOnly && change.kind == ChangeKind::Removed)) {
-            out << ", \"size\": " << QByteArray::number(file.size)
-                << ", \"mtimeNs\": " << QByteArray::number(file.mtimeNs);
-            if (change.kind == ChangeKind::Changed)
-                out << ", \"oldSize\": " << QByteArray::number(change.before.size)
-                    << ", \"oldMtimeNs\": " << QByteArray::number(change.before.mtimeNs);
-        }
-        out << ", \"group\": " << QByteArray::number(change.group)
-            << ", \"noise\": " << (change.noise ? "true" : "false") << ", \"flags\": ";
-        writeFlagsJson(change.flags, out);
-        out << "}";
-    }
-    out << (result.changes.isEmpty() ? "],\n" : "\n  ],\n") << "  \"groups\": [";
-    for (qsizetype i = 0; i < result.groups.size(); ++i) {
-        const Group& group = result.groups.at(i);
-        out << (i ? ",\n" : "\n") << "    {\"id\": " << QByteArray::number(i) << ", \"kind\": \""
-            << groupKindName(group.kind) << "\", \"key\": " << jsonString(group.key)
-            << ", \"files\": " << QByteArray::number(group.changes.size()) << "}";
-    }
-    out << (result.groups.isEmpty() ? "],\n" : "\n  ],\n") << "  \"unreadable\": [";
-    for (qsizetype i = 0; i < result.unknown.size(); ++i)
-        out << (i ? ", " : "") << "{\"path\": " << jsonString(result.unknown.at(i).path)
-            << ", \"reason\": " << jsonString(result.unknown.at(i).reason) << "}";
-    out << "]\n}\n";
-}
-
 QString describeSide(const Side& side)
 {
     switch (side.kind) {
@@ -510,110 +309,23 @@ QString describeSide(const Side& side)
     return {};
 }
 
-void writeFileLine(const Change& change, bool sizeKnown, Output& out)
+DiffSides diffSides(const Side& before, const Side& after)
 {
-    const FileEntry& file = change.kind == ChangeKind::Removed ? change.before : change.after;
-    QString line = QStringLiteral("    ") + displayPath(change.path);
-    if (change.kind == ChangeKind::Moved)
-        line = QStringLiteral("    %1  (was %2)").arg(displayPath(change.path), displayPath(change.oldPath));
-    if (sizeKnown && change.kind == ChangeKind::Changed) {
-        const FileEntry& was = change.before;
-        // Where the rounded figures are the same, the exact ones show what changed.
-        QString size = sizeText(file.size), wasSize = sizeText(was.size);
-        if (size == wasSize && file.size != was.size)
-            size = exactSize(file.size), wasSize = exactSize(was.size);
-        QString time = timeText(file.mtimeNs), wasTime = timeText(was.mtimeNs);
-        if (time == wasTime && file.mtimeNs != was.mtimeNs)
-            time = exactTime(file.mtimeNs), wasTime = exactTime(was.mtimeNs);
-        line += QStringLiteral("  %1  %2  (was %3  %4)").arg(size, time, wasSize, wasTime);
-        if (file.kind != was.kind)
-            line += file.kind == FileKind::Symlink ? QStringLiteral("  now a link, was a file")
-                                                   : QStringLiteral("  now a file, was a link");
-    } else if (sizeKnown) {
-        line += QStringLiteral("  %1  %2").arg(sizeText(file.size), timeText(file.mtimeNs));
-    }
-    out << line << '\n';
-    for (const SuspectFlag& flag : change.flags)
-        out << QStringLiteral("      ! %1\n").arg(flag.reason);
+    DiffSides sides;
+    sides.root = after.snapshot.root;
+    if (before.kind == Side::SnapshotFile)
+        sides.oldRoot = before.snapshot.root;
+    sides.since = describeSide(before);
+    sides.until = describeSide(after);
+    sides.oldName = before.name;
+    sides.newName = after.kind == Side::Folder ? after.snapshot.root : after.name;
+    return sides;
 }
 
-void writeDiffText(const DiffResult& result, const Side& before, const Side& after, Output& out)
+// The new side of a diff: the folder named or the old snapshot's folder, scanned now, or a snapshot.
+// The old side's records are decoded on the way.
+Side readNewSide(const Arguments& arguments, Side& before)
 {
-    const QByteArray root = after.snapshot.root;
-    out << QStringLiteral("Changes in %1\n  since %2\n  until %3\n")
-               .arg(displayPath(root), describeSide(before), describeSide(after));
-    // Compared on purpose with another folder's snapshot: both folders are named.
-    if (before.kind == Side::SnapshotFile && before.snapshot.root != root)
-        out << QStringLiteral("  (the snapshot is of %1)\n").arg(displayPath(before.snapshot.root));
-    if (result.topLevelOnly)
-        out << QStringLiteral("Note: %1\n").arg(QLatin1String(topLevelNote));
-    if (result.isEmpty()) {
-        out << "\nNo differences.\n";
-        return;
-    }
-    const ChangeKind kinds[]
-        = { ChangeKind::Added, ChangeKind::Changed, ChangeKind::Removed, ChangeKind::Moved };
-    const char* titles[] = { "Added", "Changed", "Removed", "Moved" };
-    for (int k = 0; k < 4; ++k) {
-        // Groups in the order of their first file of this kind.
-        QList<int> groups;
-        qsizetype files = 0;
-        for (const Change& change : result.changes) {
-            if (change.kind != kinds[k] || change.noise)
-                continue;
-            ++files;
-            if (!groups.contains(change.group))
-                groups.append(change.group);
-        }
-        if (files == 0)
-            continue;
-        out << QStringLiteral("\n%1: %2 %3 in %4 %5\n")
-                   .arg(QLatin1String(titles[k]))
-                   .arg(files)
-                   .arg(files == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-                   .arg(groups.size())
-                   .arg(groups.size() == 1 ? QStringLiteral("group") : QStringLiteral("groups"));
-        for (int groupIndex : std::as_const(groups)) {
-            const Group& group = result.groups.at(groupIndex);
-            if (group.kind == GroupKind::NewFolder)
-                out << QStringLiteral("  %1 (a whole folder)\n").arg(displayPath(group.key));
-            else if (group.kind == GroupKind::SharedStem)
-                out << QStringLiteral("  %1 (files of one name)\n").arg(displayPath(group.key));
-            else
-                out << QStringLiteral("  %1\n").arg(displayPath(group.key));
-            for (qsizetype index : group.changes) {
-                const Change& change = result.changes.at(index);
-                if (change.kind == kinds[k] && !change.noise)
-                    writeFileLine(change, !(result.topLevelOnly && change.kind == ChangeKind::Removed), out);
-            }
-        }
-    }
-    qsizetype noise = 0;
-    for (const Change& change : result.changes)
-        noise += change.noise;
-    if (noise > 0) {
-        out << QStringLiteral(
-            "\nFiles mods write while the game runs (.cfg, .log, .txt; usually harmless): %1\n")
-                   .arg(noise);
-        for (const Change& change : result.changes) {
-            if (change.noise)
-                out << QStringLiteral("    %1 %2\n")
-                           .arg(QString::fromLatin1(changeKindName(change.kind)), displayPath(change.path));
-        }
-    }
-    qsizetype suspects = 0;
-    for (const Change& change : result.changes)
-        suspects += !change.flags.isEmpty();
-    if (suspects > 0)
-        out << QStringLiteral("\n%1 of these files may be trouble (marked !). Nothing was moved.\n")
-                   .arg(suspects);
-}
-
-int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
-{
-    expectPositional(arguments, 1, 2, "diff");
-    const Format format = formatOf(arguments, true);
-    Side before = readSide(arguments.positional.at(0));
     QByteArray folder;
     if (arguments.positional.size() == 2 && isFolder(arguments.positional.at(1)))
         folder = arguments.positional.at(1);
@@ -623,26 +335,47 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
         throw Stop { QStringLiteral(
             "%1: a folder list does not say which folder it was taken of; give the folder as NEW")
                          .arg(displayPath(before.name)) };
-    Side after;
-    if (!folder.isEmpty()) {
-        // The old records are decoded while the folder is scanned.
-        auto decoding = std::async(std::launch::async, [&before] { decodeSide(before); });
-        try {
-            after = scanSide(folder);
-        } catch (...) {
-            decoding.wait();
-            throw;
-        }
-        decoding.get();
-    } else {
+    if (folder.isEmpty()) {
         decodeSide(before);
-        after = readSide(arguments.positional.at(1));
+        Side after = readSide(arguments.positional.at(1));
         if (after.kind == Side::FolderList)
             throw Stop { QStringLiteral(
                 "%1: a folder list can only be the old side; give a snapshot or a folder as NEW")
                              .arg(displayPath(after.name)) };
         decodeSide(after);
+        return after;
     }
+    // The old records are decoded while the folder is scanned.
+    auto decoding = std::async(std::launch::async, [&before] { decodeSide(before); });
+    Side after;
+    try {
+        after = scanSide(folder);
+    } catch (...) {
+        decoding.wait();
+        throw;
+    }
+    decoding.get();
+    return after;
+}
+
+DiffResult compareSides(const Side& before, const Side& after)
+{
+    // Content is read, and links followed, only in a folder as it is now, not in a snapshot of one.
+    const QByteArray liveRoot = after.kind == Side::Folder ? after.snapshot.root : QByteArray();
+    DiffResult result = before.kind == Side::FolderList
+        ? diffTopLevel(before.listed, after.snapshot.files, liveRoot)
+        : diffFiles(
+            before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
+    flagSuspects(result, liveRoot, after.snapshot.files);
+    return result;
+}
+
+int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 1, 2, "diff");
+    const Format format = formatOf(arguments, true);
+    Side before = readSide(arguments.positional.at(0));
+    const Side after = readNewSide(arguments, before);
     if (before.kind == Side::SnapshotFile && before.snapshot.root != after.snapshot.root
         && !arguments.options.contains("--other-folder"))
         throw Stop { QStringLiteral("%1 is a snapshot of %2, not of %3: every file would look removed and "
@@ -655,24 +388,10 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
     else if (after.path != before.path)
         reportRecordedProblems(after, err);
 
-    DiffResult result = before.kind == Side::FolderList
-        // Links can be followed only in a folder as it is now, not in a snapshot of one.
-        ? diffTopLevel(before.listed, after.snapshot.files,
-            after.kind == Side::Folder ? after.snapshot.root : QByteArray())
-        : diffFiles(
-            before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
-    flagSuspects(
-        result, after.kind == Side::Folder ? after.snapshot.root : QByteArray(), after.snapshot.files);
-
-    if (format == Format::Tsv) {
-        if (result.topLevelOnly)
-            std::fprintf(err, "mendwell: note: %s\n", topLevelNote);
-        writeDiffTsv(result, out);
-    } else if (format == Format::Json) {
-        writeDiffJson(result, before, after, out);
-    } else {
-        writeDiffText(result, before, after, out);
-    }
+    const DiffResult result = compareSides(before, after);
+    if (format == Format::Tsv && result.topLevelOnly)
+        std::fprintf(err, "mendwell: note: %s\n", topLevelNote);
+    writeDiff(result, diffSides(before, after), format, out);
     if (!before.snapshot.problems.isEmpty() || !after.snapshot.problems.isEmpty())
         return ExitStatus::Trouble;
     return result.isEmpty() ? ExitStatus::Done : ExitStatus::Found;
@@ -687,50 +406,7 @@ int checkCommand(const Arguments& arguments, Output& out, std::FILE* err)
     reportProblems(scan.problems, root, err);
     const CheckReport report = checkFiles(root, scan.files, {}, DuplicateScope::AllFiles);
     reportProblems(report.unreadable, root, err);
-
-    if (format == Format::Tsv) {
-        for (const CheckedFile& file : report.suspects) {
-            for (const SuspectFlag& flag : file.flags)
-                out << suspectName(flag.suspect) << '\t' << tsvField(scan.files.at(file.index).path) << '\t'
-                    << tsvField(flag.reason.toUtf8()) << '\n';
-        }
-        for (qsizetype index : report.noise)
-            out << "noise\t" << tsvField(scan.files.at(index).path) << '\n';
-    } else if (format == Format::Json) {
-        out << "{\n  \"folder\": " << jsonString(root)
-            << ",\n  \"files\": " << QByteArray::number(scan.files.size()) << ",\n  \"suspects\": [";
-        for (qsizetype i = 0; i < report.suspects.size(); ++i) {
-            const CheckedFile& file = report.suspects.at(i);
-            out << (i ? ",\n" : "\n") << "    {\"path\": " << jsonString(scan.files.at(file.index).path)
-                << ", \"flags\": ";
-            writeFlagsJson(file.flags, out);
-            out << "}";
-        }
-        out << (report.suspects.isEmpty() ? "],\n" : "\n  ],\n") << "  \"noise\": [";
-        for (qsizetype i = 0; i < report.noise.size(); ++i)
-            out << (i ? ", " : "") << jsonString(scan.files.at(report.noise.at(i)).path);
-        out << "]\n}\n";
-    } else {
-        out << QStringLiteral("Checked %1 in %2: %3.\n")
-                   .arg(fileCount(scan.files.size()), displayPath(root),
-                       report.suspects.isEmpty()
-                           ? QStringLiteral("nothing suspect")
-                           : QStringLiteral("%1 may be trouble").arg(report.suspects.size()));
-        for (const CheckedFile& file : report.suspects) {
-            out << QStringLiteral("\n  %1\n").arg(displayPath(scan.files.at(file.index).path));
-            for (const SuspectFlag& flag : file.flags)
-                out << QStringLiteral("    ! %1\n").arg(flag.reason);
-        }
-        if (!report.noise.isEmpty()) {
-            out << QStringLiteral(
-                "\nFiles mods write while the game runs (.cfg, .log, .txt; never flagged): %1\n")
-                       .arg(report.noise.size());
-            for (qsizetype index : report.noise)
-                out << QStringLiteral("    %1\n").arg(displayPath(scan.files.at(index).path));
-        }
-        if (!report.suspects.isEmpty())
-            out << "\nA flag only explains: nothing was moved or deleted.\n";
-    }
+    writeCheck(root, scan.files, report, format, out);
     if (!scan.problems.isEmpty() || !report.unreadable.isEmpty())
         return ExitStatus::Trouble;
     return report.suspects.isEmpty() ? ExitStatus::Done : ExitStatus::Found;
@@ -864,18 +540,52 @@ void noteSetAside(FiftyFifty& fifty, std::FILE* err)
         std::fprintf(err, "%s\n", message.toLocal8Bit().constData());
 }
 
+NewKinds onlyKinds(const Arguments& arguments)
+{
+    const QByteArray only = arguments.options.value("--only", "all");
+    if (only == "added")
+        return NewKinds::Added;
+    if (only == "changed")
+        return NewKinds::Changed;
+    if (only == "all")
+        return NewKinds::All;
+    throw Stop {
+        QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only))
+    };
+}
+
+// What moved, group by group, and what the player may do about the game's cache.
+void writeMovedOut(const QString& into, const NewFiles& files, const MoveReport& report,
+    const QList<QByteArray>& caches, bool withCache, const QByteArray& folder, Output& out)
+{
+    const QSet<QByteArray> moved(report.moved.cbegin(), report.moved.cend());
+    out << QStringLiteral("Moved %1 out of %2\n  into %3\n")
+               .arg(fileCount(report.moved.size()), displayPath(folder), into);
+    for (const BisectGroup& group : files.groups) {
+        const qsizetype count = std::count_if(group.paths.cbegin(), group.paths.cend(),
+            [&moved](const QByteArray& path) { return moved.contains(path); });
+        if (count > 0)
+            out << QStringLiteral("    %1  (%2)\n").arg(group.key, fileCount(count));
+    }
+    if (withCache) {
+        for (const QByteArray& cache : caches) {
+            if (moved.contains(cache))
+                out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
+        }
+    } else if (!caches.isEmpty()) {
+        out << QStringLiteral(
+            "The game's cache (%1) beside the folder still shows the old files; add --cache "
+            "to move it out too (the game makes it anew).\n")
+                   .arg(displayPath(caches.join(", ")));
+    }
+    out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
+}
+
 int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
 {
     expectPositional(arguments, 1, std::numeric_limits<qsizetype>::max(), "quarantine");
     const QByteArray folder = canonicalFolder(arguments.positional.first());
-    const QByteArray only = arguments.options.value("--only", "all");
-    if (only != "added" && only != "changed" && only != "all")
-        throw Stop {
-            QStringLiteral("unknown choice --only %1 (give added, changed or all)").arg(displayPath(only))
-        };
-    const NewKinds kinds = only == "added" ? NewKinds::Added
-        : only == "changed"                ? NewKinds::Changed
-                                           : NewKinds::All;
+    const NewKinds kinds = onlyKinds(arguments);
 
     FiftyFifty fifty(folder);
     noteSetAside(fifty, err);
@@ -899,28 +609,8 @@ int quarantineCommand(const Arguments& arguments, Output& out, std::FILE* err)
     if (!report.ok())
         throw Stop { report.error };
     reportSkipped(report, err);
-    const QSet<QByteArray> moved(report.moved.cbegin(), report.moved.cend());
-    out << QStringLiteral("Moved %1 out of %2\n  into %3\n")
-               .arg(fileCount(report.moved.size()), displayPath(folder),
-                   fifty.quarantine().quarantineFolder() + u'/' + report.batch);
-    for (const BisectGroup& group : std::as_const(files.groups)) {
-        const qsizetype count = std::count_if(group.paths.cbegin(), group.paths.cend(),
-            [&moved](const QByteArray& path) { return moved.contains(path); });
-        if (count > 0)
-            out << QStringLiteral("    %1  (%2)\n").arg(group.key, fileCount(count));
-    }
-    if (withCache) {
-        for (const QByteArray& cache : caches) {
-            if (moved.contains(cache))
-                out << QStringLiteral("    %1, the game's cache beside the folder\n").arg(displayPath(cache));
-        }
-    } else if (!caches.isEmpty()) {
-        out << QStringLiteral(
-            "The game's cache (%1) beside the folder still shows the old files; add --cache "
-            "to move it out too (the game makes it anew).\n")
-                   .arg(displayPath(caches.join(", ")));
-    }
-    out << QStringLiteral("Put them back with: mendwell restore %1\n").arg(displayPath(folder));
+    writeMovedOut(fifty.quarantine().quarantineFolder() + u'/' + report.batch, files, report, caches,
+        withCache, folder, out);
     return report.skipped.isEmpty() && unmatched.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
 }
 
@@ -1061,31 +751,20 @@ int statusCommand(const Arguments& arguments, Output& out, std::FILE* err)
     return unfinished ? ExitStatus::Trouble : ExitStatus::Done;
 }
 
-int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
+// The round named by --round (counted from 0), or -1.
+int givenRound(const Arguments& arguments)
 {
-    expectPositional(arguments, 2, 2, "bisect");
-    const QByteArray action = arguments.positional.at(0);
-    const QList<QByteArray> actions { "start", "works", "broken", "status", "stop" };
-    if (!actions.contains(action))
-        throw Stop { QStringLiteral("bisect: unknown step %1 (give start, works, broken, status or stop)")
-                         .arg(displayPath(action)) };
-    const QByteArray folder = canonicalFolder(arguments.positional.at(1));
-    int forRound = -1;
-    if (arguments.options.contains("--round")) {
-        bool ok = false;
-        forRound = arguments.options.value("--round").toInt(&ok) - 1;
-        if (!ok || forRound < 0)
-            throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
-    }
-    FiftyFifty fifty(folder);
-    noteSetAside(fifty, err);
-    noticeWaiting(fifty, err);
-    // An answer is about the layout the player tested: the round as it was when the command began. An
-    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
-    const std::optional<BisectSession> seen = fifty.session();
-    const bool impliedRound = forRound == -1 && seen && seen->running();
-    if (impliedRound)
-        forRound = seen->round();
+    if (!arguments.options.contains("--round"))
+        return -1;
+    bool ok = false;
+    const int round = arguments.options.value("--round").toInt(&ok) - 1;
+    if (!ok || round < 0)
+        throw Stop { QStringLiteral("--round needs a round number, as mendwell bisect status shows it") };
+    return round;
+}
+
+void recoverForStep(const QByteArray& action, FiftyFifty& fifty, Output& out, std::FILE* err)
+{
     if (action == "stop" || action == "status") {
         // Moves that cannot be made now need not be to look, and stopping brings every file back.
         const MoveReport recovered = fifty.recover();
@@ -1095,64 +774,91 @@ int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
     } else {
         reportRecovery(fifty.recover(), out, err);
     }
-    try {
-        MoveReport report;
-        std::optional<BisectSession> session;
-        if (action == "start") {
-            if (const QString running = fifty.quarantine().gameRunningMessage(); !running.isEmpty())
-                throw Stop { running };
-            if (fifty.running())
-                refuseDuringFiftyFifty(fifty, folder);
-            // Files already out are not in the folder, so the 50/50 could not test them.
-            const QList<QuarantineBatch> batches = fifty.quarantine().batches();
-            const qsizetype filesOut = std::accumulate(batches.cbegin(), batches.cend(), qsizetype(0),
-                [](qsizetype sum, const QuarantineBatch& batch) { return sum + batch.filesOut(); });
-            if (filesOut > 0)
-                throw Stop { QStringLiteral(
-                    "%1 of %2 moved out before (see: mendwell status %2): put them back "
-                    "first with mendwell restore %2, so that the 50/50 can test them")
-                                 .arg(fileCount(filesOut), displayPath(folder)) };
-            const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
-            if (files.groups.isEmpty()) {
-                out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n")
-                           .arg(displayPath(folder));
-                return ExitStatus::Done;
-            }
-            session = fifty.start(files.groups, &report);
-        } else if (action == "status") {
-            const std::optional<BisectSession> stored = fifty.session();
-            if (!stored) {
-                out << QStringLiteral(
-                    "No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
-                           .arg(displayPath(folder));
-                return ExitStatus::Done;
-            }
-            session = stored;
-        } else if (action == "stop") {
-            session = fifty.stop(&report);
-        } else {
-            try {
-                session = fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken,
-                    forRound, &report, startedAtBootNs());
-            } catch (const BisectError& error) {
-                const std::optional<BisectSession> now = fifty.session();
-                if (error.kind() != BisectError::OutOfTurn || !seen || !now
-                    || now->events().size() == seen->events().size())
-                    throw;
-                throw Stop { QStringLiteral(
-                    "another answer for round %1 was taken first, so this one was not. %2")
-                                 .arg(seen->round() + 1)
-                                 .arg(error.message()) };
-            }
-        }
-        reportSkipped(report, err);
-        writeSession(*session, fifty, out);
-        if (!report.ok())
-            throw Stop { report.error };
-        return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
-    } catch (const BisectError& error) {
-        throw Stop { error.message() };
+}
+
+// Starts the 50/50 over the new files; none when there is nothing new, which the player is told.
+std::optional<BisectSession> startFiftyFifty(FiftyFifty& fifty, const QByteArray& folder,
+    const Arguments& arguments, MoveReport& report, Output& out, std::FILE* err)
+{
+    if (const QString running = fifty.quarantine().gameRunningMessage(); !running.isEmpty())
+        throw Stop { running };
+    refuseDuringFiftyFifty(fifty, folder);
+    // Files already out are not in the folder, so the 50/50 could not test them.
+    const QList<QuarantineBatch> batches = fifty.quarantine().batches();
+    const qsizetype filesOut = std::accumulate(batches.cbegin(), batches.cend(), qsizetype(0),
+        [](qsizetype sum, const QuarantineBatch& batch) { return sum + batch.filesOut(); });
+    if (filesOut > 0)
+        throw Stop { QStringLiteral("%1 of %2 moved out before (see: mendwell status %2): put them back "
+                                    "first with mendwell restore %2, so that the 50/50 can test them")
+                         .arg(fileCount(filesOut), displayPath(folder)) };
+    const NewFiles files = newFilesOf(folder, arguments, NewKinds::All, "bisect start", err);
+    if (files.groups.isEmpty()) {
+        out << QStringLiteral("Nothing new in %1, so there is nothing to test.\n").arg(displayPath(folder));
+        return std::nullopt;
     }
+    return fifty.start(files.groups, &report);
+}
+
+// "works" or "broken" for the round; seen is the 50/50 as it was when the command began.
+BisectSession answerRound(FiftyFifty& fifty, const QByteArray& action, int forRound,
+    const std::optional<BisectSession>& seen, MoveReport& report)
+{
+    try {
+        return fifty.answer(action == "works" ? BisectAnswer::Works : BisectAnswer::Broken, forRound, &report,
+            startedAtBootNs());
+    } catch (const BisectError& error) {
+        const std::optional<BisectSession> now = fifty.session();
+        if (error.kind() != BisectError::OutOfTurn || !seen || !now
+            || now->events().size() == seen->events().size())
+            throw;
+        throw Stop { QStringLiteral("another answer for round %1 was taken first, so this one was not. %2")
+                         .arg(seen->round() + 1)
+                         .arg(error.message()) };
+    }
+}
+
+int bisectCommand(const Arguments& arguments, Output& out, std::FILE* err)
+{
+    expectPositional(arguments, 2, 2, "bisect");
+    const QByteArray action = arguments.positional.at(0);
+    const QList<QByteArray> actions { "start", "works", "broken", "status", "stop" };
+    if (!actions.contains(action))
+        throw Stop { QStringLiteral("bisect: unknown step %1 (give start, works, broken, status or stop)")
+                         .arg(displayPath(action)) };
+    const QByteArray folder = canonicalFolder(arguments.positional.at(1));
+    int forRound = givenRound(arguments);
+    FiftyFifty fifty(folder);
+    noteSetAside(fifty, err);
+    noticeWaiting(fifty, err);
+    // An answer is about the layout the player tested: the round as it was when the command began. An
+    // answer given at the same moment from elsewhere then takes that round, and this one is refused.
+    const std::optional<BisectSession> seen = fifty.session();
+    if (forRound == -1 && seen && seen->running())
+        forRound = seen->round();
+    recoverForStep(action, fifty, out, err);
+
+    MoveReport report;
+    std::optional<BisectSession> session;
+    if (action == "start") {
+        session = startFiftyFifty(fifty, folder, arguments, report, out, err);
+    } else if (action == "status") {
+        session = fifty.session();
+        if (!session)
+            out << QStringLiteral(
+                "No 50/50 on %1. Start one with: mendwell bisect start %1 --since SNAPSHOT\n")
+                       .arg(displayPath(folder));
+    } else if (action == "stop") {
+        session = fifty.stop(&report);
+    } else {
+        session = answerRound(fifty, action, forRound, seen, report);
+    }
+    if (!session)
+        return ExitStatus::Done;
+    reportSkipped(report, err);
+    writeSession(*session, fifty, out);
+    if (!report.ok())
+        throw Stop { report.error };
+    return report.skipped.isEmpty() ? ExitStatus::Done : ExitStatus::Trouble;
 }
 
 // Every command in one entry: its name, the options that take a value, the options that stand alone,

@@ -52,7 +52,10 @@ private slots:
     void keptSnapshotsByNumber();
     void snapshotOfAnotherFolder();
     void diffTextShowsWhatChanged();
+    void outputThatCannotBeWritten_data();
     void outputThatCannotBeWritten();
+    void countsInThePlayersLocale_data();
+    void countsInThePlayersLocale();
     void againstFolderList();
     void checkTsv();
     void checkCleanFolder();
@@ -63,13 +66,16 @@ private slots:
     void folderNameThatIsNoUtf8();
 
 private:
-    Run run(const QList<QByteArray>& arguments, const QByteArray& asUser = {});
+    Run run(
+        const QList<QByteArray>& arguments, const QByteArray& asUser = {}, const QByteArray& redirect = {});
     std::unique_ptr<tree::Folder> m_dir;
+    QByteArray m_locale; // LC_ALL of the runs, when set
     QByteArray m_home;
     QByteArray m_game;
 };
 
-Run tst_Mendwell::run(const QList<QByteArray>& arguments, const QByteArray& asUser)
+Run tst_Mendwell::run(
+    const QList<QByteArray>& arguments, const QByteArray& asUser, const QByteArray& redirect)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -77,12 +83,16 @@ Run tst_Mendwell::run(const QList<QByteArray>& arguments, const QByteArray& asUs
     env.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromUtf8(m_home + "/data"));
     env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    if (!m_locale.isEmpty())
+        env.insert(QStringLiteral("LC_ALL"), QString::fromLatin1(m_locale));
     process.setProcessEnvironment(env);
     // Arguments go through a shell by their bytes, so names that are no valid UTF-8 arrive as they are.
     QByteArray command = asUser.isEmpty() ? QByteArray() : asUser + ' ';
     command += "'" MENDWELL_EXECUTABLE "'";
     for (const QByteArray& argument : arguments)
         command += ' ' + shellWord(argument);
+    if (!redirect.isEmpty())
+        command += ' ' + redirect;
     process.start(QStringLiteral("sh"), { QStringLiteral("-c"), QString::fromLatin1(command) });
     process.waitForFinished(60000);
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -92,6 +102,7 @@ Run tst_Mendwell::run(const QList<QByteArray>& arguments, const QByteArray& asUs
 void tst_Mendwell::init()
 {
     m_dir = std::make_unique<tree::Folder>();
+    m_locale.clear();
     m_home = m_dir->path() + "/home";
     m_game = m_dir->path() + "/Mods";
     ::mkdir(m_home.constData(), 0755);
@@ -307,23 +318,24 @@ void tst_Mendwell::diffTextForPlayers()
     QCOMPARE(lines.at(2), QByteArray("  until the folder as it is now"));
     const QByteArray rest = lines.mid(3).join('\n');
     QCOMPARE(rest,
-        QByteArray("\n"
-                   "Added: 3 files in 1 group\n"
-                   "  Set/ (a whole folder)\n"
-                   "    Set/a.package  6 bytes  2023-11-14 22:13:20\n"
-                   "    Set/b.package  6 bytes  2023-11-14 22:13:20\n"
-                   "    Set/c.zip  4 bytes  2023-11-14 22:13:20\n"
-                   "      ! an archive: the game does not load .zip, .rar or .7z files, so its mods are not "
-                   "used until it is unpacked\n"
-                   "\n"
-                   "Changed: 1 file in 1 group\n"
-                   "  keep.package\n"
-                   "    keep.package  4 bytes  2023-11-14 22:13:20  (was 4 bytes  2023-07-22 04:26:40)\n"
-                   "\n"
-                   "Files mods write while the game runs (.cfg, .log, .txt; usually harmless): 1\n"
-                   "    added log.txt\n"
-                   "\n"
-                   "1 of these files may be trouble (marked !). Nothing was moved.\n"));
+        QByteArray(
+            "\n"
+            "Added: 3 files in 1 group\n"
+            "  Set/ (a whole folder)\n"
+            "    Set/a.package  6 bytes  2023-11-14 22:13:20\n"
+            "    Set/b.package  6 bytes  2023-11-14 22:13:20\n"
+            "    Set/c.zip  4 bytes  2023-11-14 22:13:20\n"
+            "      ! Archive not unpacked - an archive: the game does not load .zip, .rar or .7z files, "
+            "so its mods are not used until it is unpacked\n"
+            "\n"
+            "Changed: 1 file in 1 group\n"
+            "  keep.package\n"
+            "    keep.package  4 bytes  2023-11-14 22:13:20  (was 4 bytes  2023-07-22 04:26:40)\n"
+            "\n"
+            "Files mods write while the game runs (.cfg, .log, .txt; usually harmless): 1\n"
+            "    added log.txt\n"
+            "\n"
+            "1 of these files may be trouble (marked !). Nothing was moved.\n"));
 }
 
 // Every file of the other folder would look removed and added: refused, unless the player asks for it.
@@ -380,18 +392,61 @@ void tst_Mendwell::diffTextShowsWhatChanged()
     QCOMPARE(line("    tab"), QByteArray("    tab\\there\\nand.package  4 bytes  2023-11-14 22:13:20"));
 }
 
-// A report that never reached the disk is no success.
+void tst_Mendwell::outputThatCannotBeWritten_data()
+{
+    QTest::addColumn<QList<QByteArray>>(
+        "arguments"); // "@" stands for the game folder, "%" for a snapshot of it
+    for (const char* format : { "text", "tsv", "json" }) {
+        QTest::addRow("check, %s", format) << QList<QByteArray> { "check", "@", "--format", format };
+        QTest::addRow("diff, %s", format) << QList<QByteArray> { "diff", "%", "--format", format };
+    }
+    QTest::newRow("snapshots") << QList<QByteArray> { "snapshots" };
+    QTest::newRow("games") << QList<QByteArray> { "games" };
+    QTest::newRow("help") << QList<QByteArray> { "diff", "--help" };
+}
+
+// A report that never reached the disk is no success, whatever it found.
 void tst_Mendwell::outputThatCannotBeWritten()
 {
+    QFETCH(QList<QByteArray>, arguments);
     tree::apply(m_game, { "file|a.package|" });
-    QProcess process;
-    process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    process.start(
-        QStringLiteral(MENDWELL_EXECUTABLE), { QStringLiteral("check"), QFile::decodeName(m_game) });
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitCode(), 2);
-    QCOMPARE(process.readAllStandardError(),
-        QByteArray("mendwell: the output could not be written: No space left on device\n"));
+    const QByteArray snapshot = m_dir->path() + "/then.mwsnap";
+    QCOMPARE(run({ "snapshot", m_game, "-o", snapshot }).status, 0);
+    QCOMPARE(run({ "snapshot", m_game }).status, 0);
+    tree::apply(m_game, { "file|b.package|DBPF" });
+    for (QByteArray& argument : arguments)
+        argument.replace('@', m_game).replace('%', snapshot);
+    const Run result = run(arguments, {}, ">/dev/full");
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.err, QByteArray("mendwell: the output could not be written: No space left on device\n"));
+}
+
+void tst_Mendwell::countsInThePlayersLocale_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QByteArray>("count");
+    QTest::newRow("English") << QByteArray("en_US.UTF-8") << QByteArray("1,234");
+    QTest::newRow("German") << QByteArray("de_DE.UTF-8") << QByteArray("1.234");
+}
+
+// Counts are written as the player's locale groups digits, in every line that gives one.
+void tst_Mendwell::countsInThePlayersLocale()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QByteArray, count);
+    QCOMPARE(run({ "snapshot", m_game, "-o", m_dir->path() + "/then.mwsnap" }).status, 0);
+    QList<QByteArray> steps;
+    for (int i = 0; i < 1234; ++i)
+        steps.append("file|Set/" + QByteArray::number(i) + ".package|DBPF" + QByteArray::number(i));
+    tree::apply(m_game, steps);
+    m_locale = locale;
+    Run result = run({ "check", m_game });
+    QCOMPARE(result.status, 0);
+    QVERIFY2(result.out.startsWith("Checked " + count + " files in "), result.out.constData());
+    result = run({ "diff", m_dir->path() + "/then.mwsnap" });
+    QCOMPARE(result.status, 1);
+    QVERIFY2(
+        result.out.contains("\nAdded: " + count + " files in 1 group\n"), result.out.left(400).constData());
 }
 
 void tst_Mendwell::keptSnapshotsByNumber()

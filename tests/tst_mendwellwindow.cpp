@@ -480,23 +480,23 @@ void tst_MendwellWindow::changesView_data()
         << steps("file|old.package|DBPF")
         << steps("file|Author_Mod.package|DBPF1\nfile|Author_Mod.ts4script|PK\x03\x04zz")
         << QStringList { u"Added|Author_Mod.package|Author_Mod.* (same name)|"_s,
-               u"Added|Author_Mod.ts4script|Author_Mod.* (same name)|script-unloadable"_s };
+               u"Added|Author_Mod.ts4script|Author_Mod.* (same name)|Script cannot load"_s };
     QTest::newRow("suspects, each beside a clean file")
         << steps("file|old.package|DBPF")
         << steps("file|empty.package|\nfile|fine.package|DBPFfine\nfile|broken.package|XXXXdata\n"
                  "file|script.ts4script|not a zip\nfile|good.ts4script|PK\x03\x04zz\n"
                  "file|left.zip|PK\x03\x04\nfile|Sofa (1).package|DBPFsofa\nfile|Sofa.package|DBPFsofa2")
-        << QStringList { u"Added|broken.package|broken.package|not-a-package"_s,
-               u"Added|empty.package|empty.package|zero-bytes"_s, u"Added|fine.package|fine.package|"_s,
-               u"Added|good.ts4script|good.ts4script|script-unloadable"_s,
-               u"Added|left.zip|left.zip|archive"_s,
-               u"Added|script.ts4script|script.ts4script|not-a-script"_s,
-               u"Added|Sofa (1).package|Sofa (1).package|browser-copy"_s,
+        << QStringList { u"Added|broken.package|broken.package|Not a package"_s,
+               u"Added|empty.package|empty.package|Empty file"_s, u"Added|fine.package|fine.package|"_s,
+               u"Added|good.ts4script|good.ts4script|Script cannot load"_s,
+               u"Added|left.zip|left.zip|Archive not unpacked"_s,
+               u"Added|script.ts4script|script.ts4script|Not a script mod"_s,
+               u"Added|Sofa (1).package|Sofa (1).package|Second download"_s,
                u"Added|Sofa.package|Sofa.package|"_s };
     QTest::newRow("noise is marked, never flagged")
         << steps("file|old.package|DBPF") << steps("file|lastException.txt|log\nfile|mod.cfg|")
-        << QStringList { u"Added|lastException.txt|lastException.txt|noise"_s,
-               u"Added|mod.cfg|mod.cfg|noise"_s };
+        << QStringList { u"Added|lastException.txt|lastException.txt|Written by mods"_s,
+               u"Added|mod.cfg|mod.cfg|Written by mods"_s };
     QTest::newRow("a name that is not UTF-8 shows a replacement mark")
         << steps("file|old.package|DBPF") << steps("file|caf\xe9.package|DBPF")
         << QStringList { u"Added|caf\uFFFD.package|caf\uFFFD.package|"_s };
@@ -549,7 +549,7 @@ void tst_MendwellWindow::sortAndFilter_data()
                                     u"empty.package"_s, u"notes.txt"_s, u"Big.package"_s }
                              << all.arg(6);
     QTest::newRow("text, letter case ignored, flags included")
-        << -1 << false << u"B"_s << 0 << QStringList { u"b.package"_s, u"Big.package"_s, u"empty.package"_s }
+        << -1 << false << u"I"_s << 0 << QStringList { u"Big.package"_s, u"empty.package"_s, u"notes.txt"_s }
         << all.arg(3);
     QTest::newRow("added only") << -1 << false << QString() << 1
                                 << QStringList { u"Big.package"_s, u"c.package"_s, u"empty.package"_s,
@@ -563,8 +563,8 @@ void tst_MendwellWindow::sortAndFilter_data()
     QTest::newRow("text and kind together")
         << -1 << false << u"package"_s << 1
         << QStringList { u"Big.package"_s, u"c.package"_s, u"empty.package"_s } << all.arg(3);
-    QTest::newRow("a flag's name") << -1 << false << u"zero"_s << 0 << QStringList { u"empty.package"_s }
-                                   << all.arg(1);
+    QTest::newRow("a flag's words") << -1 << false << u"empty file"_s << 0
+                                    << QStringList { u"empty.package"_s } << all.arg(1);
 }
 
 void tst_MendwellWindow::sortAndFilter()
@@ -631,7 +631,7 @@ void tst_MendwellWindow::exportFile_data()
                       "Changed  caf\xe9.package  7 bytes  2004-01-10 13:37:04  (was 4 bytes  2001-09-09 "
                       "01:46:40)\r\n"
                       "Added    empty.package  0 bytes  2001-09-09 01:46:40\r\n"
-                      "         ! empty (0 bytes): an unfinished or broken download\r\n"
+                      "         ! Empty file - empty (0 bytes): an unfinished or broken download\r\n"
                       "Moved    there/keep.package  (was here/keep.package)  4 bytes  2001-09-09 01:46:40  "
                       "group: there/\r\n");
     QTest::newRow("a name without a suffix is saved as CSV")
@@ -806,7 +806,7 @@ void tst_MendwellWindow::printChanges()
         u"2 files: 1 added, 1 changed, 0 removed, 0 moved; 1 suspect, 0 noise"_s, QString(),
         u"Changed  keep.package  7 bytes  2001-09-09 01:46:41  (was 4 bytes  2001-09-09 01:46:40)"_s,
         u"Added    office fluff.package  0 bytes  2001-09-09 01:46:40"_s,
-        u"         ! empty (0 bytes): an unfinished or broken download"_s };
+        u"         ! Empty file - empty (0 bytes): an unfinished or broken download"_s };
     QCOMPARE(paper, expected);
 }
 

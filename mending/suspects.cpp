@@ -5,6 +5,7 @@
 #include "games.h"
 #include "pathtext.h"
 #include "scan.h"
+#include "scriptmods.h"
 
 #include <QHash>
 #include <QSet>
@@ -291,6 +292,30 @@ QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& file
     return {};
 }
 
+// Script mods that provide the same module, or modules for another Python. Every script mod the game
+// loads is read, not only those checked: a new mod clashes with one that was there before. Files that
+// cannot be read are named by the load check already.
+void flagScriptMods(const QByteArray& root, const QList<FileEntry>& files, const QByteArray& mods,
+    const GameRules& rules, QHash<qsizetype, QList<SuspectFlag>>& flags, const QSet<qsizetype>& checked)
+{
+    QList<qsizetype> loaded;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const FileEntry& file = files.at(i);
+        const qsizetype depth = file.path.count('/') - mods.count('/');
+        if (file.kind == FileKind::Regular && file.size > 0 && file.path.startsWith(mods)
+            && extensionOf(file.path) == "ts4script" && (rules.deepestScript < 0 || depth <= rules.deepestScript))
+            loaded.append(i);
+    }
+    if (loaded.isEmpty())
+        return;
+    QList<ScanProblem> named;
+    const QHash<qsizetype, QList<SuspectFlag>> found = scriptModFlags(readScriptMods(root, files, loaded, named));
+    for (auto it = found.cbegin(); it != found.cend(); ++it) {
+        if (checked.contains(loaded.at(it.key())))
+            flags[loaded.at(it.key())] += *it;
+    }
+}
+
 }
 
 QByteArray suspectName(Suspect suspect)
@@ -316,6 +341,10 @@ QByteArray suspectName(Suspect suspect)
         return QByteArrayLiteral("script-unloadable");
     case Suspect::DoubledModsFolder:
         return QByteArrayLiteral("doubled-mods-folder");
+    case Suspect::DuplicateModule:
+        return QByteArrayLiteral("same-module");
+    case Suspect::WrongPython:
+        return QByteArrayLiteral("wrong-python");
     }
     return {};
 }
@@ -476,6 +505,9 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
         if (!found.isEmpty())
             flags[index] += found;
     }
+
+    if (reader.canRead())
+        flagScriptMods(root, files, mods, rules, flags, QSet<qsizetype>(chosen.begin(), chosen.end()));
 
     for (qsizetype index : std::as_const(chosen)) {
         auto it = flags.find(index);

@@ -18,6 +18,8 @@ enum class Suspect {
     BrowserCopy,
     TrayFileInMods,
     DoubledModsFolder,
+    DuplicateModule, // a Python module that another script mod provides too
+    WrongPython, // compiled modules the game's Python cannot load
 };
 
 struct SuspectFlag

@@ -173,7 +173,12 @@ ErrorReport reportOfBlock(QByteArrayView block, bool closed)
     const QByteArray lower = block.toByteArray().toLower();
     const std::optional<QString> data = elementText(block, lower, "desyncdata");
     ErrorReport report = readReport(data ? *data : textWithoutTags(block));
-    report.time = elementText(block, lower, "createtime").value_or(QString()).trimmed();
+    // A time is one short line: an end tag lost in a damaged report does not carry the rest along.
+    QString time = elementText(block, lower, "createtime").value_or(QString());
+    static const QRegularExpression lineEnd(QStringLiteral("[<\\r\\n]"));
+    if (const qsizetype end = time.indexOf(lineEnd); end >= 0)
+        time.truncate(end);
+    report.time = time.trimmed().left(100);
     report.cutShort = !closed;
     return report;
 }

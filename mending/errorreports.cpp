@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "errorreports.h"
 
+#include "filesystem.h"
+#include "games.h"
+#include "pathtext.h"
+#include "scan.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -370,6 +375,80 @@ QList<qsizetype> modsBehind(const ErrorReport& report, const ModuleFinder& finde
         }
     }
     return mods;
+}
+
+namespace {
+
+// The name of the game's mods folder in a folder, in any letter case (under Wine "mods" is Mods too).
+QByteArray modsFolderIn(const QByteArray& folder)
+{
+    const QByteArray& wanted = gameRules(4)->modsFolder;
+    QByteArray found;
+    if (DIR* dir = ::opendir(folder.constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            struct stat st;
+            if (name.toLower() == wanted.toLower() && ::stat((folder + '/' + name).constData(), &st) == 0
+                && S_ISDIR(st.st_mode) && (found.isEmpty() || name == wanted))
+                found = name;
+        }
+        ::closedir(dir);
+    }
+    return found;
+}
+
+}
+
+GameErrorReports readGameErrorReports(const QByteArray& folder, const Snapshot* since)
+{
+    GameErrorReports result;
+    result.gameFolder = canonicalFolder(folder);
+    result.modsFolder = modsFolderIn(result.gameFolder);
+    const QByteArray name = fs::lastName(result.gameFolder);
+    if (result.modsFolder.isEmpty() && name.toLower() == gameRules(4)->modsFolder.toLower()) {
+        result.modsFolder = name;
+        result.gameFolder = fs::parentPath(result.gameFolder);
+    }
+    const QByteArray modsPath
+        = result.modsFolder.isEmpty() ? QByteArray() : result.gameFolder + '/' + result.modsFolder;
+    if (since && since->root != result.gameFolder && (modsPath.isEmpty() || since->root != modsPath))
+        throw Failure(QStringLiteral("the snapshot was taken of %1, not of %2 or its Mods folder")
+                          .arg(displayPath(since->root), displayPath(result.gameFolder)));
+    result.files = readErrorReports(result.gameFolder, result.problems);
+    if (modsPath.isEmpty())
+        return result;
+
+    // One scan serves both: of the folder the snapshot was taken of, else of Mods alone. Paths are
+    // then made relative to the game's folder, "Mods/..." as the player sees them.
+    const QByteArray scanned = since ? since->root : modsPath;
+    const ScanResult now = scanFolder(scanned);
+    const QByteArray toGame = scanned == modsPath ? result.modsFolder + '/' : QByteArray();
+    const QByteArray modsPrefix = result.modsFolder + '/';
+    for (const ScanProblem& problem : now.problems)
+        result.problems.append({ toGame + problem.path, problem.reason });
+    QList<qsizetype> loaded;
+    for (qsizetype i = 0; i < now.files.size(); ++i) {
+        const FileEntry& file = now.files.at(i);
+        const QByteArray path = toGame + file.path;
+        if (file.kind == FileKind::Regular && path.startsWith(modsPrefix)
+            && path.toLower().endsWith(".ts4script") && path.count('/') - 1 <= gameRules(4)->deepestScript)
+            loaded.append(i);
+    }
+    QList<ScanProblem> unread;
+    result.mods = readScriptMods(scanned, now.files, loaded, unread);
+    for (ScriptMod& mod : result.mods)
+        mod.path = toGame + mod.path;
+    for (const ScanProblem& problem : unread)
+        result.problems.append({ toGame + problem.path, problem.reason });
+    if (since) {
+        result.compared = true;
+        const DiffResult diff = diffFiles(since->files, now.files, since->problems + now.problems);
+        for (const Change& change : diff.changes) {
+            if (change.kind != ChangeKind::Removed)
+                result.changes.insert(toGame + change.path, change.kind);
+        }
+    }
+    return result;
 }
 
 }

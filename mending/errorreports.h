@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "diff.h"
 #include "fileentry.h"
 #include "scriptmods.h"
+#include "snapshot.h"
 
 #include <QHash>
 
@@ -77,5 +79,26 @@ private:
 
 // The mods behind a report's frames, the one nearest the error first.
 QList<qsizetype> modsBehind(const ErrorReport& report, const ModuleFinder& finder);
+
+// A game's error reports with the script mods its Mods folder holds (those the game loads), and, when
+// compared with a snapshot, how each of those mods changed since.
+struct GameErrorReports
+{
+    QByteArray gameFolder; // absolute
+    QByteArray modsFolder; // the name of its Mods folder, as the file system spells it; empty without one
+    QList<ErrorReportFile> files;
+    QList<ScriptMod> mods; // paths relative to the game's folder ("Mods/...")
+    bool compared = false;
+    QHash<QByteArray, ChangeKind> changes; // added, changed or moved mods, by path; the others are unchanged
+    QList<ScanProblem> problems; // relative to the game's folder
+
+    // The mods behind each report are found with this.
+    ModuleFinder finder() const { return ModuleFinder(mods); }
+};
+
+// Reads the reports of a game's folder, given as the game's folder or as its Mods folder, and compares
+// its script mods with since when given (a snapshot of the game's folder or of its Mods folder). Throws
+// Failure when the folder cannot be read or since is of another folder.
+GameErrorReports readGameErrorReports(const QByteArray& folder, const Snapshot* since = nullptr);
 
 }

@@ -68,6 +68,17 @@ QString pythonText(int magic)
     return QStringLiteral("Python %1").arg(version);
 }
 
+// "3 of its 12 compiled modules, e.g. "pkg/m.pyc"", or "its only compiled module, "m.pyc"".
+QString countText(const QList<ScriptModule>& wrong, qsizetype compiled)
+{
+    const QString example = quoted(wrong.first().entry);
+    if (compiled == 1)
+        return QStringLiteral("its only compiled module, %1").arg(example);
+    if (wrong.size() == compiled)
+        return QStringLiteral("all %1 of its compiled modules, e.g. %2").arg(compiled).arg(example);
+    return QStringLiteral("%1 of its %2 compiled modules, e.g. %3").arg(wrong.size()).arg(compiled).arg(example);
+}
+
 QSet<QByteArray> modulesOf(const ScriptMod& mod)
 {
     QSet<QByteArray> names;
@@ -256,13 +267,9 @@ QHash<qsizetype, QList<SuspectFlag>> scriptModFlags(const QList<ScriptMod>& mods
                 pythons.append(python);
         }
         flags[i].append({ Suspect::WrongPython,
-            QStringLiteral("compiled for %1 (%2 of its %3 compiled modules, e.g. %4): The Sims 4 runs "
-                           "Python 3.7 and cannot load them; look for a version of the mod made for the "
-                           "game as it is now")
-                .arg(pythons.join(QLatin1String(" and ")))
-                .arg(wrong.size())
-                .arg(compiled)
-                .arg(quoted(wrong.first().entry)) });
+            QStringLiteral("compiled for %1 (%2): The Sims 4 runs Python 3.7 and cannot load them; look "
+                           "for a version of the mod made for the game as it is now")
+                .arg(pythons.join(QLatin1String(" and ")), countText(wrong, compiled)) });
     }
     return flags;
 }

@@ -4,10 +4,7 @@
 #include "commandline.h"
 #include "diff.h"
 #include "errorreports.h"
-#include "filesystem.h"
-#include "games.h"
 #include "pathtext.h"
-#include "scan.h"
 #include "scriptmods.h"
 #include "snapshot.h"
 
@@ -16,7 +13,8 @@
 
 #include <algorithm>
 
-#include <dirent.h>
+#include <optional>
+
 #include <sys/stat.h>
 
 using namespace mending;
@@ -42,42 +40,6 @@ const char errorsHelp[]
       "Exit status: 0 no reports, 1 reports found, 2 trouble.\n";
 
 namespace {
-
-struct Folders
-{
-    QByteArray game; // absolute
-    QByteArray mods; // the name of its Mods folder, as the file system spells it; empty without one
-};
-
-// The name of the game's mods folder in a folder, in any letter case (under Wine "mods" is Mods too).
-QByteArray modsFolderIn(const QByteArray& folder)
-{
-    const QByteArray wanted = gameRules(4)->modsFolder.toLower();
-    QByteArray found;
-    if (DIR* dir = ::opendir(folder.constData())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            struct stat st;
-            if (name.toLower() == wanted && ::stat((folder + '/' + name).constData(), &st) == 0
-                && S_ISDIR(st.st_mode) && (found.isEmpty() || name == gameRules(4)->modsFolder))
-                found = name;
-        }
-        ::closedir(dir);
-    }
-    return found;
-}
-
-Folders foldersOf(const QByteArray& given)
-{
-    Folders folders { canonicalFolder(given), {} };
-    folders.mods = modsFolderIn(folders.game);
-    const QByteArray name = fs::lastName(folders.game);
-    if (folders.mods.isEmpty() && name.toLower() == gameRules(4)->modsFolder.toLower()) {
-        folders.mods = name;
-        folders.game = fs::parentPath(folders.game);
-    }
-    return folders;
-}
 
 Snapshot readSince(const QByteArray& given)
 {
@@ -120,17 +82,7 @@ QString kindText(ErrorReportKind kind)
     return {};
 }
 
-// What one run found: the reports, the script mods in the Mods folder, and how each mod changed.
-struct Findings
-{
-    QList<ErrorReportFile> files;
-    QList<ScriptMod> mods; // paths relative to the game's folder
-    QHash<QByteArray, ChangeKind> changes; // by the mod's path
-    bool compared = false;
-    QList<ScanProblem> problems; // relative to the game's folder
-};
-
-QByteArray stateName(const Findings& findings, const QByteArray& path)
+QByteArray stateName(const GameErrorReports& findings, const QByteArray& path)
 {
     if (!findings.compared)
         return QByteArrayLiteral("-");
@@ -138,7 +90,7 @@ QByteArray stateName(const Findings& findings, const QByteArray& path)
     return it == findings.changes.constEnd() ? QByteArrayLiteral("unchanged") : changeKindName(*it);
 }
 
-QString stateText(const Findings& findings, const QByteArray& path)
+QString stateText(const GameErrorReports& findings, const QByteArray& path)
 {
     if (!findings.compared)
         return {};
@@ -158,55 +110,7 @@ QString stateText(const Findings& findings, const QByteArray& path)
     return {};
 }
 
-Findings find(const Folders& folders, const QByteArray& since)
-{
-    Findings findings;
-    const QByteArray modsPath = folders.mods.isEmpty() ? QByteArray() : folders.game + '/' + folders.mods;
-    // One scan serves both: of the folder the snapshot was taken of, else of Mods alone.
-    QByteArray scanned = modsPath;
-    std::optional<Snapshot> before;
-    if (!since.isEmpty()) {
-        before = readSince(since);
-        if (before->root != folders.game && (modsPath.isEmpty() || before->root != modsPath))
-            throw Failure(QStringLiteral("%1 was taken of %2, not of %3 or its Mods folder")
-                              .arg(displayPath(since), displayPath(before->root), displayPath(folders.game)));
-        scanned = before->root;
-    }
-    findings.files = readErrorReports(folders.game, findings.problems);
-    if (folders.mods.isEmpty())
-        return findings;
-    const ScanResult now = scanFolder(scanned);
-    // Paths are made relative to the game's folder: "Mods/..." as the player sees them.
-    const QByteArray toGame = scanned == modsPath ? folders.mods + '/' : QByteArray();
-    const QByteArray modsPrefix = folders.mods + '/';
-    for (const ScanProblem& problem : now.problems)
-        findings.problems.append({ toGame + problem.path, problem.reason });
-    QList<qsizetype> loaded;
-    for (qsizetype i = 0; i < now.files.size(); ++i) {
-        const FileEntry& file = now.files.at(i);
-        const QByteArray path = toGame + file.path;
-        if (file.kind == FileKind::Regular && path.startsWith(modsPrefix) && path.toLower().endsWith(".ts4script")
-            && path.count('/') - 1 <= gameRules(4)->deepestScript)
-            loaded.append(i);
-    }
-    QList<ScanProblem> unread;
-    findings.mods = readScriptMods(scanned, now.files, loaded, unread);
-    for (ScriptMod& mod : findings.mods)
-        mod.path = toGame + mod.path;
-    for (const ScanProblem& problem : unread)
-        findings.problems.append({ toGame + problem.path, problem.reason });
-    if (before) {
-        findings.compared = true;
-        const DiffResult diff = diffFiles(before->files, now.files, before->problems + now.problems);
-        for (const Change& change : diff.changes) {
-            if (change.kind != ChangeKind::Removed)
-                findings.changes.insert(toGame + change.path, change.kind);
-        }
-    }
-    return findings;
-}
-
-void writeTsv(const Findings& findings, const ModuleFinder& finder, QByteArray& out)
+void writeTsv(const GameErrorReports& findings, const ModuleFinder& finder, QByteArray& out)
 {
     for (const ErrorReportFile& file : findings.files) {
         for (qsizetype i = 0; i < file.reports.size(); ++i) {
@@ -223,9 +127,9 @@ void writeTsv(const Findings& findings, const ModuleFinder& finder, QByteArray& 
     }
 }
 
-void writeJson(const Folders& folders, const Findings& findings, const ModuleFinder& finder, QByteArray& out)
+void writeJson(const GameErrorReports& findings, const ModuleFinder& finder, QByteArray& out)
 {
-    out += "{\n  \"folder\": " + jsonString(folders.game) + ",\n  \"compared\": "
+    out += "{\n  \"folder\": " + jsonString(findings.gameFolder) + ",\n  \"compared\": "
         + (findings.compared ? "true" : "false") + ",\n  \"reports\": [";
     bool first = true;
     for (const ErrorReportFile& file : findings.files) {
@@ -266,17 +170,17 @@ void writeJson(const Folders& folders, const Findings& findings, const ModuleFin
     out += "]\n}\n";
 }
 
-void writeText(const Folders& folders, const Findings& findings, const ModuleFinder& finder, QByteArray& out)
+void writeText(const GameErrorReports& findings, const ModuleFinder& finder, QByteArray& out)
 {
     qsizetype reports = 0;
     for (const ErrorReportFile& file : findings.files)
         reports += file.reports.size();
     if (findings.files.isEmpty()) {
-        out += QStringLiteral("No error reports in %1.\n").arg(displayPath(folders.game)).toUtf8();
+        out += QStringLiteral("No error reports in %1.\n").arg(displayPath(findings.gameFolder)).toUtf8();
         return;
     }
     out += QStringLiteral("Error reports in %1: %2 in %3.\n")
-               .arg(displayPath(folders.game),
+               .arg(displayPath(findings.gameFolder),
                    reports == 1 ? QStringLiteral("1 report") : QStringLiteral("%1 reports").arg(reports),
                    findings.files.size() == 1 ? QStringLiteral("1 file")
                                               : QStringLiteral("%1 files").arg(findings.files.size()))
@@ -325,20 +229,23 @@ int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByte
 {
     if (format != "text" && format != "tsv" && format != "json")
         throw Failure(QStringLiteral("unknown format %1 (give text, tsv or json)").arg(displayPath(format)));
-    const Folders folders = foldersOf(folder);
-    const Findings findings = find(folders, since);
+    std::optional<Snapshot> before;
+    if (!since.isEmpty())
+        before = readSince(since);
+    const GameErrorReports findings = readGameErrorReports(folder, before ? &*before : nullptr);
     for (const ScanProblem& problem : findings.problems) {
-        const QByteArray path = problem.path.isEmpty() ? folders.game : folders.game + '/' + problem.path;
+        const QByteArray path
+            = problem.path.isEmpty() ? findings.gameFolder : findings.gameFolder + '/' + problem.path;
         std::fprintf(err, "mendwell: cannot read %s: %s\n", displayPath(path).toUtf8().constData(),
             problem.reason.constData());
     }
-    const ModuleFinder finder(findings.mods);
+    const ModuleFinder finder = findings.finder();
     if (format == "tsv")
         writeTsv(findings, finder, out);
     else if (format == "json")
-        writeJson(folders, findings, finder, out);
+        writeJson(findings, finder, out);
     else
-        writeText(folders, findings, finder, out);
+        writeText(findings, finder, out);
     if (!findings.problems.isEmpty())
         return ExitStatus::Trouble;
     const bool any = std::any_of(findings.files.cbegin(), findings.files.cend(),

@@ -104,15 +104,15 @@ void tst_ScriptMods::flags_data()
     QTest::newRow("Python 3.11 and 3.10")
         << QList<QByteArray> { "Mods/a.ts4script: m.pyc=3495, n.pyc=3439" }
         << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QStringLiteral("compiled for Python 3.11 and Python 3.10 (2 of its 2 compiled modules, e.g. "
+        << QStringLiteral("compiled for Python 3.11 and Python 3.10 (all 2 of its compiled modules, e.g. "
                           "\"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load them; look for a version of "
                           "the mod made for the game as it is now");
     QTest::newRow("Python 2.7") << QList<QByteArray> { "Mods/a.ts4script: m.pyc=62211" }
                                 << QList<QByteArray> { "Mods/a.ts4script wrong-python" } << QString();
     QTest::newRow("a test release of 3.7")
         << QList<QByteArray> { "Mods/a.ts4script: m.pyc=3392" } << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QStringLiteral("compiled for a test release of Python 3.7 (number 3392, not the 3394 of the release) (1 of "
-                          "its 1 compiled modules, e.g. \"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load "
+        << QStringLiteral("compiled for a test release of Python 3.7 (number 3392, not the 3394 of the release) (its "
+                          "only compiled module, \"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load "
                           "them; look for a version of the mod made for the game as it is now");
     QTest::newRow("an unknown number") << QList<QByteArray> { "Mods/a.ts4script: m.pyc=1234" }
                                        << QList<QByteArray> { "Mods/a.ts4script wrong-python" } << QString();

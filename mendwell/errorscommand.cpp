@@ -214,12 +214,18 @@ void writeText(const GameErrorReports& findings, const ModuleFinder& finder, QBy
                     const QByteArray& path = findings.mods.at(mod).path;
                     out += QStringLiteral("    %1%2\n").arg(displayPath(path), stateText(findings, path)).toUtf8();
                 }
+                const bool shared = std::any_of(report.frames.cbegin(), report.frames.cend(),
+                    [&finder](const TracebackFrame& frame) { return finder.modsOf(frame.path).size() > 1; });
+                if (shared)
+                    out += "  Some of its lines are of a module that more than one of these mods provide: the game "
+                           "ran it from one of them (see: mendwell check).\n";
             }
         }
     }
     if (named)
-        out += "\nA mod named is where the error happened, not always its cause: look at it first (an update, or "
-               "out with mendwell quarantine). Nothing was moved.\n";
+        out += "\nA mod named is where the error happened, not always its cause: look at it first (is there an "
+               "update for the game as it is now?), or take it out with mendwell quarantine and see whether the "
+               "error comes back. Nothing was moved.\n";
 }
 
 }

@@ -118,10 +118,15 @@ std::optional<QString> elementText(QByteArrayView block, QByteArrayView lower, c
 }
 
 // A block without the element the traceback is in: its text, tags left out.
+// A block without the element the traceback is in: the text of its other elements, each on its own
+// line, without those that only describe the report (its time, the game's build, ...).
 QString textWithoutTags(QByteArrayView block)
 {
+    static const QRegularExpression described(QStringLiteral(
+        "<(version|type|createtime|buildsignature|categoryid|desyncid|sku|systemconfig)\\b[^<>]*>[^<]*"),
+        QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression tags(QStringLiteral("<[^<>]*>"));
-    return decodeEntities(QString::fromUtf8(block).remove(tags));
+    return decodeEntities(QString::fromUtf8(block).remove(described).replace(tags, QStringLiteral("\n")));
 }
 
 const QRegularExpression& frameLine()
@@ -298,6 +303,9 @@ QList<ErrorReportFile> readErrorReports(const QByteArray& gameFolder, QList<Scan
     std::sort(names.begin(), names.end());
     for (const QByteArray& name : std::as_const(names)) {
         const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        // The game writes its reports as files: a link of that name is no report of it.
+        if (fd < 0 && errno == ELOOP)
+            continue;
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             problems.append({ name, errorText(errno).toUtf8() });

@@ -50,7 +50,7 @@ QString moduleText(QByteArray module)
 {
     if (module.endsWith("/__init__"))
         module.chop(9);
-    return QString::fromUtf8(module).replace(u'/', u'.');
+    return displayPath(module.replace('/', '.'));
 }
 
 // "Python 3.8", or what is known of a number that belongs to no release.

@@ -193,14 +193,14 @@ void writeText(const GameErrorReports& findings, const ModuleFinder& finder, QBy
         for (const ErrorReport& report : file.reports) {
             QString head = report.time.isEmpty()
                 ? QStringLiteral("  (no time given; the file was written %1)").arg(timeText(file.mtimeNs))
-                : QStringLiteral("  %1").arg(report.time);
+                : QStringLiteral("  %1").arg(displayPath(report.time.toUtf8()));
             if (report.repeats > 1)
                 head += QStringLiteral("  (written %1 times)").arg(report.repeats);
             out += (head + u'\n').toUtf8();
             if (report.cutShort)
                 out += "  The report is cut short or no well-formed XML: shown as far as it could be read.\n";
             if (!report.error.isEmpty())
-                out += QStringLiteral("  %1\n").arg(report.error).toUtf8();
+                out += QStringLiteral("  %1\n").arg(displayPath(report.error.toUtf8())).toUtf8();
             const QList<qsizetype> mods = modsBehind(report, finder);
             if (report.frames.isEmpty()) {
                 out += "  No traceback in it.\n";

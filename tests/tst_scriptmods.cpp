@@ -192,6 +192,15 @@ void tst_ScriptMods::reports_data()
                       "    return 1 / 0\r\n"
                       "ZeroDivisionError: division by zero\r\n")
         << QList<QByteArray> { "|ZeroDivisionError: division by zero|2|1|1" };
+    QTest::newRow("the time's end tag damaged")
+        << QByteArray("<report><createtime>2026-05-25 21:17:18</c\x87reatetime><desyncdata>Broken&#13;&#10;"
+                      "Traceback (most recent call last):&#13;&#10;  File \"a\\b.py\", line 1, in f&#13;&#10;"
+                      "</desyncdata></report>")
+        << QList<QByteArray> { "2026-05-25 21:17:18|Broken|1|1|0" };
+    QTest::newRow("a report without its traceback element")
+        << QByteArray("<report><version>2</version><type>desync</type><createtime>t</createtime>"
+                      "<buildsignature>Local.x64</buildsignature><message>Something broke</message></report>")
+        << QList<QByteArray> { "t|Something broke|0|1|0" };
     QTest::newRow("XML without reports") << QByteArray("<?xml version=\"1.0\" ?><root></root>")
                                          << QList<QByteArray> {};
     QTest::newRow("empty") << QByteArray() << QList<QByteArray> {};
@@ -269,13 +278,32 @@ void tst_ScriptMods::errorsCommand_data()
         << QByteArray("report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an interaction "
                       "(AttributeError: 'NoneType' has no attribute 'sim')\n"
                       "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\tadded\n"
-                      "report\tlastUIException_2.txt\t1\tui-exception\t\tClient error\n");
+                      "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
     QTest::newRow("the Mods folder given, without a snapshot")
         << QList<QByteArray> { "errors", "GAME/Mods", "--format", "tsv" } << 1
         << QByteArray("report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an interaction "
                       "(AttributeError: 'NoneType' has no attribute 'sim')\n"
                       "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\t-\n"
-                      "report\tlastUIException_2.txt\t1\tui-exception\t\tClient error\n");
+                      "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
+    QTest::newRow("text: control characters shown escaped")
+        << QList<QByteArray> { "errors", "GAME", "--since", "GAME/../snap" } << 1
+        << QByteArray("Error reports in GAME: 2 reports in 2 files.\n"
+                      "\n"
+                      "lastException.txt: an error in the game's scripts\n"
+                      "  2026-05-25 21:17:18\n"
+                      "  [tester] Error in an interaction (AttributeError: 'NoneType' has no attribute 'sim')\n"
+                      "  Script mods in its traceback, nearest the error first:\n"
+                      "    Mods/Sub/Clock.ts4script  (new since the snapshot)\n"
+                      "\n"
+                      "lastUIException_2.txt: an error in the game's screens and menus\n"
+                      "  2026-05-26 08:00:00\n"
+                      "  The report is cut short or no well-formed XML: shown as far as it could be read.\n"
+                      "  Client \\x1b[31merror\n"
+                      "  No traceback in it.\n"
+                      "\n"
+                      "A mod named is where the error happened, not always its cause: look at it first (is there "
+                      "an update for the game as it is now?), or take it out with mendwell quarantine and see "
+                      "whether the error comes back. Nothing was moved.\n");
     QTest::newRow("a snapshot of another folder is refused")
         << QList<QByteArray> { "errors", "GAME/Mods/Sub", "--since", "GAME/../snap" } << 2 << QByteArray();
 }
@@ -299,7 +327,8 @@ void tst_ScriptMods::errorsCommand()
     // After the snapshot: a new script mod and the reports of a game that broke.
     writeArchives(game, { "Mods/Sub/Clock.ts4script: clockmod/__init__.pyc=3394, clockmod/hooks.pyc=3394" });
     tree::write(game, "lastException.txt", reportFile("2026-05-25 21:17:18", gameTraceback));
-    tree::write(game, "lastUIException_2.txt", "<report><createtime></createtime><desyncdata>Client error");
+    tree::write(game, "lastUIException_2.txt",
+        "<report><createtime>2026-05-26 08:00:00</createtime><desyncdata>Client \x1b[31merror");
     tree::write(game, "notes.txt", "Traceback");
 
     QStringList given;
@@ -310,7 +339,7 @@ void tst_ScriptMods::errorsCommand()
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), status);
     if (status != 2)
-        QCOMPARE(process.readAllStandardOutput(), output);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray(output).replace("GAME", game));
     else
         QVERIFY(!process.readAllStandardError().isEmpty());
 }

@@ -141,7 +141,8 @@ QByteArray moduleOfEntry(const QByteArray& entry)
         module = entry.chopped(4);
     else if (entry.endsWith(".py"))
         module = entry.chopped(3);
-    if (module.isEmpty() || module.endsWith('/'))
+    // An __init__ outside any package belongs to no package the import could find.
+    if (module.isEmpty() || module.endsWith('/') || module == "__init__")
         return {};
     return module;
 }

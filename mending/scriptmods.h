@@ -41,7 +41,8 @@ QString pythonVersionOfMagic(int magic);
 
 // The module an archive's entry provides, as the import finds it: "package/module" for
 // package/module.pyc or package/module.py, "package/__init__" for a package; empty for an entry that
-// is no module (a folder, a file of another kind, a cache in __pycache__ that the import never reads).
+// is no module (a folder, a file of another kind, a cache in __pycache__ or an __init__ outside any
+// package, which the import never reads).
 QByteArray moduleOfEntry(const QByteArray& entry);
 
 // Reads one script mod below an open folder. An archive that cannot be opened comes back with

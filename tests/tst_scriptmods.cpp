@@ -136,6 +136,9 @@ void tst_ScriptMods::flags_data()
         << QStringLiteral("provides the same Python modules as \"Mods/b.ts4script\" (f and 2 more): the "
                           "game loads only one of them, and which one is not certain; keep one of the two (a mod "
                           "installed twice, or two versions side by side)");
+    QTest::newRow("an __init__ outside any package is never imported: clean")
+        << QList<QByteArray> { "Mods/a.ts4script: __init__.pyc=3413, a/m.pyc=3394", "Mods/b.ts4script: __init__.pyc=3394, b/m.pyc=3394" }
+        << QList<QByteArray> {} << QString();
     QTest::newRow("one package, different modules: clean")
         << QList<QByteArray> { "Mods/a.ts4script: pkg/a.pyc=3394", "Mods/b.ts4script: pkg/b.pyc=3394" }
         << QList<QByteArray> {} << QString();

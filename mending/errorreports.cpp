@@ -122,8 +122,9 @@ std::optional<QString> elementText(QByteArrayView block, QByteArrayView lower, c
 // line, without those that only describe the report (its time, the game's build, ...).
 QString textWithoutTags(QByteArrayView block)
 {
-    static const QRegularExpression described(QStringLiteral(
-        "<(version|type|createtime|buildsignature|categoryid|desyncid|sku|systemconfig)\\b[^<>]*>[^<]*"),
+    static const QRegularExpression described(
+        QStringLiteral(
+            "<(version|type|createtime|buildsignature|categoryid|desyncid|sku|systemconfig)\\b[^<>]*>[^<]*"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression tags(QStringLiteral("<[^<>]*>"));
     return decodeEntities(QString::fromUtf8(block).remove(described).replace(tags, QStringLiteral("\n")));
@@ -149,7 +150,8 @@ ErrorReport readReport(const QString& text)
             traceback = i;
         const QRegularExpressionMatch match = frameLine().match(line);
         if (match.hasMatch() && report.frames.size() < maxFrames) {
-            report.frames.append({ match.captured(1), match.captured(2).toInt(), match.captured(3).trimmed() });
+            report.frames.append(
+                { match.captured(1), match.captured(2).toInt(), match.captured(3).trimmed() });
             lastFrame = i;
         }
     }
@@ -328,8 +330,8 @@ QList<ErrorReportFile> readErrorReports(const QByteArray& gameFolder, QList<Scan
             problems.append({ name, file.errorString().toUtf8() });
             continue;
         }
-        files.append({ name, *errorReportKindOf(name), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-            parseErrorReports(bytes) });
+        files.append({ name, *errorReportKindOf(name),
+            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, parseErrorReports(bytes) });
     }
     ::closedir(dir);
     return files;

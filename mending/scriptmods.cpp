@@ -76,7 +76,10 @@ QString countText(const QList<ScriptModule>& wrong, qsizetype compiled)
         return QStringLiteral("its only compiled module, %1").arg(example);
     if (wrong.size() == compiled)
         return QStringLiteral("all %1 of its compiled modules, e.g. %2").arg(compiled).arg(example);
-    return QStringLiteral("%1 of its %2 compiled modules, e.g. %3").arg(wrong.size()).arg(compiled).arg(example);
+    return QStringLiteral("%1 of its %2 compiled modules, e.g. %3")
+        .arg(wrong.size())
+        .arg(compiled)
+        .arg(example);
 }
 
 QSet<QByteArray> modulesOf(const ScriptMod& mod)
@@ -247,7 +250,8 @@ QHash<qsizetype, QList<SuspectFlag>> scriptModFlags(const QList<ScriptMod>& mods
     }
     for (auto it = shared.cbegin(); it != shared.cend(); ++it) {
         const qsizetype more = it->size() - 1;
-        const QString modules = more == 0 ? moduleText(it->first())
+        const QString modules = more == 0
+            ? moduleText(it->first())
             : QStringLiteral("%1 and %2 more").arg(moduleText(it->first())).arg(more);
         flags[it.key().first].append({ Suspect::DuplicateModule,
             QStringLiteral("provides the same Python %1 as %2 (%3): the game loads only one of them, and "

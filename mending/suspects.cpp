@@ -303,13 +303,15 @@ void flagScriptMods(const QByteArray& root, const QList<FileEntry>& files, const
         const FileEntry& file = files.at(i);
         const qsizetype depth = file.path.count('/') - mods.count('/');
         if (file.kind == FileKind::Regular && file.size > 0 && file.path.startsWith(mods)
-            && extensionOf(file.path) == "ts4script" && (rules.deepestScript < 0 || depth <= rules.deepestScript))
+            && extensionOf(file.path) == "ts4script"
+            && (rules.deepestScript < 0 || depth <= rules.deepestScript))
             loaded.append(i);
     }
     if (loaded.isEmpty())
         return;
     QList<ScanProblem> named;
-    const QHash<qsizetype, QList<SuspectFlag>> found = scriptModFlags(readScriptMods(root, files, loaded, named));
+    const QHash<qsizetype, QList<SuspectFlag>> found
+        = scriptModFlags(readScriptMods(root, files, loaded, named));
     for (auto it = found.cbegin(); it != found.cend(); ++it) {
         if (checked.contains(loaded.at(it.key())))
             flags[loaded.at(it.key())] += *it;

@@ -116,8 +116,8 @@ void writeTsv(const GameErrorReports& findings, const ModuleFinder& finder, QByt
         for (qsizetype i = 0; i < file.reports.size(); ++i) {
             const ErrorReport& report = file.reports.at(i);
             const QByteArray number = QByteArray::number(i + 1);
-            out += "report\t" + tsvField(file.name) + '\t' + number + '\t' + errorReportKindName(file.kind) + '\t'
-                + tsvField(report.time.toUtf8()) + '\t' + tsvField(report.error.toUtf8()) + '\n';
+            out += "report\t" + tsvField(file.name) + '\t' + number + '\t' + errorReportKindName(file.kind)
+                + '\t' + tsvField(report.time.toUtf8()) + '\t' + tsvField(report.error.toUtf8()) + '\n';
             for (qsizetype mod : modsBehind(report, finder)) {
                 const QByteArray& path = findings.mods.at(mod).path;
                 out += "mod\t" + tsvField(file.name) + '\t' + number + '\t' + tsvField(path) + '\t'
@@ -129,18 +129,17 @@ void writeTsv(const GameErrorReports& findings, const ModuleFinder& finder, QByt
 
 void writeJson(const GameErrorReports& findings, const ModuleFinder& finder, QByteArray& out)
 {
-    out += "{\n  \"folder\": " + jsonString(findings.gameFolder) + ",\n  \"compared\": "
-        + (findings.compared ? "true" : "false") + ",\n  \"reports\": [";
+    out += "{\n  \"folder\": " + jsonString(findings.gameFolder)
+        + ",\n  \"compared\": " + (findings.compared ? "true" : "false") + ",\n  \"reports\": [";
     bool first = true;
     for (const ErrorReportFile& file : findings.files) {
         for (const ErrorReport& report : file.reports) {
             out += (first ? "\n" : ",\n");
             first = false;
-            out += "    {\"file\": " + jsonString(file.name) + ", \"kind\": \"" + errorReportKindName(file.kind)
-                + "\", \"time\": " + jsonString(report.time.toUtf8())
-                + ", \"fileTime\": " + jsonString(timeText(file.mtimeNs).toUtf8())
-                + ", \"error\": " + jsonString(report.error.toUtf8())
-                + ", \"repeats\": " + QByteArray::number(report.repeats)
+            out += "    {\"file\": " + jsonString(file.name) + ", \"kind\": \""
+                + errorReportKindName(file.kind) + "\", \"time\": " + jsonString(report.time.toUtf8())
+                + ", \"fileTime\": " + jsonString(timeText(file.mtimeNs).toUtf8()) + ", \"error\": "
+                + jsonString(report.error.toUtf8()) + ", \"repeats\": " + QByteArray::number(report.repeats)
                 + ", \"cutShort\": " + (report.cutShort ? "true" : "false") + ", \"frames\": [";
             for (qsizetype f = 0; f < report.frames.size(); ++f) {
                 const TracebackFrame& frame = report.frames.at(f);
@@ -205,33 +204,39 @@ void writeText(const GameErrorReports& findings, const ModuleFinder& finder, QBy
             if (report.frames.isEmpty()) {
                 out += "  No traceback in it.\n";
             } else if (mods.isEmpty()) {
-                out += "  No installed script mod in its traceback: its lines are the game's own, or of a mod no "
+                out += "  No installed script mod in its traceback: its lines are the game's own, or of a "
+                       "mod no "
                        "longer in Mods.\n";
             } else {
                 named = true;
                 out += "  Script mods in its traceback, nearest the error first:\n";
                 for (qsizetype mod : mods) {
                     const QByteArray& path = findings.mods.at(mod).path;
-                    out += QStringLiteral("    %1%2\n").arg(displayPath(path), stateText(findings, path)).toUtf8();
+                    out += QStringLiteral("    %1%2\n")
+                               .arg(displayPath(path), stateText(findings, path))
+                               .toUtf8();
                 }
                 const bool shared = std::any_of(report.frames.cbegin(), report.frames.cend(),
                     [&finder](const TracebackFrame& frame) { return finder.modsOf(frame.path).size() > 1; });
                 if (shared)
-                    out += "  Some of its lines are of a module that more than one of these mods provide: the game "
+                    out += "  Some of its lines are of a module that more than one of these mods provide: "
+                           "the game "
                            "ran it from one of them (see: mendwell check).\n";
             }
         }
     }
     if (named)
-        out += "\nA mod named is where the error happened, not always its cause: look at it first (is there an "
-               "update for the game as it is now?), or take it out with mendwell quarantine and see whether the "
+        out += "\nA mod named is where the error happened, not always its cause: look at it first (is there "
+               "an "
+               "update for the game as it is now?), or take it out with mendwell quarantine and see whether "
+               "the "
                "error comes back. Nothing was moved.\n";
 }
 
 }
 
-int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByteArray& format, QByteArray& out,
-    std::FILE* err)
+int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByteArray& format,
+    QByteArray& out, std::FILE* err)
 {
     if (format != "text" && format != "tsv" && format != "json")
         throw Failure(QStringLiteral("unknown format %1 (give text, tsv or json)").arg(displayPath(format)));

@@ -12,5 +12,5 @@ extern const char errorsHelp[];
 // out in the format named ("text", "tsv" or "json"); since, when not empty, is the snapshot the mods
 // are compared with. Problems met on the way are said on err. Throws mending::Failure when the
 // command cannot be carried out; returns the exit status otherwise.
-int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByteArray& format, QByteArray& out,
-    std::FILE* err);
+int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByteArray& format,
+    QByteArray& out, std::FILE* err);

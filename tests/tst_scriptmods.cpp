@@ -34,10 +34,11 @@ void writeArchive(const QByteArray& path, const QByteArray& spec)
         const qsizetype equals = trimmed.indexOf('=');
         const QByteArray entry = equals < 0 ? trimmed : trimmed.first(equals);
         const QByteArray value = equals < 0 ? QByteArray() : trimmed.sliced(equals + 1);
-        contents.append(equals < 0 ? QByteArray("x = 1\n")
+        contents.append(equals < 0          ? QByteArray("x = 1\n")
                 : value.startsWith("text:") ? value.sliced(5)
                                             : pyc(value.toInt()));
-        zip_source_t* source = ::zip_source_buffer(archive, contents.last().constData(), zip_uint64_t(contents.last().size()), 0);
+        zip_source_t* source = ::zip_source_buffer(
+            archive, contents.last().constData(), zip_uint64_t(contents.last().size()), 0);
         QVERIFY(::zip_file_add(archive, entry.constData(), source, ZIP_FL_ENC_UTF_8) >= 0);
     }
     QCOMPARE(::zip_close(archive), 0);
@@ -56,8 +57,11 @@ void writeArchives(const QByteArray& root, const QList<QByteArray>& archives)
 QByteArray reportFile(const QByteArray& time, const QByteArray& data)
 {
     return "<?xml version=\"1.0\" ?><root>\n<report><version>2</version><type>desync</type>"
-           "<createtime>" + time + "</createtime><buildsignature>Local.x64</buildsignature>"
-           "<categoryid>main.py:10</categoryid><desyncdata>" + data + "</desyncdata></report>\n</root>\n";
+           "<createtime>"
+        + time
+        + "</createtime><buildsignature>Local.x64</buildsignature>"
+          "<categoryid>main.py:10</categoryid><desyncdata>"
+        + data + "</desyncdata></report>\n</root>\n";
 }
 
 // A traceback as the game writes it in a report: message first, lines ended by encoded CR LF.
@@ -93,32 +97,36 @@ void tst_ScriptMods::flags_data()
     QTest::addColumn<QString>("reason"); // the first flag's reason in full, when given
 
     QTest::newRow("Python 3.7 modules: clean")
-        << QList<QByteArray> { "Mods/a.ts4script: pkg/__init__.pyc=3394, pkg/m.pyc=3394" } << QList<QByteArray> {}
-        << QString();
+        << QList<QByteArray> { "Mods/a.ts4script: pkg/__init__.pyc=3394, pkg/m.pyc=3394" }
+        << QList<QByteArray> {} << QString();
     QTest::newRow("a module of Python 3.8")
         << QList<QByteArray> { "Mods/a.ts4script: pkg/m.pyc=3394, pkg/n.pyc=3413, pkg/s.py" }
         << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QStringLiteral("compiled for Python 3.8 (1 of its 2 compiled modules, e.g. \"pkg/n.pyc\"): The Sims 4 "
-                          "runs Python 3.7 and cannot load them; look for a version of the mod made for the "
-                          "game as it is now");
+        << QStringLiteral(
+               "compiled for Python 3.8 (1 of its 2 compiled modules, e.g. \"pkg/n.pyc\"): The Sims 4 "
+               "runs Python 3.7 and cannot load them; look for a version of the mod made for the "
+               "game as it is now");
     QTest::newRow("Python 3.11 and 3.10")
         << QList<QByteArray> { "Mods/a.ts4script: m.pyc=3495, n.pyc=3439" }
         << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QStringLiteral("compiled for Python 3.11 and Python 3.10 (all 2 of its compiled modules, e.g. "
-                          "\"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load them; look for a version of "
-                          "the mod made for the game as it is now");
+        << QStringLiteral(
+               "compiled for Python 3.11 and Python 3.10 (all 2 of its compiled modules, e.g. "
+               "\"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load them; look for a version of "
+               "the mod made for the game as it is now");
     QTest::newRow("Python 2.7") << QList<QByteArray> { "Mods/a.ts4script: m.pyc=62211" }
                                 << QList<QByteArray> { "Mods/a.ts4script wrong-python" } << QString();
     QTest::newRow("a test release of 3.7")
-        << QList<QByteArray> { "Mods/a.ts4script: m.pyc=3392" } << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QStringLiteral("compiled for a test release of Python 3.7 (number 3392, not the 3394 of the release) (its "
-                          "only compiled module, \"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load "
-                          "them; look for a version of the mod made for the game as it is now");
+        << QList<QByteArray> { "Mods/a.ts4script: m.pyc=3392" }
+        << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
+        << QStringLiteral(
+               "compiled for a test release of Python 3.7 (number 3392, not the 3394 of the release) (its "
+               "only compiled module, \"m.pyc\"): The Sims 4 runs Python 3.7 and cannot load "
+               "them; look for a version of the mod made for the game as it is now");
     QTest::newRow("an unknown number") << QList<QByteArray> { "Mods/a.ts4script: m.pyc=1234" }
                                        << QList<QByteArray> { "Mods/a.ts4script wrong-python" } << QString();
     QTest::newRow("a .pyc that is no compiled module")
-        << QList<QByteArray> { "Mods/a.ts4script: m.pyc=text:PK" } << QList<QByteArray> { "Mods/a.ts4script wrong-python" }
-        << QString();
+        << QList<QByteArray> { "Mods/a.ts4script: m.pyc=text:PK" }
+        << QList<QByteArray> { "Mods/a.ts4script wrong-python" } << QString();
     QTest::newRow("caches in __pycache__ are never imported: clean")
         << QList<QByteArray> { "Mods/a.ts4script: pkg/m.pyc=3394, pkg/__pycache__/m.cpython-38.pyc=3413" }
         << QList<QByteArray> {} << QString();
@@ -126,24 +134,28 @@ void tst_ScriptMods::flags_data()
         << QList<QByteArray> { "Mods/a.ts4script: pkg/m.pyc=3394, pkg/x.pyc=3394",
                "Mods/Sub/b.ts4script: pkg/m.pyc=3394, other/y.pyc=3394" }
         << QList<QByteArray> { "Mods/Sub/b.ts4script same-module", "Mods/a.ts4script same-module" }
-        << QStringLiteral("provides the same Python module as \"Mods/a.ts4script\" (pkg.m): the game loads only one "
-                          "of them, and which one is not certain; keep one of the two (a mod installed twice, or "
-                          "two versions side by side)");
+        << QStringLiteral(
+               "provides the same Python module as \"Mods/a.ts4script\" (pkg.m): the game loads only one "
+               "of them, and which one is not certain; keep one of the two (a mod installed twice, or "
+               "two versions side by side)");
     QTest::newRow("a framework installed twice: one flag for all its modules")
         << QList<QByteArray> { "Mods/a.ts4script: f/__init__.pyc=3394, f/a.pyc=3394, f/b.pyc=3394",
                "Mods/b.ts4script: f/__init__.pyc=3394, f/a.pyc=3394, f/b.py" }
         << QList<QByteArray> { "Mods/a.ts4script same-module", "Mods/b.ts4script same-module" }
-        << QStringLiteral("provides the same Python modules as \"Mods/b.ts4script\" (f and 2 more): the "
-                          "game loads only one of them, and which one is not certain; keep one of the two (a mod "
-                          "installed twice, or two versions side by side)");
+        << QStringLiteral(
+               "provides the same Python modules as \"Mods/b.ts4script\" (f and 2 more): the "
+               "game loads only one of them, and which one is not certain; keep one of the two (a mod "
+               "installed twice, or two versions side by side)");
     QTest::newRow("an __init__ outside any package is never imported: clean")
-        << QList<QByteArray> { "Mods/a.ts4script: __init__.pyc=3413, a/m.pyc=3394", "Mods/b.ts4script: __init__.pyc=3394, b/m.pyc=3394" }
+        << QList<QByteArray> { "Mods/a.ts4script: __init__.pyc=3413, a/m.pyc=3394",
+               "Mods/b.ts4script: __init__.pyc=3394, b/m.pyc=3394" }
         << QList<QByteArray> {} << QString();
     QTest::newRow("one package, different modules: clean")
         << QList<QByteArray> { "Mods/a.ts4script: pkg/a.pyc=3394", "Mods/b.ts4script: pkg/b.pyc=3394" }
         << QList<QByteArray> {} << QString();
     QTest::newRow("a copy too deep for the game is not loaded, so it clashes with nothing")
-        << QList<QByteArray> { "Mods/a.ts4script: pkg/m.pyc=3394", "Mods/x/y/b.ts4script: pkg/m.pyc=3394, extra.py" }
+        << QList<QByteArray> { "Mods/a.ts4script: pkg/m.pyc=3394",
+               "Mods/x/y/b.ts4script: pkg/m.pyc=3394, extra.py" }
         << QList<QByteArray> { "Mods/x/y/b.ts4script too-deep" } << QString();
 }
 
@@ -172,21 +184,25 @@ void tst_ScriptMods::reports_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QList<QByteArray>>("expected"); // "time|error|frames|repeats|cut" per report
 
-    const QByteArray gameError = "[tester] Error in an interaction (AttributeError: 'NoneType' has no attribute 'sim')";
+    const QByteArray gameError
+        = "[tester] Error in an interaction (AttributeError: 'NoneType' has no attribute 'sim')";
     const QByteArray whole = reportFile("2026-05-25 21:17:18", gameTraceback);
     QTest::newRow("well formed") << whole
                                  << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|1|0" };
-    QTest::newRow("the same report three times")
-        << QByteArray(whole + whole + whole) << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|3|0" };
-    QTest::newRow("two reports")
-        << QByteArray(whole + reportFile("2026-05-26 08:00:00", "Plain error&#13;&#10;"))
-        << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|1|0", "2026-05-26 08:00:00|Plain error|0|1|0" };
+    QTest::newRow("the same report three times") << QByteArray(
+        whole + whole + whole) << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|3|0" };
+    QTest::newRow("two reports") << QByteArray(
+        whole + reportFile("2026-05-26 08:00:00", "Plain error&#13;&#10;"))
+                                 << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|1|0",
+                                        "2026-05-26 08:00:00|Plain error|0|1|0" };
     QTest::newRow("cut short inside the traceback")
         << whole.first(whole.indexOf("T:\\InGame") - 8)
         << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|2|1|1" };
     QTest::newRow("cut short, then a second report")
-        << QByteArray(whole.first(whole.indexOf("</desyncdata>")) + reportFile("2026-05-26 08:00:00", "Second"))
-        << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|1|1", "2026-05-26 08:00:00|Second|0|1|0" };
+        << QByteArray(
+               whole.first(whole.indexOf("</desyncdata>")) + reportFile("2026-05-26 08:00:00", "Second"))
+        << QList<QByteArray> { "2026-05-25 21:17:18|" + gameError + "|3|1|1",
+               "2026-05-26 08:00:00|Second|0|1|0" };
     QTest::newRow("not XML: a traceback as Python writes it")
         << QByteArray("Traceback (most recent call last):\r\n"
                       "  File \"D:\\mods\\tools\\run.py\", line 3, in <module>\r\n"
@@ -195,23 +211,21 @@ void tst_ScriptMods::reports_data()
                       "    return 1 / 0\r\n"
                       "ZeroDivisionError: division by zero\r\n")
         << QList<QByteArray> { "|ZeroDivisionError: division by zero|2|1|1" };
-    QTest::newRow("the time's end tag damaged")
-        << QByteArray("<report><createtime>2026-05-25 21:17:18</c\x87reatetime><desyncdata>Broken&#13;&#10;"
-                      "Traceback (most recent call last):&#13;&#10;  File \"a\\b.py\", line 1, in f&#13;&#10;"
-                      "</desyncdata></report>")
-        << QList<QByteArray> { "2026-05-25 21:17:18|Broken|1|1|0" };
+    QTest::newRow("the time's end tag damaged") << QByteArray(
+        "<report><createtime>2026-05-25 21:17:18</c\x87reatetime><desyncdata>Broken&#13;&#10;"
+        "Traceback (most recent call last):&#13;&#10;  File \"a\\b.py\", line 1, in f&#13;&#10;"
+        "</desyncdata></report>") << QList<QByteArray> { "2026-05-25 21:17:18|Broken|1|1|0" };
     QTest::newRow("a report without its traceback element")
         << QByteArray("<report><version>2</version><type>desync</type><createtime>t</createtime>"
                       "<buildsignature>Local.x64</buildsignature><message>Something broke</message></report>")
         << QList<QByteArray> { "t|Something broke|0|1|0" };
-    QTest::newRow("XML without reports") << QByteArray("<?xml version=\"1.0\" ?><root></root>")
-                                         << QList<QByteArray> {};
+    QTest::newRow("XML without reports")
+        << QByteArray("<?xml version=\"1.0\" ?><root></root>") << QList<QByteArray> {};
     QTest::newRow("empty") << QByteArray() << QList<QByteArray> {};
     QTest::newRow("entities") << reportFile("t", "Bad &lt;value&gt; &amp; &#x41;&#66; &bogus; more")
                               << QList<QByteArray> { "t|Bad <value> & AB &bogus; more|0|1|0" };
-    QTest::newRow("character data as written")
-        << reportFile("t", "A <![CDATA[&lt;b&gt; <i>]]> &lt;")
-        << QList<QByteArray> { "t|A &lt;b&gt; <i> <|0|1|0" };
+    QTest::newRow("character data as written") << reportFile("t", "A <![CDATA[&lt;b&gt; <i>]]> &lt;")
+                                               << QList<QByteArray> { "t|A &lt;b&gt; <i> <|0|1|0" };
 }
 
 void tst_ScriptMods::reports()
@@ -220,8 +234,9 @@ void tst_ScriptMods::reports()
     QFETCH(QList<QByteArray>, expected);
     QList<QByteArray> found;
     for (const ErrorReport& report : parseErrorReports(bytes))
-        found.append(report.time.toUtf8() + '|' + report.error.toUtf8() + '|' + QByteArray::number(report.frames.size())
-            + '|' + QByteArray::number(report.repeats) + '|' + (report.cutShort ? '1' : '0'));
+        found.append(report.time.toUtf8() + '|' + report.error.toUtf8() + '|'
+            + QByteArray::number(report.frames.size()) + '|' + QByteArray::number(report.repeats) + '|'
+            + (report.cutShort ? '1' : '0'));
     QCOMPARE(found, expected);
 }
 
@@ -235,10 +250,10 @@ void tst_ScriptMods::framesToMods_data()
         << QList<QByteArray> { "Mods/Clock.ts4script" };
     QTest::newRow("forward slashes, another letter case")
         << QStringLiteral("/home/dev/ClockMod/Hooks.py") << QList<QByteArray> { "Mods/Clock.ts4script" };
-    QTest::newRow("deeper packages: the longest match") << QStringLiteral("E:\\w\\deep\\a\\b\\c.py")
-                                                        << QList<QByteArray> { "Mods/Deep.ts4script" };
-    QTest::newRow("a package's __init__") << QStringLiteral("E:\\w\\deep\\__init__.py")
-                                          << QList<QByteArray> { "Mods/Deep.ts4script" };
+    QTest::newRow("deeper packages: the longest match")
+        << QStringLiteral("E:\\w\\deep\\a\\b\\c.py") << QList<QByteArray> { "Mods/Deep.ts4script" };
+    QTest::newRow("a package's __init__")
+        << QStringLiteral("E:\\w\\deep\\__init__.py") << QList<QByteArray> { "Mods/Deep.ts4script" };
     QTest::newRow("the game's own") << QStringLiteral("Core\\sims4\\utils.py") << QList<QByteArray> {};
     QTest::newRow("a module at the top of an archive is too common a name")
         << QStringLiteral("Core\\utils.py") << QList<QByteArray> {};
@@ -246,9 +261,10 @@ void tst_ScriptMods::framesToMods_data()
         << QStringLiteral("utils.py") << QList<QByteArray> { "Mods/Top.ts4script" };
     QTest::newRow("the archive named in the path")
         << QStringLiteral("/Top.ts4script/anything/else.py") << QList<QByteArray> { "Mods/Top.ts4script" };
-    QTest::newRow("one module in two archives: both") << QStringLiteral("X:\\shared\\lib.py")
-                                                     << QList<QByteArray> { "Mods/Clock.ts4script", "Mods/Deep.ts4script" };
-    QTest::newRow("no module file") << QStringLiteral("<frozen importlib._bootstrap>") << QList<QByteArray> {};
+    QTest::newRow("one module in two archives: both") << QStringLiteral(
+        "X:\\shared\\lib.py") << QList<QByteArray> { "Mods/Clock.ts4script", "Mods/Deep.ts4script" };
+    QTest::newRow("no module file") << QStringLiteral("<frozen importlib._bootstrap>")
+                                    << QList<QByteArray> {};
 }
 
 void tst_ScriptMods::framesToMods()
@@ -278,35 +294,40 @@ void tst_ScriptMods::errorsCommand_data()
 
     QTest::newRow("tsv since the snapshot")
         << QList<QByteArray> { "errors", "GAME", "--since", "GAME/../snap", "--format", "tsv" } << 1
-        << QByteArray("report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an interaction "
-                      "(AttributeError: 'NoneType' has no attribute 'sim')\n"
-                      "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\tadded\n"
-                      "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
+        << QByteArray(
+               "report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an "
+               "interaction "
+               "(AttributeError: 'NoneType' has no attribute 'sim')\n"
+               "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\tadded\n"
+               "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
     QTest::newRow("the Mods folder given, without a snapshot")
         << QList<QByteArray> { "errors", "GAME/Mods", "--format", "tsv" } << 1
-        << QByteArray("report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an interaction "
-                      "(AttributeError: 'NoneType' has no attribute 'sim')\n"
-                      "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\t-\n"
-                      "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
+        << QByteArray(
+               "report\tlastException.txt\t1\texception\t2026-05-25 21:17:18\t[tester] Error in an "
+               "interaction "
+               "(AttributeError: 'NoneType' has no attribute 'sim')\n"
+               "mod\tlastException.txt\t1\tMods/Sub/Clock.ts4script\t-\n"
+               "report\tlastUIException_2.txt\t1\tui-exception\t2026-05-26 08:00:00\tClient \x1b[31merror\n");
     QTest::newRow("text: control characters shown escaped")
         << QList<QByteArray> { "errors", "GAME", "--since", "GAME/../snap" } << 1
-        << QByteArray("Error reports in GAME: 2 reports in 2 files.\n"
-                      "\n"
-                      "lastException.txt: an error in the game's scripts\n"
-                      "  2026-05-25 21:17:18\n"
-                      "  [tester] Error in an interaction (AttributeError: 'NoneType' has no attribute 'sim')\n"
-                      "  Script mods in its traceback, nearest the error first:\n"
-                      "    Mods/Sub/Clock.ts4script  (new since the snapshot)\n"
-                      "\n"
-                      "lastUIException_2.txt: an error in the game's screens and menus\n"
-                      "  2026-05-26 08:00:00\n"
-                      "  The report is cut short or no well-formed XML: shown as far as it could be read.\n"
-                      "  Client \\x1b[31merror\n"
-                      "  No traceback in it.\n"
-                      "\n"
-                      "A mod named is where the error happened, not always its cause: look at it first (is there "
-                      "an update for the game as it is now?), or take it out with mendwell quarantine and see "
-                      "whether the error comes back. Nothing was moved.\n");
+        << QByteArray(
+               "Error reports in GAME: 2 reports in 2 files.\n"
+               "\n"
+               "lastException.txt: an error in the game's scripts\n"
+               "  2026-05-25 21:17:18\n"
+               "  [tester] Error in an interaction (AttributeError: 'NoneType' has no attribute 'sim')\n"
+               "  Script mods in its traceback, nearest the error first:\n"
+               "    Mods/Sub/Clock.ts4script  (new since the snapshot)\n"
+               "\n"
+               "lastUIException_2.txt: an error in the game's screens and menus\n"
+               "  2026-05-26 08:00:00\n"
+               "  The report is cut short or no well-formed XML: shown as far as it could be read.\n"
+               "  Client \\x1b[31merror\n"
+               "  No traceback in it.\n"
+               "\n"
+               "A mod named is where the error happened, not always its cause: look at it first (is there "
+               "an update for the game as it is now?), or take it out with mendwell quarantine and see "
+               "whether the error comes back. Nothing was moved.\n");
     QTest::newRow("a snapshot of another folder is refused")
         << QList<QByteArray> { "errors", "GAME/Mods/Sub", "--since", "GAME/../snap" } << 2 << QByteArray();
 }

@@ -112,6 +112,10 @@ QString flagWords(Suspect suspect)
         return QStringLiteral("Tray file in Mods");
     case Suspect::DoubledModsFolder:
         return QStringLiteral("Mods folder inside Mods");
+    case Suspect::DuplicateModule:
+        return QStringLiteral("Same module as another mod");
+    case Suspect::WrongPython:
+        return QStringLiteral("Made for another Python");
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #include "games.h"
 #include "pathtext.h"
 #include "scan.h"
+#include "scriptmods.h"
 
 #include <QHash>
 #include <QSet>
@@ -314,6 +315,32 @@ CheckPlace checkPlace(const QByteArray& root, const QList<FileEntry>& files, int
     return { rules, mods, modsName, mods + modsName + '/' };
 }
 
+// Script mods that provide the same module, or modules for another Python. Every script mod the game
+// loads is read, not only those checked: a new mod clashes with one that was there before. Files that
+// cannot be read are named by the load check already.
+void flagScriptMods(const QByteArray& root, const QList<FileEntry>& files, const CheckPlace& place,
+    QHash<qsizetype, QList<SuspectFlag>>& flags, const QSet<qsizetype>& checked)
+{
+    QList<qsizetype> loaded;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const FileEntry& file = files.at(i);
+        const qsizetype depth = file.path.count('/') - place.mods.count('/');
+        if (file.kind == FileKind::Regular && file.size > 0 && file.path.startsWith(place.mods)
+            && extensionOf(file.path) == "ts4script"
+            && (place.rules.deepestScript < 0 || depth <= place.rules.deepestScript))
+            loaded.append(i);
+    }
+    if (loaded.isEmpty())
+        return;
+    QList<ScanProblem> named;
+    const QHash<qsizetype, QList<SuspectFlag>> found
+        = scriptModFlags(readScriptMods(root, files, loaded, named));
+    for (auto it = found.cbegin(); it != found.cend(); ++it) {
+        if (checked.contains(loaded.at(it.key())))
+            flags[loaded.at(it.key())] += *it;
+    }
+}
+
 QList<qsizetype> everyIndex(qsizetype count)
 {
     QList<qsizetype> indexes(count);
@@ -507,6 +534,10 @@ QByteArray suspectName(Suspect suspect)
         return QByteArrayLiteral("script-unloadable");
     case Suspect::DoubledModsFolder:
         return QByteArrayLiteral("doubled-mods-folder");
+    case Suspect::DuplicateModule:
+        return QByteArrayLiteral("same-module");
+    case Suspect::WrongPython:
+        return QByteArrayLiteral("wrong-python");
     }
     return {};
 }
@@ -537,6 +568,8 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
         else if (place.inMods(file.path))
             flags[index] += flagsOf(file, files, place, reader, report.unreadable);
     }
+    if (reader.canRead())
+        flagScriptMods(root, files, place, flags, QSet<qsizetype>(chosen.begin(), chosen.end()));
     report.suspects = inKindOrder(chosen, flags);
     return report;
 }

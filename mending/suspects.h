@@ -18,7 +18,11 @@ enum class Suspect {
     BrowserCopy,
     TrayFileInMods,
     DoubledModsFolder,
+    DuplicateModule, // a Python module that another script mod provides too
+    WrongPython, // compiled modules the game's Python cannot load
 };
+// How many kinds there are; a new kind goes last, above this line's kind.
+constexpr int suspectKinds = int(Suspect::WrongPython) + 1;
 
 struct SuspectFlag
 {

@@ -2,6 +2,7 @@
 #include "commandline.h"
 
 #include "diff.h"
+#include "errorscommand.h"
 #include "gamefolders.h"
 #include "pathtext.h"
 #include "repair.h"
@@ -38,6 +39,7 @@ const char generalHelp[]
       "  mendwell snapshots [FOLDER]\n"
       "  mendwell diff OLD [NEW] [--format text|tsv|json]\n"
       "  mendwell check FOLDER [--format text|tsv|json]\n"
+      "  mendwell errors GAMEFOLDER [--since SNAPSHOT] [--format text|tsv|json]\n"
       "  mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
       "  mendwell restore FOLDER [BATCH] [PATH...]\n"
       "  mendwell status FOLDER\n"
@@ -50,7 +52,8 @@ const char generalHelp[]
       "if a process is taken for the game by mistake, name its id in MENDWELL_IGNORE_PID (several with\n"
       "commas), e.g. MENDWELL_IGNORE_PID=1234 mendwell restore FOLDER.\n"
       "\n"
-      "Exit status: 0 done, 1 differences or suspect files found (diff, check), 2 trouble.\n";
+      "Exit status: 0 done, 1 differences, suspect files or error reports found (diff, check, errors),\n"
+      "2 trouble.\n";
 
 // Trouble that ends a command: the message goes to stderr, the status is 2.
 struct Stop
@@ -917,12 +920,23 @@ const std::vector<Command>& commands()
             "Looks at every file below FOLDER for signs of trouble: empty files, .package files without\n"
             "their DBPF header, .ts4script files that are no ZIP archive, files deeper than the game\n"
             "reads (.package 5 folders below Mods, .ts4script 1), archives left in Mods, byte-identical\n"
-            "duplicates, second downloads (\"name (1).package\") and household or lot files in Mods.\n"
+            "duplicates, second downloads (\"name (1).package\"), household or lot files in Mods, script\n"
+            "mods that provide a Python module another one provides too (the game loads only one), and\n"
+            "script mods compiled for another Python than the game's 3.7 (see: mendwell errors --help).\n"
             "Files mods write while the game runs (.cfg, .log, .txt) are listed apart, never flagged.\n"
             "A flag only explains: nothing is moved or deleted.\n"
             "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
             "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n",
             checkCommand },
+        { "errors", { "--since", "--format" }, {}, errorsHelp,
+            [](const Arguments& a, Output& out, std::FILE* err) {
+                expectPositional(a, 1, 1, "errors");
+                QByteArray text;
+                const int status = errorsCommand(a.positional.first(), a.options.value("--since"),
+                    a.options.value("--format", "text"), text, err);
+                out << text;
+                return status;
+            } },
         { "quarantine", { "--since", "--only" }, { "--cache" },
             "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "
             "[PATH...]\n"

@@ -22,3 +22,11 @@ printf '\x01MENDSNAP\x01\x00\x00\x00\x06\x11/home/player/Mods\x05works\x02\x00\x
 ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_snapshot -max_total_time="$half" -timeout=10 -max_len=65536 \
     -print_final_stats=1 "$snapshots" 2>&1 | tail -n 12
 echo "fuzz_snapshot: 1 passed, 0 failed"
+
+reports=build-fuzz/corpus-errorreport
+mkdir -p "$reports"
+# A seed shaped as the game writes its reports: a traceback in a report's text, lines ended by encoded CR LF.
+printf '<?xml version="1.0" ?><root>\n<report><createtime>2026-05-25 21:17:18</createtime><desyncdata>[x] Error&#13;&#10;Traceback (most recent call last):&#13;&#10;  File "C:\\dev\\pkg\\mod.py", line 4, in run&#13;&#10;</desyncdata></report></root>' > "$reports/seed-report"
+ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_errorreport -max_total_time="$(( half / 2 > 0 ? half / 2 : 1 ))" -timeout=10 -max_len=65536 \
+    -print_final_stats=1 "$reports" 2>&1 | tail -n 12
+echo "fuzz_errorreport: 1 passed, 0 failed"

@@ -100,7 +100,7 @@ void tst_Report::exactTimes()
 void tst_Report::everyFlagHasItsOwnWords()
 {
     QSet<QString> seen { noiseWords() };
-    for (int kind = 0; kind <= int(Suspect::DoubledModsFolder); ++kind) {
+    for (int kind = 0; kind < suspectKinds; ++kind) {
         const Suspect suspect = Suspect(kind);
         const QString words = flagWords(suspect);
         QVERIFY2(!words.isEmpty() && !seen.contains(words), qPrintable(words));

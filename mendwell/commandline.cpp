@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandline.h"
 
+#include "conflicts.h"
+#include "conflictscommand.h"
 #include "diff.h"
 #include "gamefolders.h"
 #include "pathtext.h"
@@ -39,6 +41,7 @@ const char generalHelp[]
       "  mendwell snapshots [FOLDER]\n"
       "  mendwell diff OLD [NEW] [--format text|tsv|json]\n"
       "  mendwell check FOLDER [--format text|tsv|json]\n"
+      "  mendwell conflicts FOLDER [--format text|tsv|json]\n"
       "  mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
       "  mendwell restore FOLDER [BATCH] [PATH...]\n"
       "  mendwell status FOLDER\n"
@@ -468,7 +471,15 @@ void writeDiffJson(const DiffResult& result, const Side& before, const Side& aft
             << groupKindName(group.kind) << "\", \"key\": " << jsonString(group.key)
             << ", \"files\": " << QByteArray::number(group.changes.size()) << "}";
     }
-    out << (result.groups.isEmpty() ? "],\n" : "\n  ],\n") << "  \"unreadable\": [";
+    out << (result.groups.isEmpty() ? "],\n" : "\n  ],\n") << "  \"clashes\": [";
+    for (qsizetype i = 0; i < result.clashes.size(); ++i) {
+        const ClashNote& clash = result.clashes.at(i);
+        out << (i ? ",\n" : "\n") << "    {\"path\": " << jsonString(clash.path) << ", \"other\": "
+            << jsonString(clash.other) << ", \"shared\": " << QByteArray::number(clash.shared)
+            << ", \"severity\": \"" << severityName(clash.severity) << "\", \"kinds\": "
+            << jsonString(clash.kinds.toUtf8()) << "}";
+    }
+    out << (result.clashes.isEmpty() ? "],\n" : "\n  ],\n") << "  \"unreadable\": [";
     for (qsizetype i = 0; i < result.unknown.size(); ++i)
         out << (i ? ", " : "") << "{\"path\": " << jsonString(result.unknown.at(i).path)
             << ", \"reason\": " << jsonString(result.unknown.at(i).reason) << "}";
@@ -584,6 +595,16 @@ void writeDiffText(const DiffResult& result, const Side& before, const Side& aft
                            .arg(QString::fromLatin1(changeKindName(change.kind)), displayPath(change.path));
         }
     }
+    if (!result.clashes.isEmpty()) {
+        out << QStringLiteral("\nNew or changed mods that clash with other mods (see: mendwell conflicts): %1\n")
+                   .arg(result.clashes.size());
+        for (const ClashNote& clash : result.clashes)
+            out << QStringLiteral("    %1 holds %2 that %3 holds too (%4; %5)\n")
+                       .arg(displayPath(clash.path),
+                           clash.shared == 1 ? QStringLiteral("1 resource")
+                                             : QStringLiteral("%1 resources").arg(clash.shared),
+                           displayPath(clash.other), clash.kinds, QString::fromLatin1(severityName(clash.severity)));
+    }
     qsizetype suspects = 0;
     for (const Change& change : result.changes)
         suspects += !change.flags.isEmpty();
@@ -643,6 +664,9 @@ int diffCommand(const Arguments& arguments, Output& out, std::FILE* err)
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
     flagSuspects(
         result, after.kind == Side::Folder ? after.snapshot.root : QByteArray(), after.snapshot.files);
+    // Package indexes can be read only in a folder as it is now.
+    if (after.kind == Side::Folder)
+        noteClashes(result, after.snapshot.root, after.snapshot.files);
 
     if (format == Format::Tsv) {
         if (result.topLevelOnly)
@@ -1197,6 +1221,15 @@ const std::vector<Command>& commands()
             "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
             "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n",
             checkCommand },
+        { "conflicts", { "--format" }, {}, conflictsHelp,
+            [](const Arguments& a, Output& out, std::FILE* err) {
+                expectPositional(a, 1, 1, "conflicts");
+                formatOf(a, true);
+                QByteArray text;
+                const int status = conflictsCommand(a.positional.first(), a.options.value("--format", "text"), text, err);
+                out << text;
+                return status;
+            } },
         { "quarantine", { "--since", "--only" }, { "--cache" },
             "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "
             "[PATH...]\n"

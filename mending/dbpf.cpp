@@ -112,8 +112,11 @@ PackageIndex parseVersion2(PackageIndex index, quint64 fileSize, const char* hea
             at += 4;
         }
     }
-    index.entries.reserve(count);
-    for (quint32 number = 0; number < count; ++number) {
+    // With every field stored once, every entry is the same resource: one entry says it all, and a
+    // count of four thousand million costs nothing.
+    const quint32 distinct = stored == 8 ? 1 : count;
+    index.entries.reserve(distinct);
+    for (quint32 number = 0; number < distinct; ++number) {
         for (int field = 0; field < 8; ++field) {
             if (!(constant & (1u << field))) {
                 words[field] = wordAt(bytes.constData(), at);

@@ -5,13 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-45}
-half=$(( seconds / 2 > 0 ? seconds / 2 : 1 ))
+third=$(( seconds / 3 > 0 ? seconds / 3 : 1 ))
 CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz
 corpus=build-fuzz/corpus
 mkdir -p "$corpus"
 printf '\x05old\r\nfirst.dat\r\nsecond.dat\r\n\r\n\r\n' > "$corpus/seed-lists"
-ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_listfile -max_total_time="$(( seconds - half > 0 ? seconds - half : 1 ))" -timeout=10 -max_len=65536 \
+ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_listfile -max_total_time="$(( seconds - 2 * third > 0 ? seconds - 2 * third : 1 ))" -timeout=10 -max_len=65536 \
     -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 echo "fuzz_listfile: 1 passed, 0 failed"
 
@@ -19,6 +19,15 @@ snapshots=build-fuzz/corpus-snapshot
 mkdir -p "$snapshots"
 # A seed that is a whole snapshot of two files: its first byte (odd) has the checksum added.
 printf '\x01MENDSNAP\x01\x00\x00\x00\x06\x11/home/player/Mods\x05works\x02\x00\x00\x09a.package\x01\x05\x0e\x09\x02\x01\x01b\x02\x00\x01\x01\x02' > "$snapshots/seed-head"
-ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_snapshot -max_total_time="$half" -timeout=10 -max_len=65536 \
+ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_snapshot -max_total_time="$third" -timeout=10 -max_len=65536 \
     -print_final_stats=1 "$snapshots" 2>&1 | tail -n 12
 echo "fuzz_snapshot: 1 passed, 0 failed"
+
+packages=build-fuzz/corpus-dbpf
+mkdir -p "$packages"
+# A seed that is a whole package: the header, one resource of 4 bytes, and an index whose type and
+# group are stored once.
+printf '\x44\x42\x50\x46\x02\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x24\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x64\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x72\x72\x72\x72\x03\x00\x00\x00\x2f\xd2\x82\xe8\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x60\x00\x00\x00\x04\x00\x00\x80\x04\x00\x00\x00\x00\x00\x01\x00' > "$packages/seed-package"
+ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_dbpf -max_total_time="$third" -timeout=10 -max_len=65536 \
+    -print_final_stats=1 "$packages" 2>&1 | tail -n 12
+echo "fuzz_dbpf: 1 passed, 0 failed"

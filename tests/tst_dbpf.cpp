@@ -193,11 +193,11 @@ void tst_Dbpf::readsIndex_data()
     QList<IndexEntry> sameHigh { entry(tuning, 0, 0xAB00000001ull, 5), entry(simData, 0, 0xAB00000002ull, 6) };
     QTest::newRow("group, instance high and compression stored once") << packageV2(sameHigh, 0x86) << sameHigh;
 
-    // Every field stored once: each entry is the same resource.
-    QList<IndexEntry> twice { entry(tuning, 0, 5, 2) };
-    QByteArray allConstant = packageV2(twice, 0xFF);
-    putWord(allConstant, 36, 2);
-    QTest::newRow("every field stored once") << allConstant << QList<IndexEntry> { twice.first(), twice.first() };
+    // Every field stored once: each entry is the same resource, kept once, however many are counted.
+    QList<IndexEntry> once { entry(tuning, 0, 5, 2) };
+    QByteArray allConstant = packageV2(once, 0xFF);
+    putWord(allConstant, 36, 0xFFFFFFF9);
+    QTest::newRow("every field stored once") << allConstant << once;
 
     QList<IndexEntry> none;
     QTest::newRow("empty package") << packageV2(none) << none;

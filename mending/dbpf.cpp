@@ -6,6 +6,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 
@@ -179,12 +180,13 @@ PackageIndex parsePackageIndex(quint64 fileSize, const ReadAt& readAt)
 {
     PackageIndex index;
     char header[headerSize];
-    if (fileSize < 4 || !readAt(0, 4, header) || QByteArrayView(header, 4) != "DBPF")
+    const quint32 headerRead = quint32(std::min<quint64>(fileSize, headerSize));
+    if (fileSize >= 4 && !readAt(0, headerRead, header))
+        return failed(index, PackageState::Unreadable, QStringLiteral("its header could not be read"));
+    if (fileSize < 4 || QByteArrayView(header, 4) != "DBPF")
         return failed(index, PackageState::NotPackage, QStringLiteral("it does not start with \"DBPF\""));
     if (fileSize < headerSize)
         return failed(index, PackageState::Damaged, QStringLiteral("it is shorter than its header"));
-    if (!readAt(0, headerSize, header))
-        return failed(index, PackageState::Unreadable, QStringLiteral("its header could not be read"));
     index.majorVersion = wordAt(header, 4);
     index.minorVersion = wordAt(header, 8);
     if (index.majorVersion == 2)
@@ -197,12 +199,13 @@ PackageIndex parsePackageIndex(quint64 fileSize, const ReadAt& readAt)
             .arg(index.minorVersion));
 }
 
-PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath)
+PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint64 knownSize)
 {
     PackageIndex index;
     const int fd = openBelow(folderFd, relativePath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
+    st.st_size = knownSize;
+    if (fd < 0 || (knownSize < 0 && ::fstat(fd, &st) != 0)) {
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
@@ -224,6 +227,9 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath)
         return true;
     };
     index = parsePackageIndex(quint64(st.st_size), readAt);
+    // The end of the file came early (readError 0): it shrank since the scan.
+    if (index.state == PackageState::Unreadable && readError == 0 && knownSize >= 0 && ::fstat(fd, &st) == 0)
+        index = parsePackageIndex(quint64(st.st_size), readAt);
     ::close(fd);
     if (index.state == PackageState::Unreadable && readError != 0)
         index.problem = errorText(readError);

@@ -227,8 +227,9 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
         return true;
     };
     index = parsePackageIndex(quint64(st.st_size), readAt);
-    // The end of the file came early (readError 0): it shrank since the scan.
-    if (index.state == PackageState::Unreadable && readError == 0 && knownSize >= 0 && ::fstat(fd, &st) == 0)
+    // A file that changed size since the scan is read again at its size now, rather than named damaged.
+    if ((index.state == PackageState::Damaged || (index.state == PackageState::Unreadable && readError == 0))
+        && knownSize >= 0 && ::fstat(fd, &st) == 0 && st.st_size != knownSize)
         index = parsePackageIndex(quint64(st.st_size), readAt);
     ::close(fd);
     if (index.state == PackageState::Unreadable && readError != 0)

@@ -59,8 +59,8 @@ using ReadAt = std::function<bool(quint64 offset, quint32 size, char* out)>;
 PackageIndex parsePackageIndex(quint64 fileSize, const ReadAt& readAt);
 
 // The index of the package at path below an open folder (its relative path), read with pread; a link
-// is not followed. A size known from a scan saves asking for it; should the file have shrunk since,
-// its size is asked for and it is read again.
+// is not followed. A size known from a scan saves asking for it; should the file have changed size
+// since, it is read again at its size now.
 PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint64 knownSize = -1);
 
 }

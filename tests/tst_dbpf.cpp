@@ -171,6 +171,7 @@ private slots:
     void damagedPackages();
     void clashes_data();
     void clashes();
+    void packageChangedSinceTheScan();
     void conflictsCommand_data();
     void conflictsCommand();
     void diffNotesClashesOfNewMods();
@@ -402,6 +403,21 @@ void tst_Dbpf::clashes()
         foundDamaged.append(QString::fromUtf8(trouble.path) + QStringLiteral(": ") + trouble.reason);
     QCOMPARE(foundDamaged, damaged);
     QVERIFY(report.unreadable.isEmpty());
+}
+
+void tst_Dbpf::packageChangedSinceTheScan()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("a.package")), package({ { tuning, 0, 1 } }));
+    writeFile(dir.filePath(QStringLiteral("b.package")), QByteArray("DBPF"));
+    const QByteArray root = QFile::encodeName(dir.path());
+    const QList<FileEntry> files = scanFolder(root).files;
+    // Downloaded in full after the scan: read at its size now, not named damaged.
+    writeFile(dir.filePath(QStringLiteral("b.package")), package({ { tuning, 0, 1 }, { simData, 0, 2 } }));
+    const ConflictReport report = findConflicts(root, files, 4);
+    QCOMPARE(report.damaged.size(), 0);
+    QCOMPARE(report.conflicts.size(), 1);
+    QCOMPARE(describe(report.conflicts.first()), QStringLiteral("high 1 a.package b.package used:- (interaction tuning 1)"));
 }
 
 void tst_Dbpf::conflictsCommand_data()

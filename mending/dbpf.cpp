@@ -202,7 +202,8 @@ PackageIndex parsePackageIndex(quint64 fileSize, const ReadAt& readAt)
 PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint64 knownSize)
 {
     PackageIndex index;
-    const int fd = openBelow(folderFd, relativePath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Not blocking: a file swapped for a named pipe since the scan must not hang the reading.
+    const int fd = openBelow(folderFd, relativePath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     st.st_size = knownSize;
     if (fd < 0 || (knownSize < 0 && ::fstat(fd, &st) != 0)) {

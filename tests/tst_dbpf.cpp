@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace mending;
@@ -414,7 +415,16 @@ void tst_Dbpf::packageChangedSinceTheScan()
     const QList<FileEntry> files = scanFolder(root).files;
     // Downloaded in full after the scan: read at its size now, not named damaged.
     writeFile(dir.filePath(QStringLiteral("b.package")), package({ { tuning, 0, 1 }, { simData, 0, 2 } }));
-    const ConflictReport report = findConflicts(root, files, 4);
+    // Swapped for a named pipe after the scan: named as unreadable, without waiting for a writer.
+    QFile::remove(dir.filePath(QStringLiteral("a.package")));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("a.package"))).constData(), 0644), 0);
+    ConflictReport report = findConflicts(root, files, 4);
+    QCOMPARE(report.unreadable.size(), 1);
+    QCOMPARE(report.unreadable.first().path, QByteArray("a.package"));
+    QFile::remove(dir.filePath(QStringLiteral("a.package")));
+    writeFile(dir.filePath(QStringLiteral("a.package")), package({ { tuning, 0, 1 } }));
+
+    report = findConflicts(root, files, 4);
     QCOMPARE(report.damaged.size(), 0);
     QCOMPARE(report.conflicts.size(), 1);
     QCOMPARE(describe(report.conflicts.first()), QStringLiteral("high 1 a.package b.package used:- (interaction tuning 1)"));

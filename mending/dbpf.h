@@ -28,7 +28,9 @@ struct IndexEntry
     quint32 position = 0; // where the resource's bytes start in the file
     quint32 sizeOnDisk = 0;
     quint32 sizeInMemory = 0; // 0 where the index does not say (version 1)
-    quint16 compression = 0; // as the index records it; nothing is decompressed
+    // As the index records it; nothing is decompressed. 0 in version 1, whose index does not say
+    // (The Sims 2 lists its compressed resources in a resource of their own, which is not read).
+    quint16 compression = 0;
 
     friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
 };

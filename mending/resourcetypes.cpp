@@ -21,7 +21,8 @@ struct ResourceType
 // TMLT), and the tuning type ids of modders' own notes (interaction 0xE882D22F, buff 0x6017E896, trait
 // 0xCB5FDDC7, snippet 0x7DF2169C, statistic 0x339BC5BD, SimData 0x545AC67A). The Sims 2's behaviour
 // function (BHAV, the four letters read as a number) is from simswiki.info's "Load Order" and
-// "DatabasePackedFile" pages. Kept sorted by id.
+// "DatabasePackedFile" pages; The Sims 3's scripts (S3SA, signed .NET assemblies that only one mod can
+// replace at a time) from simswiki.info's "Sims 3:0x073FAA07". Kept sorted by id.
 constexpr std::array types {
     ResourceType { 0x00B2D882, "image", ClashSeverity::Low },
     ResourceType { 0x015A1849, "CAS mesh", ClashSeverity::Medium },
@@ -36,6 +37,7 @@ constexpr std::array types {
     ResourceType { 0x0355E0A6, "bone delta", ClashSeverity::Medium },
     ResourceType { 0x03B4C61D, "light", ClashSeverity::Low },
     ResourceType { 0x067CAA11, "blend geometry", ClashSeverity::Medium },
+    ResourceType { 0x073FAA07, "script (S3SA)", ClashSeverity::High },
     ResourceType { 0x0C772E27, "loot tuning", ClashSeverity::High },
     ResourceType { 0x16CA6BC4, "thumbnail", ClashSeverity::Low },
     ResourceType { 0x220557DA, "string table", ClashSeverity::Medium },

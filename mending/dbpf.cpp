@@ -44,8 +44,9 @@ PackageIndex failed(PackageIndex index, PackageState state, const QString& probl
 }
 
 // Reads the index bytes the header names, after checking that they lie inside the file and after
-// the header.
-bool readIndexBytes(quint64 fileSize, quint64 position, quint64 size, const ReadAt& readAt,
+// the header; no more than wanted of them, so that an index larger than its entries need costs no
+// memory.
+bool readIndexBytes(quint64 fileSize, quint64 position, quint64 size, quint64 wanted, const ReadAt& readAt,
     QByteArray& bytes, PackageIndex& index)
 {
     if (position < headerSize) {
@@ -56,6 +57,7 @@ bool readIndexBytes(quint64 fileSize, quint64 position, quint64 size, const Read
         index = failed(index, PackageState::Damaged, QStringLiteral("its index runs past the end of the file"));
         return false;
     }
+    size = std::min(size, wanted);
     if (size > largestIndex) {
         index = failed(index, PackageState::NotRead, QStringLiteral("its index is too large to read"));
         return false;
@@ -93,7 +95,8 @@ PackageIndex parseVersion2(PackageIndex index, quint64 fileSize, const char* hea
         return index;
     }
     QByteArray bytes;
-    if (!readIndexBytes(fileSize, position, size, readAt, bytes, index))
+    // The first word, the eight it may store once, and eight for every entry at most.
+    if (!readIndexBytes(fileSize, position, size, 36 + 32 * quint64(count), readAt, bytes, index))
         return index;
     if (bytes.size() < 4)
         return failed(index, PackageState::Damaged, QStringLiteral("its index is shorter than its first word"));
@@ -150,7 +153,7 @@ PackageIndex parseVersion1(PackageIndex index, quint64 fileSize, const char* hea
         return index;
     }
     QByteArray bytes;
-    if (!readIndexBytes(fileSize, position, size, readAt, bytes, index))
+    if (!readIndexBytes(fileSize, position, size, quint64(entrySize) * count, readAt, bytes, index))
         return index;
     if (quint64(entrySize) * count > quint64(bytes.size()))
         return failed(index, PackageState::Damaged,

@@ -96,7 +96,8 @@ qint64 makeMods(const QByteArray& mods, int packages, int least, int most)
 long peakOf(const QByteArray& command)
 {
     QProcess process;
-    process.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--peak-of"), QString::fromUtf8(command) });
+    process.start(
+        QCoreApplication::applicationFilePath(), { QStringLiteral("--peak-of"), QString::fromUtf8(command) });
     process.waitForFinished(-1);
     return process.readAllStandardOutput().trimmed().toLong();
 }
@@ -118,8 +119,10 @@ int main(int argc, char** argv)
     std::printf("\n%d packages of 5 to 40 resources (%lld index entries) in 300 folders\n", packages,
         static_cast<long long>(entries));
 
-    const QString conflicts = QString::fromUtf8("'" + mendwell + "' conflicts '" + mods + "' --format tsv > /dev/null");
-    const QString snap = QString::fromUtf8("'" + mendwell + "' snapshot '" + mods + "' -o '" + snapshot + "' > /dev/null");
+    const QString conflicts
+        = QString::fromUtf8("'" + mendwell + "' conflicts '" + mods + "' --format tsv > /dev/null");
+    const QString snap
+        = QString::fromUtf8("'" + mendwell + "' snapshot '" + mods + "' -o '" + snapshot + "' > /dev/null");
     shellMs(conflicts, 1); // caches warm for both
     const double snapshotMs = shellMs(snap, 5);
     const double conflictsMs = shellMs(conflicts, 5);
@@ -130,11 +133,13 @@ int main(int argc, char** argv)
     const QByteArray bigMods = QFile::encodeName(big.filePath(QStringLiteral("Mods")));
     const qint64 million = makeMods(bigMods, 1000, 1000, 1000);
     const QByteArray bigSnapshot = QFile::encodeName(big.filePath(QStringLiteral("mods.snapshot")));
-    const long conflictsKiB = peakOf("'" + mendwell + "' conflicts '" + bigMods + "' --format tsv > /dev/null; true");
-    const long snapshotKiB = peakOf("'" + mendwell + "' snapshot '" + bigMods + "' -o '" + bigSnapshot + "' > /dev/null");
+    const long conflictsKiB
+        = peakOf("'" + mendwell + "' conflicts '" + bigMods + "' --format tsv > /dev/null; true");
+    const long snapshotKiB
+        = peakOf("'" + mendwell + "' snapshot '" + bigMods + "' -o '" + bigSnapshot + "' > /dev/null");
     std::printf("  peak memory of conflicts over %lld index entries: %.1f MiB   (target < 200 MiB: %s)   "
                 "peer, snapshot of the same folder: %.1f MiB\n",
-        static_cast<long long>(million), conflictsKiB / 1024.0, conflictsKiB >= 0 && conflictsKiB < 200 * 1024 ? "met" : "MISSED",
-        snapshotKiB / 1024.0);
+        static_cast<long long>(million), conflictsKiB / 1024.0,
+        conflictsKiB >= 0 && conflictsKiB < 200 * 1024 ? "met" : "MISSED", snapshotKiB / 1024.0);
     return 0;
 }

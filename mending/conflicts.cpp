@@ -40,7 +40,10 @@ static_assert(sizeof(Record) == 20);
 // part of the work.
 struct Order
 {
-    static std::pair<quint64, quint64> first(const Record& r) { return { (quint64(r.type) << 32) | r.group, (quint64(r.instanceHigh) << 32) | r.instanceLow }; }
+    static std::pair<quint64, quint64> first(const Record& r)
+    {
+        return { (quint64(r.type) << 32) | r.group, (quint64(r.instanceHigh) << 32) | r.instanceLow };
+    }
     bool operator()(const Record& a, const Record& b) const
     {
         const auto x = first(a), y = first(b);
@@ -193,7 +196,8 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
 
     Reading all = std::move(parts[0]);
     for (size_t i = 1; i < parts.size(); ++i) {
-        const auto middle = all.records.insert(all.records.end(), parts[i].records.begin(), parts[i].records.end());
+        const auto middle
+            = all.records.insert(all.records.end(), parts[i].records.begin(), parts[i].records.end());
         std::inplace_merge(all.records.begin(), middle, all.records.end(), Order());
         std::vector<Record>().swap(parts[i].records);
         all.packages += parts[i].packages;
@@ -205,10 +209,10 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
     return all;
 }
 
-template<typename T> QList<T> inPackageOrder(QList<std::pair<quint32, T>> numbered)
+template <typename T> QList<T> inPackageOrder(QList<std::pair<quint32, T>> numbered)
 {
-    std::sort(numbered.begin(), numbered.end(),
-        [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(
+        numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     QList<T> ordered;
     for (auto& [number, item] : numbered)
         ordered.append(std::move(item));
@@ -222,7 +226,8 @@ qsizetype usedPackage(const QList<QByteArray>& packages, const GameRules& rules)
 {
     if (rules.generation != 2)
         return -1;
-    auto folderOf = [](const QByteArray& path) { return path.first(std::max<qsizetype>(0, path.lastIndexOf('/'))); };
+    auto folderOf
+        = [](const QByteArray& path) { return path.first(std::max<qsizetype>(0, path.lastIndexOf('/'))); };
     const QByteArray folder = folderOf(packages.first());
     qsizetype last = 0;
     for (qsizetype i = 0; i < packages.size(); ++i) {
@@ -235,7 +240,8 @@ qsizetype usedPackage(const QList<QByteArray>& packages, const GameRules& rules)
 }
 
 // Makes one conflict of every set of packages that share resources, from records sorted by Order.
-QList<Conflict> conflictsOf(const std::vector<Record>& records, const QList<QByteArray>& paths, const GameRules& rules)
+QList<Conflict> conflictsOf(
+    const std::vector<Record>& records, const QList<QByteArray>& paths, const GameRules& rules)
 {
     QHash<QByteArray, qsizetype> setIndex;
     QList<Conflict> conflicts;
@@ -252,7 +258,8 @@ QList<Conflict> conflictsOf(const std::vector<Record>& records, const QList<QByt
         start = end;
         if (set.size() < 2)
             continue;
-        const QByteArray setKey(reinterpret_cast<const char*>(set.data()), qsizetype(set.size() * sizeof(quint32)));
+        const QByteArray setKey(
+            reinterpret_cast<const char*>(set.data()), qsizetype(set.size() * sizeof(quint32)));
         auto it = setIndex.find(setKey);
         if (it == setIndex.end()) {
             Conflict conflict;
@@ -271,8 +278,9 @@ QList<Conflict> conflictsOf(const std::vector<Record>& records, const QList<QByt
             ++kind->second;
     }
     for (Conflict& conflict : conflicts) {
-        std::sort(conflict.kinds.begin(), conflict.kinds.end(),
-            [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+        std::sort(conflict.kinds.begin(), conflict.kinds.end(), [](const auto& a, const auto& b) {
+            return a.second != b.second ? a.second > b.second : a.first < b.first;
+        });
         for (const auto& [type, count] : std::as_const(conflict.kinds))
             conflict.severity = std::max(conflict.severity, clashSeverity(type));
         conflict.used = usedPackage(conflict.packages, rules);
@@ -315,7 +323,8 @@ QString describeKinds(const QList<std::pair<quint32, qint64>>& kinds)
     return parts.join(QStringLiteral(", "));
 }
 
-ConflictReport findConflicts(const QByteArray& root, const QList<FileEntry>& files, int generation, int threads)
+ConflictReport findConflicts(
+    const QByteArray& root, const QList<FileEntry>& files, int generation, int threads)
 {
     const GameRules& rules = rulesFor(root, generation);
     QList<QByteArray> paths;
@@ -360,8 +369,8 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
         if (paths.isEmpty())
             return;
     }
-    const quint32 newCount = quint32(std::count_if(paths.begin(), paths.end(),
-        [&changed](const QByteArray& path) { return changed.contains(path); }));
+    const quint32 newCount = quint32(std::count_if(
+        paths.begin(), paths.end(), [&changed](const QByteArray& path) { return changed.contains(path); }));
     const FolderFd folder(root);
     const QList<QByteArray> newPaths = paths.first(newCount);
     Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0);
@@ -370,7 +379,8 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
     std::vector<Record> keys = fresh.records;
     std::sort(keys.begin(), keys.end(), [](const Record& a, const Record& b) { return a.key() < b.key(); });
     Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, &keys);
-    const auto middle = fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
+    const auto middle
+        = fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
     std::inplace_merge(fresh.records.begin(), middle, fresh.records.end(), Order());
 
     const QSet<QByteArray> isNew(newPaths.begin(), newPaths.end());
@@ -387,9 +397,10 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
             }
         }
     }
-    std::stable_sort(result.clashes.begin(), result.clashes.end(), [](const ClashNote& a, const ClashNote& b) {
-        return a.severity != b.severity ? a.severity > b.severity : a.path < b.path;
-    });
+    std::stable_sort(
+        result.clashes.begin(), result.clashes.end(), [](const ClashNote& a, const ClashNote& b) {
+            return a.severity != b.severity ? a.severity > b.severity : a.path < b.path;
+        });
 }
 
 }

@@ -41,14 +41,15 @@ struct ConflictReport
 // The clashes among the packages of a folder's list (the one root's scan gave), in the game's mods
 // folder and as deep as the game reads, by the rules of the game of that generation (0: the one
 // root's path names, else The Sims 4). Throws Failure when root cannot be opened.
-ConflictReport findConflicts(const QByteArray& root, const QList<FileEntry>& files, int generation = 0,
-    int threads = 0);
+ConflictReport findConflicts(
+    const QByteArray& root, const QList<FileEntry>& files, int generation = 0, int threads = 0);
 
 // "interaction tuning 3, SimData 1".
 QString describeKinds(const QList<std::pair<quint32, qint64>>& kinds);
 
 // Notes in result.clashes which new and changed packages hold resources that other packages
 // below root hold too. The other packages are read only when the new ones hold resources.
-void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEntry>& after, int generation = 0);
+void noteClashes(
+    DiffResult& result, const QByteArray& root, const QList<FileEntry>& after, int generation = 0);
 
 }

@@ -54,7 +54,8 @@ bool readIndexBytes(quint64 fileSize, quint64 position, quint64 size, quint64 wa
         return false;
     }
     if (position + size > fileSize) {
-        index = failed(index, PackageState::Damaged, QStringLiteral("its index runs past the end of the file"));
+        index
+            = failed(index, PackageState::Damaged, QStringLiteral("its index runs past the end of the file"));
         return false;
     }
     size = std::min(size, wanted);
@@ -99,7 +100,8 @@ PackageIndex parseVersion2(PackageIndex index, quint64 fileSize, const char* hea
     if (!readIndexBytes(fileSize, position, size, 36 + 32 * quint64(count), readAt, bytes, index))
         return index;
     if (bytes.size() < 4)
-        return failed(index, PackageState::Damaged, QStringLiteral("its index is shorter than its first word"));
+        return failed(
+            index, PackageState::Damaged, QStringLiteral("its index is shorter than its first word"));
     const quint32 constant = wordAt(bytes.constData(), 0) & 0xFF;
     const int stored = std::popcount(constant);
     const quint64 perEntry = 4u * quint64(8 - stored);

@@ -57,13 +57,13 @@ constexpr std::array types {
     ResourceType { 0xE882D22F, "interaction tuning", ClashSeverity::High },
 };
 
-static_assert(std::is_sorted(types.begin(), types.end(),
-    [](const ResourceType& a, const ResourceType& b) { return a.id < b.id; }));
+static_assert(std::is_sorted(
+    types.begin(), types.end(), [](const ResourceType& a, const ResourceType& b) { return a.id < b.id; }));
 
 const ResourceType* find(quint32 id)
 {
-    const auto it = std::lower_bound(
-        types.begin(), types.end(), id, [](const ResourceType& type, quint32 wanted) { return type.id < wanted; });
+    const auto it = std::lower_bound(types.begin(), types.end(), id,
+        [](const ResourceType& type, quint32 wanted) { return type.id < wanted; });
     return it != types.end() && it->id == id ? &*it : nullptr;
 }
 
@@ -86,7 +86,8 @@ QString resourceTypeName(quint32 type)
 {
     if (const ResourceType* known = find(type))
         return QString::fromLatin1(known->name);
-    return QStringLiteral("type 0x") + QString::number(type, 16).rightJustified(8, QLatin1Char('0')).toUpper();
+    return QStringLiteral("type 0x")
+        + QString::number(type, 16).rightJustified(8, QLatin1Char('0')).toUpper();
 }
 
 ClashSeverity clashSeverity(quint32 type)

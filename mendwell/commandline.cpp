@@ -474,10 +474,10 @@ void writeDiffJson(const DiffResult& result, const Side& before, const Side& aft
     out << (result.groups.isEmpty() ? "],\n" : "\n  ],\n") << "  \"clashes\": [";
     for (qsizetype i = 0; i < result.clashes.size(); ++i) {
         const ClashNote& clash = result.clashes.at(i);
-        out << (i ? ",\n" : "\n") << "    {\"path\": " << jsonString(clash.path) << ", \"other\": "
-            << jsonString(clash.other) << ", \"shared\": " << QByteArray::number(clash.shared)
-            << ", \"severity\": \"" << severityName(clash.severity) << "\", \"kinds\": "
-            << jsonString(clash.kinds.toUtf8()) << "}";
+        out << (i ? ",\n" : "\n") << "    {\"path\": " << jsonString(clash.path)
+            << ", \"other\": " << jsonString(clash.other)
+            << ", \"shared\": " << QByteArray::number(clash.shared) << ", \"severity\": \""
+            << severityName(clash.severity) << "\", \"kinds\": " << jsonString(clash.kinds.toUtf8()) << "}";
     }
     out << (result.clashes.isEmpty() ? "],\n" : "\n  ],\n") << "  \"unreadable\": [";
     for (qsizetype i = 0; i < result.unknown.size(); ++i)
@@ -596,14 +596,16 @@ void writeDiffText(const DiffResult& result, const Side& before, const Side& aft
         }
     }
     if (!result.clashes.isEmpty()) {
-        out << QStringLiteral("\nNew or changed mods that clash with other mods (see: mendwell conflicts): %1\n")
+        out << QStringLiteral(
+            "\nNew or changed mods that clash with other mods (see: mendwell conflicts): %1\n")
                    .arg(result.clashes.size());
         for (const ClashNote& clash : result.clashes)
             out << QStringLiteral("    %1 holds %2 that %3 holds too (%4; %5)\n")
                        .arg(displayPath(clash.path),
                            clash.shared == 1 ? QStringLiteral("1 resource")
                                              : QStringLiteral("%1 resources").arg(clash.shared),
-                           displayPath(clash.other), clash.kinds, QString::fromLatin1(severityName(clash.severity)));
+                           displayPath(clash.other), clash.kinds,
+                           QString::fromLatin1(severityName(clash.severity)));
     }
     qsizetype suspects = 0;
     for (const Change& change : result.changes)
@@ -1227,7 +1229,8 @@ const std::vector<Command>& commands()
                 expectPositional(a, 1, 1, "conflicts");
                 formatOf(a, true);
                 QByteArray text;
-                const int status = conflictsCommand(a.positional.first(), a.options.value("--format", "text"), text, err);
+                const int status
+                    = conflictsCommand(a.positional.first(), a.options.value("--format", "text"), text, err);
                 out << text;
                 return status;
             } },

@@ -58,8 +58,8 @@ QByteArray hexType(quint32 type)
 void writeText(const QByteArray& root, const ConflictReport& report, QByteArray& out)
 {
     out += QStringLiteral("Read %1 (%2) in %3: %4.\n")
-               .arg(plural(report.packages, "package", "packages"), plural(report.resources, "resource", "resources"),
-                   displayPath(root),
+               .arg(plural(report.packages, "package", "packages"),
+                   plural(report.resources, "resource", "resources"), displayPath(root),
                    report.conflicts.isEmpty() ? QStringLiteral("no clashes")
                                               : plural(report.conflicts.size(), "clash", "clashes"))
                .toUtf8();
@@ -73,8 +73,9 @@ void writeText(const QByteArray& root, const ConflictReport& report, QByteArray&
         for (const QByteArray& path : conflict.packages)
             out += QStringLiteral("     %1\n").arg(displayPath(path)).toUtf8();
         if (conflict.used >= 0)
-            out += QStringLiteral("   The game uses %1: it loads the packages of a folder in alphabetical order, "
-                                  "and the last one wins.\n")
+            out += QStringLiteral(
+                "   The game uses %1: it loads the packages of a folder in alphabetical order, "
+                "and the last one wins.\n")
                        .arg(displayPath(conflict.packages.at(conflict.used)))
                        .toUtf8();
         else
@@ -93,15 +94,18 @@ void writeText(const QByteArray& root, const ConflictReport& report, QByteArray&
             out += QStringLiteral("    %1: %2\n").arg(displayPath(trouble.path), trouble.reason).toUtf8();
     }
     if (!report.conflicts.isEmpty())
-        out += "\nOf mods that clash, keep the one you want and move the other out of the folder, or ask their\n"
-               "authors whether they are meant to go together (some mods ship patches for each other). A clash\n"
+        out += "\nOf mods that clash, keep the one you want and move the other out of the folder, or ask "
+               "their\n"
+               "authors whether they are meant to go together (some mods ship patches for each other). A "
+               "clash\n"
                "of looks only (the same thumbnail twice) is harmless. Nothing was moved.\n";
 }
 
 void writeTsv(const ConflictReport& report, QByteArray& out)
 {
     for (const Conflict& conflict : report.conflicts) {
-        out += "clash\t" + severityName(conflict.severity) + '\t' + QByteArray::number(conflict.shared) + '\t';
+        out += "clash\t" + severityName(conflict.severity) + '\t' + QByteArray::number(conflict.shared)
+            + '\t';
         for (qsizetype k = 0; k < conflict.kinds.size(); ++k)
             out += (k ? "," : "") + hexType(conflict.kinds.at(k).first) + ':'
                 + QByteArray::number(conflict.kinds.at(k).second);
@@ -127,7 +131,8 @@ void writeTroublesJson(const QList<PackageTrouble>& troubles, QByteArray& out)
 
 void writeJson(const QByteArray& root, const ConflictReport& report, QByteArray& out)
 {
-    out += "{\n  \"folder\": " + jsonString(root) + ",\n  \"packages\": " + QByteArray::number(report.packages)
+    out += "{\n  \"folder\": " + jsonString(root)
+        + ",\n  \"packages\": " + QByteArray::number(report.packages)
         + ",\n  \"resources\": " + QByteArray::number(report.resources) + ",\n  \"clashes\": [";
     for (qsizetype i = 0; i < report.conflicts.size(); ++i) {
         const Conflict& conflict = report.conflicts.at(i);
@@ -141,7 +146,8 @@ void writeJson(const QByteArray& root, const ConflictReport& report, QByteArray&
         for (qsizetype p = 0; p < conflict.packages.size(); ++p)
             out += (p ? ", " : "") + jsonString(conflict.packages.at(p));
         out += "], \"used\": "
-            + (conflict.used >= 0 ? jsonString(conflict.packages.at(conflict.used)) : QByteArray("null")) + "}";
+            + (conflict.used >= 0 ? jsonString(conflict.packages.at(conflict.used)) : QByteArray("null"))
+            + "}";
     }
     out += report.conflicts.isEmpty() ? "],\n" : "\n  ],\n";
     out += "  \"damaged\": ";

@@ -12,8 +12,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QtEndian>
+#include <QTest>
 
 #include <array>
 #include <cstring>
@@ -135,7 +135,8 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 PackageIndex readFile(const QString& path)
 {
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    const int folder
+        = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
     const PackageIndex index = readPackageIndex(folder, QFile::encodeName(QFileInfo(path).fileName()));
     ::close(folder);
     return index;
@@ -149,7 +150,8 @@ constexpr quint32 casPart = 0x034AEECB;
 // A conflict in one line: "high 3 A.package B.package used:-".
 QString describe(const Conflict& conflict)
 {
-    QStringList words { QString::fromLatin1(severityName(conflict.severity)), QString::number(conflict.shared) };
+    QStringList words { QString::fromLatin1(severityName(conflict.severity)),
+        QString::number(conflict.shared) };
     for (const QByteArray& path : conflict.packages)
         words.append(QString::fromUtf8(path));
     words.append(QStringLiteral("used:")
@@ -183,8 +185,8 @@ void tst_Dbpf::readsIndex_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QList<IndexEntry>>("expected");
 
-    QList<IndexEntry> three { entry(tuning, 0, 0x8000000012345678ull, 10), entry(simData, 7, 0x1122334455667788ull, 3),
-        entry(thumbnail, 0x80000000, 1, 1) };
+    QList<IndexEntry> three { entry(tuning, 0, 0x8000000012345678ull, 10),
+        entry(simData, 7, 0x1122334455667788ull, 3), entry(thumbnail, 0x80000000, 1, 1) };
     three[1].compression = 0x5A42;
     three[1].sizeInMemory = 99;
     QTest::newRow("no constant fields") << packageV2(three) << three;
@@ -192,8 +194,10 @@ void tst_Dbpf::readsIndex_data()
     QList<IndexEntry> oneType { entry(casPart, 0x80000000, 0x10, 8), entry(casPart, 0x80000000, 0x20, 8) };
     QTest::newRow("type and group stored once") << packageV2(oneType, 0x03) << oneType;
 
-    QList<IndexEntry> sameHigh { entry(tuning, 0, 0xAB00000001ull, 5), entry(simData, 0, 0xAB00000002ull, 6) };
-    QTest::newRow("group, instance high and compression stored once") << packageV2(sameHigh, 0x86) << sameHigh;
+    QList<IndexEntry> sameHigh { entry(tuning, 0, 0xAB00000001ull, 5),
+        entry(simData, 0, 0xAB00000002ull, 6) };
+    QTest::newRow("group, instance high and compression stored once")
+        << packageV2(sameHigh, 0x86) << sameHigh;
 
     // Every field stored once: each entry is the same resource, kept once, however many are counted.
     QList<IndexEntry> once { entry(tuning, 0, 5, 2) };
@@ -204,7 +208,8 @@ void tst_Dbpf::readsIndex_data()
     QList<IndexEntry> none;
     QTest::newRow("empty package") << packageV2(none) << none;
 
-    QList<IndexEntry> sims2 { entry(0x42484156, 0x7FD46CD0, 0x1001, 6), entry(0x42484156, 0x7FD46CD0, 0x1002, 2) };
+    QList<IndexEntry> sims2 { entry(0x42484156, 0x7FD46CD0, 0x1001, 6),
+        entry(0x42484156, 0x7FD46CD0, 0x1002, 2) };
     QTest::newRow("version 1, entries of 20 bytes") << packageV1(sims2, false) << sims2;
     QList<IndexEntry> sims2Wide { entry(0x42484156, 0x7FD46CD0, 0x0000000900001001ull, 6) };
     QTest::newRow("version 1, entries of 24 bytes") << packageV1(sims2Wide, true) << sims2Wide;
@@ -283,15 +288,15 @@ void tst_Dbpf::damagedPackages_data()
         << farResource << PackageState::Damaged
         << QStringLiteral("resource 2 of its index lies beyond the end of the file");
     QByteArray longResource = good;
-    putWord(longResource, qsizetype(indexAt) + 4 + 20, 0x80000000u | quint32(good.size())); // the first entry's size
+    putWord(longResource, qsizetype(indexAt) + 4 + 20,
+        0x80000000u | quint32(good.size())); // the first entry's size
     QTest::newRow("resource longer than the file")
         << longResource << PackageState::Damaged
         << QStringLiteral("resource 1 of its index lies beyond the end of the file");
     QTest::newRow("cut short inside the header")
         << good.first(60) << PackageState::Damaged << QStringLiteral("it is shorter than its header");
-    QTest::newRow("no DBPF at the start")
-        << QByteArray("PK\x03\x04 and more") << PackageState::NotPackage
-        << QStringLiteral("it does not start with \"DBPF\"");
+    QTest::newRow("no DBPF at the start") << QByteArray("PK\x03\x04 and more") << PackageState::NotPackage
+                                          << QStringLiteral("it does not start with \"DBPF\"");
     QTest::newRow("empty file") << QByteArray() << PackageState::NotPackage
                                 << QStringLiteral("it does not start with \"DBPF\"");
     QByteArray otherVersion = good;
@@ -331,10 +336,15 @@ void tst_Dbpf::clashes_data()
     const QString mods = QStringLiteral("The Sims 4/Mods");
     QTest::newRow("two tuning mods, one unrelated")
         << mods
-        << Files { { QStringLiteral("A.package"), package({ { tuning, 0, 1 }, { tuning, 0, 2 }, { simData, 0, 1 }, { casPart, 0, 9 } }) },
-               { QStringLiteral("B/B.package"), package({ { simData, 0, 1 }, { tuning, 0, 2 }, { tuning, 0, 1 } }) },
-               { QStringLiteral("C.package"), package({ { tuning, 0, 3 }, { casPart, 1, 9 }, { casPart, 0, 10 } }) } }
-        << QStringList { QStringLiteral("high 3 A.package B/B.package used:- (interaction tuning 2, SimData 1)") }
+        << Files { { QStringLiteral("A.package"),
+                       package(
+                           { { tuning, 0, 1 }, { tuning, 0, 2 }, { simData, 0, 1 }, { casPart, 0, 9 } }) },
+               { QStringLiteral("B/B.package"),
+                   package({ { simData, 0, 1 }, { tuning, 0, 2 }, { tuning, 0, 1 } }) },
+               { QStringLiteral("C.package"),
+                   package({ { tuning, 0, 3 }, { casPart, 1, 9 }, { casPart, 0, 10 } }) } }
+        << QStringList { QStringLiteral(
+               "high 3 A.package B/B.package used:- (interaction tuning 2, SimData 1)") }
         << QStringList();
     QTest::newRow("one thumbnail in three mods, most severe first")
         << mods
@@ -360,7 +370,8 @@ void tst_Dbpf::clashes_data()
         << Files { { QStringLiteral("a.package"), package({ { tuning, 0, 1 } }) },
                { QStringLiteral("1/2/3/4/5/b.package"), package({ { tuning, 0, 1 } }) },
                { QStringLiteral("1/2/3/4/5/6/c.package"), package({ { tuning, 0, 1 } }) } }
-        << QStringList { QStringLiteral("high 1 1/2/3/4/5/b.package a.package used:- (interaction tuning 1)") }
+        << QStringList { QStringLiteral(
+               "high 1 1/2/3/4/5/b.package a.package used:- (interaction tuning 1)") }
         << QStringList();
     QList<IndexEntry> sims2 { entry(0x42484156, 0x7FD46CD0, 0x1001) };
     QList<IndexEntry> sims2Again = sims2;
@@ -368,22 +379,26 @@ void tst_Dbpf::clashes_data()
         << QStringLiteral("The Sims 2/Downloads")
         << Files { { QStringLiteral("Fix/alpha.package"), packageV1(sims2, false) },
                { QStringLiteral("Fix/Beta.package"), packageV1(sims2Again, false) } }
-        << QStringList { QStringLiteral("high 1 Fix/Beta.package Fix/alpha.package used:Fix/Beta.package (behaviour function (BHAV) 1)") }
+        << QStringList { QStringLiteral("high 1 Fix/Beta.package Fix/alpha.package used:Fix/Beta.package "
+                                        "(behaviour function (BHAV) 1)") }
         << QStringList();
     QTest::newRow("The Sims 2: across folders no rule")
         << QStringLiteral("The Sims 2/Downloads")
         << Files { { QStringLiteral("a/z.package"), packageV1(sims2, false) },
                { QStringLiteral("b/a.package"), packageV1(sims2Again, false) } }
-        << QStringList { QStringLiteral("high 1 a/z.package b/a.package used:- (behaviour function (BHAV) 1)") }
+        << QStringList { QStringLiteral(
+               "high 1 a/z.package b/a.package used:- (behaviour function (BHAV) 1)") }
         << QStringList();
     QByteArray damaged = package({ { tuning, 0, 1 } });
     putWord(damaged, 36, 50);
     QTest::newRow("a damaged mod is named, not counted")
         << mods
         << Files { { QStringLiteral("a.package"), package({ { tuning, 0, 1 } }) },
-               { QStringLiteral("b.package"), damaged }, { QStringLiteral("c.package"), QByteArray("not a package") } }
+               { QStringLiteral("b.package"), damaged },
+               { QStringLiteral("c.package"), QByteArray("not a package") } }
         << QStringList()
-        << QStringList { QStringLiteral("b.package: its index is too short for the 50 resources its header counts") };
+        << QStringList { QStringLiteral(
+               "b.package: its index is too short for the 50 resources its header counts") };
 }
 
 void tst_Dbpf::clashes()
@@ -431,7 +446,8 @@ void tst_Dbpf::packageChangedSinceTheScan()
     report = findConflicts(root, files, 4);
     QCOMPARE(report.damaged.size(), 0);
     QCOMPARE(report.conflicts.size(), 1);
-    QCOMPARE(describe(report.conflicts.first()), QStringLiteral("high 1 a.package b.package used:- (interaction tuning 1)"));
+    QCOMPARE(describe(report.conflicts.first()),
+        QStringLiteral("high 1 a.package b.package used:- (interaction tuning 1)"));
 }
 
 void tst_Dbpf::conflictsCommand_data()
@@ -444,7 +460,8 @@ void tst_Dbpf::conflictsCommand_data()
     const Files clash { { QStringLiteral("A.package"), package({ { tuning, 0, 1 }, { thumbnail, 0, 1 } }) },
         { QStringLiteral("B\tC.package"), package({ { tuning, 0, 1 }, { thumbnail, 0, 1 } }) } };
     QTest::newRow("tsv") << clash << QByteArray("tsv") << 1
-                         << QByteArray("clash\thigh\t2\t0x3C1AF1F2:1,0xE882D22F:1\t-\tA.package\tB\\tC.package\n");
+                         << QByteArray(
+                                "clash\thigh\t2\t0x3C1AF1F2:1,0xE882D22F:1\t-\tA.package\tB\\tC.package\n");
     QTest::newRow("text") << clash << QByteArray("text") << 1
                           << QByteArray("1. High (how the game plays): 2 mods hold the same 2 resources "
                                         "(CAS part thumbnail 1, interaction tuning 1)\n"
@@ -487,17 +504,20 @@ void tst_Dbpf::diffNotesClashesOfNewMods()
     writeFile(mods + QStringLiteral("/Other.package"), package({ { casPart, 0, 1 } }));
     const QString snapshot = dir.filePath(QStringLiteral("works.snapshot"));
     QProcess process;
-    process.start(QStringLiteral(MENDWELL_EXECUTABLE), { QStringLiteral("snapshot"), mods, QStringLiteral("-o"), snapshot });
+    process.start(QStringLiteral(MENDWELL_EXECUTABLE),
+        { QStringLiteral("snapshot"), mods, QStringLiteral("-o"), snapshot });
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), 0);
     writeFile(mods + QStringLiteral("/New.package"), package({ { tuning, 0, 1 }, { thumbnail, 0, 5 } }));
     writeFile(mods + QStringLiteral("/Harmless.package"), package({ { casPart, 0, 2 } }));
     writeFile(mods + QStringLiteral("/Newer.package"), package({ { thumbnail, 0, 5 } }));
 
-    process.start(QStringLiteral(MENDWELL_EXECUTABLE), { QStringLiteral("diff"), snapshot, QStringLiteral("--format"), QStringLiteral("json") });
+    process.start(QStringLiteral(MENDWELL_EXECUTABLE),
+        { QStringLiteral("diff"), snapshot, QStringLiteral("--format"), QStringLiteral("json") });
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), 1);
-    const QJsonArray clashes = QJsonDocument::fromJson(process.readAllStandardOutput()).object().value(u"clashes").toArray();
+    const QJsonArray clashes
+        = QJsonDocument::fromJson(process.readAllStandardOutput()).object().value(u"clashes").toArray();
     // Two new mods that clash are named once.
     QStringList found;
     for (const QJsonValue& clash : clashes)
@@ -505,15 +525,18 @@ void tst_Dbpf::diffNotesClashesOfNewMods()
                          .arg(clash[u"path"].toString(), clash[u"other"].toString())
                          .arg(clash[u"shared"].toInt())
                          .arg(clash[u"severity"].toString()));
-    QCOMPARE(found, (QStringList { QStringLiteral("New.package Old.package 1 high"),
-                        QStringLiteral("New.package Newer.package 1 low") }));
+    QCOMPARE(found,
+        (QStringList { QStringLiteral("New.package Old.package 1 high"),
+            QStringLiteral("New.package Newer.package 1 low") }));
 
     process.start(QStringLiteral(MENDWELL_EXECUTABLE), { QStringLiteral("diff"), snapshot });
     QVERIFY(process.waitForFinished(60000));
     const QByteArray text = process.readAllStandardOutput();
-    QVERIFY2(text.contains("\nNew or changed mods that clash with other mods (see: mendwell conflicts): 2\n"
-                           "    New.package holds 1 resource that Old.package holds too (interaction tuning 1; high)\n"
-                           "    New.package holds 1 resource that Newer.package holds too (CAS part thumbnail 1; low)\n"),
+    QVERIFY2(
+        text.contains(
+            "\nNew or changed mods that clash with other mods (see: mendwell conflicts): 2\n"
+            "    New.package holds 1 resource that Old.package holds too (interaction tuning 1; high)\n"
+            "    New.package holds 1 resource that Newer.package holds too (CAS part thumbnail 1; low)\n"),
         text.constData());
 }
 

@@ -36,17 +36,17 @@ struct Record
 };
 static_assert(sizeof(Record) == 20);
 
-// The key and the package as two numbers, compared at once: sorting a million records is a large
+// By key (as two numbers, compared at once), then package: sorting a million records is a large
 // part of the work.
 struct Order
 {
-    static std::pair<quint64, quint64> first(const Record& r)
+    static std::pair<quint64, quint64> keyOf(const Record& r)
     {
         return { (quint64(r.type) << 32) | r.group, (quint64(r.instanceHigh) << 32) | r.instanceLow };
     }
     bool operator()(const Record& a, const Record& b) const
     {
-        const auto x = first(a), y = first(b);
+        const auto x = keyOf(a), y = keyOf(b);
         return x != y ? x < y : a.package < b.package;
     }
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fileentry.h"
+#include "resourcetypes.h"
 #include "suspects.h"
 
 namespace mending {
@@ -36,6 +37,17 @@ struct Group
     QList<qsizetype> changes; // indexes into DiffResult::changes
 };
 
+// A new or changed package that holds resources another package of the folder holds too
+// (filled by noteClashes in conflicts.h).
+struct ClashNote
+{
+    QByteArray path; // the new or changed package
+    QByteArray other; // the package it clashes with (which may be new too)
+    qint64 shared = 0; // resources both hold
+    ClashSeverity severity = ClashSeverity::Low;
+    QString kinds; // what the shared resources are, for players: "interaction tuning 3, SimData 1"
+};
+
 struct DiffResult
 {
     QList<Change> changes; // added, changed, removed, moved; by path within each kind
@@ -44,6 +56,8 @@ struct DiffResult
     bool topLevelOnly = false;
     // Folders either side could not read: files below them are not reported.
     QList<ScanProblem> unknown;
+    // Clashes of the new and changed packages with other packages, most severe first.
+    QList<ClashNote> clashes;
 
     bool isEmpty() const { return changes.isEmpty(); }
 };

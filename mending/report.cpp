@@ -3,6 +3,7 @@
 
 #include "games.h"
 #include "pathtext.h"
+#include "resourcetypes.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -233,6 +234,12 @@ void writeDiffJson(const DiffResult& result, const DiffSides& sides, Output& out
             << "\", \"key\": " << jsonString(group.key)
             << ", \"files\": " << QByteArray::number(group.changes.size()) << "}";
     });
+    out << ",\n  \"clashes\": ";
+    writeJsonLines(result.clashes, out, [&](const ClashNote& clash) {
+        out << "{\"path\": " << jsonString(clash.path) << ", \"other\": " << jsonString(clash.other)
+            << ", \"shared\": " << QByteArray::number(clash.shared) << ", \"severity\": \""
+            << severityName(clash.severity) << "\", \"kinds\": " << jsonString(clash.kinds.toUtf8()) << "}";
+    });
     out << ",\n  \"unreadable\": [";
     for (qsizetype i = 0; i < result.unknown.size(); ++i)
         out << (i ? ", " : "") << "{\"path\": " << jsonString(result.unknown.at(i).path)
@@ -334,6 +341,20 @@ void writeNoiseSection(const DiffResult& result, Output& out)
     }
 }
 
+void writeClashSection(const DiffResult& result, Output& out)
+{
+    if (result.clashes.isEmpty())
+        return;
+    out << QStringLiteral("\nNew or changed mods that clash with other mods (see: mendwell conflicts): %1\n")
+               .arg(countText(result.clashes.size()));
+    for (const ClashNote& clash : result.clashes)
+        out << QStringLiteral("    %1 holds %2 that %3 holds too (%4; %5)\n")
+                   .arg(displayPath(clash.path),
+                       clash.shared == 1 ? QStringLiteral("1 resource")
+                                         : QStringLiteral("%1 resources").arg(countText(clash.shared)),
+                       displayPath(clash.other), clash.kinds, QString::fromLatin1(severityName(clash.severity)));
+}
+
 void writeDiffText(const DiffResult& result, const DiffSides& sides, Output& out)
 {
     writeDiffHead(result, sides, out);
@@ -346,6 +367,7 @@ void writeDiffText(const DiffResult& result, const DiffSides& sides, Output& out
     writeKindSection(result, ChangeKind::Removed, "Removed", out);
     writeKindSection(result, ChangeKind::Moved, "Moved", out);
     writeNoiseSection(result, out);
+    writeClashSection(result, out);
     const qsizetype suspects = std::count_if(result.changes.cbegin(), result.changes.cend(),
         [](const Change& change) { return !change.flags.isEmpty(); });
     if (suspects > 0)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandline.h"
 
+#include "conflicts.h"
+#include "conflictscommand.h"
 #include "diff.h"
 #include "errorscommand.h"
 #include "gamefolders.h"
@@ -39,6 +41,7 @@ const char generalHelp[]
       "  mendwell snapshots [FOLDER]\n"
       "  mendwell diff OLD [NEW] [--format text|tsv|json]\n"
       "  mendwell check FOLDER [--format text|tsv|json]\n"
+      "  mendwell conflicts FOLDER [--format text|tsv|json]\n"
       "  mendwell errors GAMEFOLDER [--since SNAPSHOT] [--format text|tsv|json]\n"
       "  mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] [PATH...]\n"
       "  mendwell restore FOLDER [BATCH] [PATH...]\n"
@@ -370,6 +373,9 @@ DiffResult compareSides(const Side& before, const Side& after)
         : diffFiles(
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
     flagSuspects(result, liveRoot, after.snapshot.files);
+    // Package indexes can be read only in a folder as it is now.
+    if (!liveRoot.isEmpty())
+        noteClashes(result, liveRoot, after.snapshot.files);
     return result;
 }
 
@@ -908,7 +914,8 @@ const std::vector<Command>& commands()
             "OLD is a snapshot file, the number of a kept snapshot, or a folder list saved by Brenvale\n"
             "(which holds top-level names only: then only added and removed top-level files can be\n"
             "known). NEW is a snapshot or a folder; by default the folder OLD was taken of, as it is now.\n"
-            "Files are grouped by mod and carry suspect flags (see: mendwell check --help).\n"
+            "Files are grouped by mod and carry suspect flags (see: mendwell check --help); new and changed\n"
+            "mods that hold resources another mod holds too are named (see: mendwell conflicts --help).\n"
             "A snapshot of another folder than NEW is refused, unless --other-folder is given.\n"
             "tsv lines: added<TAB>path, changed<TAB>path, removed<TAB>path, moved<TAB>old<TAB>new,\n"
             "with tab, line feed and backslash in names written as \\t, \\n and \\\\.\n"
@@ -928,6 +935,16 @@ const std::vector<Command>& commands()
             "tsv lines: flag<TAB>path<TAB>reason, and noise<TAB>path.\n"
             "Exit status: 0 nothing suspect, 1 suspect files found, 2 trouble.\n",
             checkCommand },
+        { "conflicts", { "--format" }, {}, conflictsHelp,
+            [](const Arguments& a, Output& out, std::FILE* err) {
+                expectPositional(a, 1, 1, "conflicts");
+                formatOf(a, true);
+                QByteArray text;
+                const int status
+                    = conflictsCommand(a.positional.first(), a.options.value("--format", "text"), text, err);
+                out << text;
+                return status;
+            } },
         { "errors", { "--since", "--format" }, {}, errorsHelp,
             [](const Arguments& a, Output& out, std::FILE* err) {
                 expectPositional(a, 1, 1, "errors");

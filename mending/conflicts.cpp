@@ -1,0 +1,406 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "conflicts.h"
+
+#include "dbpf.h"
+#include "games.h"
+#include "pathtext.h"
+#include "scan.h"
+
+#include <QHash>
+#include <QScopeGuard>
+#include <QSet>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace mending {
+
+namespace {
+
+// One index entry, kept small: a million of them take 20 MB. The instance is split in two words so
+// that the record has no padding.
+struct Record
+{
+    quint32 type;
+    quint32 group;
+    quint32 instanceHigh;
+    quint32 instanceLow;
+    quint32 package; // the package's number among those read
+
+    auto key() const { return std::tie(type, group, instanceHigh, instanceLow); }
+};
+static_assert(sizeof(Record) == 20);
+
+// By key (as two numbers, compared at once), then package: sorting a million records is a large
+// part of the work.
+struct Order
+{
+    static std::pair<quint64, quint64> keyOf(const Record& r)
+    {
+        return { (quint64(r.type) << 32) | r.group, (quint64(r.instanceHigh) << 32) | r.instanceLow };
+    }
+    bool operator()(const Record& a, const Record& b) const
+    {
+        const auto x = keyOf(a), y = keyOf(b);
+        return x != y ? x < y : a.package < b.package;
+    }
+};
+
+const GameRules& rulesFor(const QByteArray& root, int generation)
+{
+    if (const GameRules* rules = gameRules(generation ? generation : generationOfPath(root)))
+        return *rules;
+    return *gameRules(4);
+}
+
+bool endsWithFolders(const QByteArray& path, const QByteArray& folders)
+{
+    const QByteArray lowerPath = path.toLower();
+    const QByteArray lowerFolders = folders.toLower();
+    return lowerPath == lowerFolders || lowerPath.endsWith('/' + lowerFolders);
+}
+
+// The mods folder as a lower-case prefix of the files' paths: "" when root is the mods folder, the
+// rest of its path when root is the game's folder or a folder on the way to the mods folder.
+QByteArray modsPrefix(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
+{
+    const QList<QByteArray> parts = rules.modsFolder.split('/');
+    auto anyBelow = [&files](const QByteArray& prefix) {
+        return std::any_of(files.begin(), files.end(),
+            [&prefix](const FileEntry& file) { return file.path.toLower().startsWith(prefix); });
+    };
+    for (qsizetype given = parts.size(); given >= 1; --given) {
+        if (endsWithFolders(root, parts.first(given).join('/'))) {
+            QByteArray rest;
+            for (const QByteArray& part : parts.sliced(given))
+                rest += part.toLower() + '/';
+            if (rest.isEmpty() || anyBelow(rest))
+                return rest;
+        }
+    }
+    const QByteArray below = rules.modsFolder.toLower() + '/';
+    return anyBelow(below) ? below : QByteArray();
+}
+
+// The packages the game loads: regular files named *.package in its mods folder, no deeper than it reads.
+QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
+{
+    const QByteArray prefix = modsPrefix(root, files, rules);
+    QList<qsizetype> packages;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const FileEntry& file = files.at(i);
+        if (file.kind != FileKind::Regular || !file.path.toLower().endsWith(".package"))
+            continue;
+        if (!prefix.isEmpty() && !file.path.toLower().startsWith(prefix))
+            continue;
+        const qsizetype depth = file.path.count('/') - prefix.count('/');
+        if (rules.deepestPackage >= 0 && depth > rules.deepestPackage)
+            continue;
+        packages.append(i);
+    }
+    return packages;
+}
+
+struct Reading
+{
+    std::vector<Record> records;
+    qint64 packages = 0;
+    qint64 resources = 0;
+    QList<std::pair<quint32, PackageTrouble>> damaged, notRead; // by package number, to be sorted
+    QList<std::pair<quint32, ScanProblem>> unreadable;
+};
+
+// Reads the indexes of paths[first..] in threads; a package's number is its place in paths. With keep
+// given, only the records whose key it holds (sorted) are kept.
+Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint64>& sizes, quint32 first,
+    int threads, const std::vector<Record>* keep = nullptr)
+{
+    if (threads <= 0)
+        threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<Reading> parts(size_t(std::max(1, threads)));
+    std::atomic<qsizetype> next { first };
+    auto work = [&](Reading& part) {
+        // The packages of a folder come one after the other: its folder stays open while they are read.
+        QByteArray openFolder;
+        int folderFd = -1;
+        auto readBelow = [&](const QByteArray& path, qint64 size) {
+            const qsizetype slash = path.lastIndexOf('/');
+            const QByteArray folder = slash < 0 ? QByteArray() : path.first(slash);
+            if (folderFd < 0 || folder != openFolder) {
+                if (folderFd >= 0)
+                    ::close(folderFd);
+                openFolder = folder;
+                folderFd = openBelow(rootFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            }
+            if (folderFd < 0)
+                return readPackageIndex(rootFd, path, size);
+            return readPackageIndex(folderFd, path.sliced(slash + 1), size);
+        };
+        auto closeFolder = qScopeGuard([&folderFd] {
+            if (folderFd >= 0)
+                ::close(folderFd);
+        });
+        constexpr qsizetype batch = 16;
+        for (;;) {
+            const qsizetype start = next.fetch_add(batch);
+            if (start >= paths.size())
+                return;
+            for (qsizetype number = start; number < std::min(start + batch, paths.size()); ++number) {
+                const PackageIndex index = readBelow(paths.at(number), sizes.at(number));
+                const quint32 package = quint32(number);
+                switch (index.state) {
+                case PackageState::Read:
+                    break;
+                case PackageState::NotPackage: // check names these
+                    continue;
+                case PackageState::NotRead:
+                    part.notRead.append({ package, { paths.at(number), index.problem } });
+                    continue;
+                case PackageState::Damaged:
+                    part.damaged.append({ package, { paths.at(number), index.problem } });
+                    continue;
+                case PackageState::Unreadable:
+                    part.unreadable.append({ package, { paths.at(number), index.problem.toUtf8() } });
+                    continue;
+                }
+                ++part.packages;
+                part.resources += index.entries.size();
+                for (const IndexEntry& entry : index.entries) {
+                    const Record record { entry.key.type, entry.key.group, quint32(entry.key.instance >> 32),
+                        quint32(entry.key.instance), package };
+                    if (keep
+                        && !std::binary_search(keep->begin(), keep->end(), record,
+                            [](const Record& a, const Record& b) { return a.key() < b.key(); }))
+                        continue;
+                    part.records.push_back(record);
+                }
+            }
+        }
+    };
+    // Each thread sorts what it read; the sorted parts are merged.
+    auto workAndSort = [&work](Reading& part) {
+        work(part);
+        std::sort(part.records.begin(), part.records.end(), Order());
+    };
+    std::vector<std::thread> workers;
+    for (size_t i = 1; i < parts.size(); ++i)
+        workers.emplace_back(workAndSort, std::ref(parts[i]));
+    workAndSort(parts[0]);
+    for (std::thread& worker : workers)
+        worker.join();
+
+    Reading all = std::move(parts[0]);
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const auto middle
+            = all.records.insert(all.records.end(), parts[i].records.begin(), parts[i].records.end());
+        std::inplace_merge(all.records.begin(), middle, all.records.end(), Order());
+        std::vector<Record>().swap(parts[i].records);
+        all.packages += parts[i].packages;
+        all.resources += parts[i].resources;
+        all.damaged += parts[i].damaged;
+        all.notRead += parts[i].notRead;
+        all.unreadable += parts[i].unreadable;
+    }
+    return all;
+}
+
+template <typename T> QList<T> inPackageOrder(QList<std::pair<quint32, T>> numbered)
+{
+    std::sort(
+        numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QList<T> ordered;
+    for (auto& [number, item] : numbered)
+        ordered.append(std::move(item));
+    return ordered;
+}
+
+// The Sims 2 loads the packages of a folder in alphabetical order, and of two that hold one resource
+// the one loaded last wins (simswiki.info, "Load Order"). Across folders, and for the later games, no
+// public source settles the order.
+qsizetype usedPackage(const QList<QByteArray>& packages, const GameRules& rules)
+{
+    if (rules.generation != 2)
+        return -1;
+    auto folderOf
+        = [](const QByteArray& path) { return path.first(std::max<qsizetype>(0, path.lastIndexOf('/'))); };
+    const QByteArray folder = folderOf(packages.first());
+    qsizetype last = 0;
+    for (qsizetype i = 0; i < packages.size(); ++i) {
+        if (folderOf(packages.at(i)) != folder)
+            return -1;
+        if (packages.at(i).toLower() > packages.at(last).toLower())
+            last = i;
+    }
+    return last;
+}
+
+// Makes one conflict of every set of packages that share resources, from records sorted by Order.
+QList<Conflict> conflictsOf(
+    const std::vector<Record>& records, const QList<QByteArray>& paths, const GameRules& rules)
+{
+    QHash<QByteArray, qsizetype> setIndex;
+    QList<Conflict> conflicts;
+    std::vector<quint32> set;
+    for (size_t start = 0; start < records.size();) {
+        size_t end = start + 1;
+        set.assign(1, records[start].package);
+        while (end < records.size() && records[end].key() == records[start].key()) {
+            if (records[end].package != set.back())
+                set.push_back(records[end].package);
+            ++end;
+        }
+        const quint32 type = records[start].type;
+        start = end;
+        if (set.size() < 2)
+            continue;
+        const QByteArray setKey(
+            reinterpret_cast<const char*>(set.data()), qsizetype(set.size() * sizeof(quint32)));
+        auto it = setIndex.find(setKey);
+        if (it == setIndex.end()) {
+            Conflict conflict;
+            for (quint32 package : set)
+                conflict.packages.append(paths.at(package));
+            it = setIndex.insert(setKey, conflicts.size());
+            conflicts.append(conflict);
+        }
+        Conflict& conflict = conflicts[*it];
+        ++conflict.shared;
+        auto kind = std::find_if(conflict.kinds.begin(), conflict.kinds.end(),
+            [type](const auto& counted) { return counted.first == type; });
+        if (kind == conflict.kinds.end())
+            conflict.kinds.append({ type, 1 });
+        else
+            ++kind->second;
+    }
+    for (Conflict& conflict : conflicts) {
+        std::sort(conflict.kinds.begin(), conflict.kinds.end(), [](const auto& a, const auto& b) {
+            return a.second != b.second ? a.second > b.second : a.first < b.first;
+        });
+        for (const auto& [type, count] : std::as_const(conflict.kinds))
+            conflict.severity = std::max(conflict.severity, clashSeverity(type));
+        conflict.used = usedPackage(conflict.packages, rules);
+    }
+    std::sort(conflicts.begin(), conflicts.end(), [](const Conflict& a, const Conflict& b) {
+        if (a.severity != b.severity)
+            return a.severity > b.severity;
+        if (a.shared != b.shared)
+            return a.shared > b.shared;
+        return a.packages < b.packages;
+    });
+    return conflicts;
+}
+
+class FolderFd
+{
+public:
+    explicit FolderFd(const QByteArray& root)
+        : m_fd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd < 0)
+            throw Failure(QStringLiteral("%1 cannot be opened: %2").arg(displayPath(root), errorText(errno)));
+    }
+    ~FolderFd() { ::close(m_fd); }
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+}
+
+QString describeKinds(const QList<std::pair<quint32, qint64>>& kinds)
+{
+    QStringList parts;
+    for (const auto& [type, count] : kinds)
+        parts.append(QStringLiteral("%1 %2").arg(resourceTypeName(type)).arg(count));
+    return parts.join(QStringLiteral(", "));
+}
+
+ConflictReport findConflicts(
+    const QByteArray& root, const QList<FileEntry>& files, int generation, int threads)
+{
+    const GameRules& rules = rulesFor(root, generation);
+    QList<QByteArray> paths;
+    QList<qint64> sizes;
+    for (qsizetype index : packagesOf(root, files, rules)) {
+        paths.append(files.at(index).path);
+        sizes.append(files.at(index).size);
+    }
+    const FolderFd folder(root);
+    Reading reading = readIndexes(folder.fd(), paths, sizes, 0, threads);
+
+    ConflictReport report;
+    report.packages = reading.packages;
+    report.resources = reading.resources;
+    report.damaged = inPackageOrder(std::move(reading.damaged));
+    report.notRead = inPackageOrder(std::move(reading.notRead));
+    report.unreadable = inPackageOrder(std::move(reading.unreadable));
+    report.conflicts = conflictsOf(reading.records, paths, rules);
+    return report;
+}
+
+void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEntry>& after, int generation)
+{
+    QSet<QByteArray> changed;
+    for (const Change& change : std::as_const(result.changes)) {
+        // A moved package brings no clash that was not there before.
+        if (change.kind == ChangeKind::Added || change.kind == ChangeKind::Changed)
+            changed.insert(change.path);
+    }
+    const GameRules& rules = rulesFor(root, generation);
+    // The new packages first, so that the others can be read against their keys alone.
+    QList<QByteArray> paths;
+    QList<qint64> sizes;
+    const QList<qsizetype> packages = packagesOf(root, after, rules);
+    for (bool isNew : { true, false }) {
+        for (qsizetype index : packages) {
+            if (changed.contains(after.at(index).path) == isNew) {
+                paths.append(after.at(index).path);
+                sizes.append(after.at(index).size);
+            }
+        }
+        if (paths.isEmpty())
+            return;
+    }
+    const quint32 newCount = quint32(std::count_if(
+        paths.begin(), paths.end(), [&changed](const QByteArray& path) { return changed.contains(path); }));
+    const FolderFd folder(root);
+    const QList<QByteArray> newPaths = paths.first(newCount);
+    Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0);
+    if (fresh.records.empty())
+        return;
+    std::vector<Record> keys = fresh.records;
+    std::sort(keys.begin(), keys.end(), [](const Record& a, const Record& b) { return a.key() < b.key(); });
+    Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, &keys);
+    const auto middle
+        = fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
+    std::inplace_merge(fresh.records.begin(), middle, fresh.records.end(), Order());
+
+    const QSet<QByteArray> isNew(newPaths.begin(), newPaths.end());
+    for (const Conflict& conflict : conflictsOf(fresh.records, paths, rules)) {
+        const QString kinds = describeKinds(conflict.kinds);
+        for (const QByteArray& path : conflict.packages) {
+            if (!isNew.contains(path))
+                continue;
+            for (const QByteArray& other : conflict.packages) {
+                // Two new packages that clash are named once.
+                if (other == path || (isNew.contains(other) && other < path))
+                    continue;
+                result.clashes.append({ path, other, conflict.shared, conflict.severity, kinds });
+            }
+        }
+    }
+    std::stable_sort(
+        result.clashes.begin(), result.clashes.end(), [](const ClashNote& a, const ClashNote& b) {
+            return a.severity != b.severity ? a.severity > b.severity : a.path < b.path;
+        });
+}
+
+}

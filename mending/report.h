@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "conflicts.h"
 #include "diff.h"
+#include "errorreports.h"
 #include "gamefolders.h"
 #include "snapshot.h"
 #include "suspects.h"
@@ -76,6 +78,17 @@ void writeCheck(const QByteArray& root, const QList<FileEntry>& files, const Che
 void writeGames(const QList<GameFolder>& folders, ReportFormat format, Output& out);
 // Kept snapshots, newest first; root empty when they are of every folder.
 void writeSnapshots(const QList<StoredSnapshot>& snapshots, const QByteArray& root, Output& out);
+
+// Mods that hold the same resources, and damaged packages, below root.
+void writeConflicts(const QByteArray& root, const ConflictReport& report, ReportFormat format, Output& out);
+// How much a clash matters, in a player's words: "High (how the game plays)".
+QString severityWords(ClashSeverity severity);
+// The game's error reports and the script mods behind their tracebacks.
+void writeErrorReports(const GameErrorReports& findings, ReportFormat format, Output& out);
+QString errorReportKindText(ErrorReportKind kind); // "an error in the game's scripts"
+// How a mod named by a report changed since the snapshot compared with: "  (new since the snapshot)";
+// empty when none was.
+QString sinceSnapshotText(const GameErrorReports& findings, const QByteArray& path);
 
 // One line of a list of changes as the window shows it, for export.
 struct ChangeLine

@@ -938,21 +938,12 @@ const std::vector<Command>& commands()
         { "conflicts", { "--format" }, {}, conflictsHelp,
             [](const Arguments& a, Output& out, std::FILE* err) {
                 expectPositional(a, 1, 1, "conflicts");
-                formatOf(a, true);
-                QByteArray text;
-                const int status
-                    = conflictsCommand(a.positional.first(), a.options.value("--format", "text"), text, err);
-                out << text;
-                return status;
+                return conflictsCommand(a.positional.first(), formatOf(a, true), out, err);
             } },
         { "errors", { "--since", "--format" }, {}, errorsHelp,
             [](const Arguments& a, Output& out, std::FILE* err) {
                 expectPositional(a, 1, 1, "errors");
-                QByteArray text;
-                const int status = errorsCommand(a.positional.first(), a.options.value("--since"),
-                    a.options.value("--format", "text"), text, err);
-                out << text;
-                return status;
+                return errorsCommand(a.positional.first(), a.options.value("--since"), formatOf(a, true), out, err);
             } },
         { "quarantine", { "--since", "--only" }, { "--cache" },
             "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "report.h"
+
 #include <QByteArray>
 
 #include <cstdio>
@@ -12,5 +14,5 @@ extern const char errorsHelp[];
 // out in the format named ("text", "tsv" or "json"); since, when not empty, is the snapshot the mods
 // are compared with. Problems met on the way are said on err. Throws mending::Failure when the
 // command cannot be carried out; returns the exit status otherwise.
-int errorsCommand(const QByteArray& folder, const QByteArray& since, const QByteArray& format,
-    QByteArray& out, std::FILE* err);
+int errorsCommand(const QByteArray& folder, const QByteArray& since, mending::ReportFormat format,
+    mending::Output& out, std::FILE* err);

@@ -63,7 +63,7 @@ void makeFile(const QByteArray& path)
 {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
-        (void)::write(fd, "DBPF", 4);
+        if (::write(fd, "DBPF", 4) != 4) { } // a short file is still a file to list
         ::close(fd);
     }
 }

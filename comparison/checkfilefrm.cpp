@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "checkfilefrm.h"
+#include "identity.h"
 
 #include "newfiles.h"
 #include "pictures.h"
@@ -233,7 +234,7 @@ void CheckFileFrm::mnuCntnts_Click()
         "to get those Sims up and running.\r\n"
         "Detailed help is provided in the enclosed readme file.\r\n"
         "This program works with Brenvale.\r\n"
-        "For futher help e-mail me at help@brenvale.example.\r\n"_s,
+        "For futher help e-mail me at " BRENVALE_EMAIL ".\r\n"_s,
         MsgButtons::Information, u"Help for Quorrel Version 2.0"_s);
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dirlistfrm.h"
+#include "identity.h"
 
 #include "pictures.h"
 
@@ -381,7 +382,7 @@ void DirListFrm::mnuCntnts_Click()
         u"When your Sims game crash, it's not fun.\r\n"
         "Now there's help to get the game back up and running.\r\n"
         "Detailed help is provided in the enclosed readme file.\r\n"
-        "For futher help e-mail me at help@brenvale.example\r\n"_s,
+        "For futher help e-mail me at " BRENVALE_EMAIL "\r\n"_s,
         MsgButtons::Information, u"Help for Brenvale 2.0"_s);
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "folders.h"
 
+#include "drives.h"
 #include "namecodec.h"
 #include "runerror.h"
 
@@ -83,6 +84,12 @@ QStringList plainFileNames(const QString& pattern)
     if (!reason.isEmpty())
         throw RunError(
             ErrorNumber::PathNotFound, u"The folder %1 cannot be read: %2."_s.arg(pattern.left(cut), reason));
+    // An unplugged drive leaves its empty mount point behind: listing that folder would report an
+    // empty drive, and a list saved from it would record no files at all.
+    const QString cleanFolder = QDir::toNativeSeparators(QDir::cleanPath(folder));
+    if (Drives::isDrive(cleanFolder) && !Drives::isReady(cleanFolder))
+        throw RunError(ErrorNumber::DeviceUnavailable,
+            u"The drive %1 is not ready: it is no longer mounted."_s.arg(pattern.left(cut)));
 
     const QRegularExpression match = namePattern.isEmpty()
         ? QRegularExpression()

@@ -20,7 +20,8 @@ bool isPlainFile(const QFileInfo& info);
 // The directory enumeration: the plain file names (no folder part) that a pattern matches.
 // A pattern ending in a separator matches every plain file of that folder; otherwise the part after
 // the last separator is a wildcard pattern matched without regard to letter case. An empty pattern
-// matches nothing. A folder that is missing or cannot be read fails with a RunError naming it.
+// matches nothing. A folder that is missing or cannot be read fails with a RunError naming it, and
+// a drive's root that is no longer mounted (its empty mount point left behind) is not ready.
 QStringList plainFileNames(const QString& pattern);
 
 // The subfolders of a folder by name (links to folders included), the hidden ones apart. Fails with

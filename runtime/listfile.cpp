@@ -159,7 +159,8 @@ void takeOverAttributes(int fd, const QByteArray& target)
     struct stat old;
     if (::stat(target.constData(), &old) == 0) {
         (void)::fchmod(fd, old.st_mode & 07777);
-        (void)::fchown(fd, old.st_uid, old.st_gid);
+        // Only the superuser may give a file away: for anyone else the new list stays the user's own.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) { }
         return;
     }
     const mode_t mask = ::umask(0);

@@ -4,11 +4,15 @@
 # set-up (its /etc/cups, its running scheduler, its queues).
 #
 #   print-queue.sh start DIR   starts a scheduler whose configuration, spool, logs and socket all
-#                              live in DIR, with a cups-pdf queue named PDF as its default printer
+#                              live in DIR, with a queue named PDF as its default printer, which
+#                              prints into the file DIR/printed/last-job
 #   print-queue.sh stop DIR    stops that scheduler (nothing happens when none runs there)
 #
 # Clients reach it with CUPS_SERVER=DIR/cups.sock. Job files are kept (PreserveJobFiles), so a
-# test can read back from DIR/spool exactly what a program sent to the printer.
+# test can read back from DIR/spool exactly what a program sent to the printer. The queue has the
+# cups-pdf printer's description, for its page sizes, but not its backend: cups-pdf takes its
+# output folder from the machine's configuration (the user's ~/PDF), while a file: device writes
+# below DIR, so a test run leaves nothing outside its build folder.
 set -euo pipefail
 
 usage() { echo "usage: $0 start|stop DIR" >&2; exit 2; }
@@ -43,9 +47,10 @@ start() {
         echo "the path $dir/cups.sock is too long for a socket; use a build folder with a shorter path" >&2
         exit 1
     fi
-    rm -rf "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd" "$dir/printers.conf"*
-    mkdir -p "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd"
+    rm -rf "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd" "$dir/printed" "$dir/printers.conf"*
+    mkdir -p "$dir/spool" "$dir/cache" "$dir/state" "$dir/tmp" "$dir/ppd" "$dir/printed"
     chmod 755 "$dir" "$dir/spool"
+    chmod 1777 "$dir/printed"
     chmod 1777 "$dir/tmp"
 
     cat >"$dir/cups-files.conf" <<EOF
@@ -59,6 +64,7 @@ ErrorLog $dir/error_log
 PageLog $dir/page_log
 ServerBin /usr/lib/cups
 DataDir /usr/share/cups
+FileDevice Yes
 EOF
     cat >"$dir/cupsd.conf" <<EOF
 Listen $dir/cups.sock
@@ -92,7 +98,7 @@ EOF
         stop
         exit 1
     fi
-    lpadmin -p PDF -v cups-pdf:/ -E -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd
+    lpadmin -p PDF -v "file://$dir/printed/last-job" -E -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd
     lpadmin -d PDF
     lpstat -d
 }

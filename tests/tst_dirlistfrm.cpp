@@ -85,6 +85,7 @@ private slots:
     void keysOnButtons();
     void unmountedDrive_data();
     void unmountedDrive();
+    void getFolderOnUnpluggedDrive();
     void hiddenFoldersLastAndDimmer();
     void busyCursorWhileGathering();
     void unreadableFolderLeavesWindowAsItWas();
@@ -976,6 +977,33 @@ void tst_DirListFrm::unmountedDrive()
     drives->hidePopup();
     QCOMPARE(drives->Drive(), stick.path());
     QCOMPARE(drives->findText(stick.path()), drives->count() - 1);
+}
+
+void tst_DirListFrm::getFolderOnUnpluggedDrive()
+{
+    Drives::useSystemRoots();
+    m_window = std::make_unique<DirListFrm>();
+    m_window->show();
+    TmpfsMount stick;
+    SKIP_UNLESS_MOUNTED(stick);
+    touchFiles(stick.path(), { u"on the stick.dat"_s });
+    auto* drives = child<DriveListBox>(m_window.get(), "Drive1");
+    drives->showPopup();
+    drives->hidePopup();
+    drives->setCurrentIndex(drives->findText(stick.path()));
+    emit drives->activated(drives->currentIndex());
+    QCOMPARE(child<DirListBox>(m_window.get(), "Dir1")->Path(), stick.path());
+
+    // Pulled out with the window on it: the empty mount point is no drive to list.
+    stick.unmount();
+    ModalAnswerer answer;
+    click("GetDirCmd");
+    QTRY_COMPARE(answer.boxes.size(), 1);
+    QCOMPARE(answer.boxes.at(0).icon, QMessageBox::Critical);
+    QVERIFY2(answer.boxes.at(0).prompt.contains(u"not ready"_s), qPrintable(answer.boxes.at(0).prompt));
+    QVERIFY(items("lstAll").isEmpty());
+    QCOMPARE(m_window->folderPath(), QString());
+    QVERIFY(child<QPushButton>(m_window.get(), "GetDirCmd")->isEnabled());
 }
 
 void tst_DirListFrm::hiddenFoldersLastAndDimmer()

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs as a packager does (a prefix below DESTDIR) and as a player without root does (everything
 # under ~/.local), with a fresh home folder, and checks that every file lands below the prefix:
-# the programs, the menu entries that start them, the icons, the manual pages and the guide.
+# the programs, the menu entries that start them, the icons, the manual pages and the guide. Then
+# each installed program answers --version and --help, and a window says it needs a display.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -43,4 +44,28 @@ cmake --install "$build" --prefix "$HOME/.local" >/dev/null
 check_layout "$HOME/.local" "$HOME/.local"
 outside=$(cd "$HOME" && find . -type f ! -path "./.local/*")
 [ -z "$outside" ] || fail "files outside ~/.local: $outside"
+echo "== as a newcomer starts them, without a display"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+for program in brenvale quorrel mendwell mendwell-window; do
+    path="$HOME/.local/bin/$program"
+    [ -x "$path" ] || continue
+    no_display() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$path" "$@" >"$work/out" 2>"$work/err"; }
+    no_display --version || fail "$program --version ended with $?"
+    [ "$(cat "$work/out")" = "$(printf '%s %s\nLicence: GPL-3.0-or-later' "$program" "$version")" ] \
+        || fail "$program --version says: $(cat "$work/out")"
+    no_display --help || fail "$program --help ended with $?"
+    grep -q "^Usage:\|^  *$program" "$work/out" || fail "$program --help shows no usage: $(cat "$work/out")"
+    [ "$program" = mendwell ] && continue # with no command it opens the window below
+    status=0
+    no_display || status=$?
+    [ $status = 2 ] || fail "$program without a display ended with $status, not 2: $(cat "$work/err")"
+    [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" = 1 ] && grep -q "needs a graphical session" "$work/err" \
+        || fail "$program without a display says: $(cat "$work/out" "$work/err")"
+done
+if [ -x "$HOME/.local/bin/mendwell" ]; then
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$HOME/.local/bin/mendwell" >"$work/out" 2>"$work/err" || status=$?
+    [ $status = 2 ] && grep -q "needs a graphical session" "$work/err" \
+        || fail "mendwell without a command or a display ended with $status: $(cat "$work/err")"
+fi
 echo "install: 1 passed, 0 failed"

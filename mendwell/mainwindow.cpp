@@ -478,6 +478,7 @@ void MainWindow::createControls()
     createChangesPane(m_splitter);
     pnlFiftyFifty = new FiftyFiftyPanel(m_splitter);
     pnlFiftyFifty->setVisible(false);
+    pnlFiftyFifty->installEventFilter(this);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setStretchFactor(2, 1);
@@ -559,6 +560,7 @@ void MainWindow::createSnapshotsPane(QSplitter* splitter)
 void MainWindow::createChangesPane(QSplitter* splitter)
 {
     auto* changes = new QGroupBox(tr("What changed"), splitter);
+    changes->installEventFilter(this);
     auto* changesLayout = new QVBoxLayout(changes);
     changesLayout->addLayout(createCompareRow(changes));
     changesLayout->addLayout(createFilterRow(changes));
@@ -1849,10 +1851,28 @@ void MainWindow::fitColumns()
     columns->resizeSection(ChangesModel::PathColumn, std::max(room - others, pathAtLeast));
 }
 
+// A label that wraps takes more lines the narrower its pane, but a splitter knows only the one-line
+// minimum and would squeeze the pane until its widgets overlap: the pane's minimum grows with its lines.
+void MainWindow::keepLinesWhole(QWidget* pane)
+{
+    int extra = 0;
+    for (const QLabel* label : pane->findChildren<QLabel*>()) {
+        if (label->wordWrap() && label->isVisibleTo(pane) && label->width() > 0)
+            extra += std::max(0, label->heightForWidth(label->width()) - label->minimumSizeHint().height());
+    }
+    pane->setMinimumHeight(pane->layout()->totalMinimumSize().height() + extra);
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // Events come while the controls are still being made.
+    if (!grdChanges || !pnlFiftyFifty)
+        return QMainWindow::eventFilter(watched, event);
     if (watched == grdChanges->viewport() && event->type() == QEvent::Resize)
         fitColumns();
+    else if ((event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest) && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->parentWidget() == m_splitter)
+        keepLinesWhole(static_cast<QWidget*>(watched));
     return QMainWindow::eventFilter(watched, event);
 }
 

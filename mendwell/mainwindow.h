@@ -196,6 +196,7 @@ private:
     void showHint();
     QString folderTip() const;
     void fitColumns();
+    void keepLinesWhole(QWidget* pane);
     void startWork(const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind);
     void finishSnapshot(const SnapshotTaken& taken);
     void finishComparison(Compared& compared);

@@ -167,6 +167,19 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
 {
     setObjectName(u"pnlFiftyFifty"_s);
     auto* layout = new QVBoxLayout(this);
+    createRound(layout);
+    createFilesOut(layout);
+    layout->addLayout(createButtons());
+    connect(cmdWorks, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdWorks_Click);
+    connect(cmdBroken, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdBroken_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdStop_Click);
+    connect(cmdRetry, &QPushButton::clicked, this, &FiftyFiftyPanel::retryAsked);
+    connect(cmdCloseGuide, &QPushButton::clicked, this, &FiftyFiftyPanel::closeAsked);
+    updateButtons();
+}
+
+void FiftyFiftyPanel::createRound(QVBoxLayout* layout)
+{
     lblRound = new QLabel(this);
     lblRound->setObjectName(u"lblRound"_s);
     QFont bigger = lblRound->font();
@@ -188,7 +201,10 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     layout->addLayout(roundRow);
     layout->addWidget(lblGroups);
     layout->addWidget(lblSummary);
+}
 
+void FiftyFiftyPanel::createFilesOut(QVBoxLayout* layout)
+{
     lblOut = new QLabel(this);
     lblOut->setObjectName(u"lblOut"_s);
     lblOut->setWordWrap(true);
@@ -202,7 +218,10 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     lstOut->setMinimumHeight(lstOut->fontMetrics().height() * 4);
     layout->addWidget(lblOut);
     layout->addWidget(lstOut, 1);
+}
 
+QHBoxLayout* FiftyFiftyPanel::createButtons()
+{
     auto* buttons = new QHBoxLayout;
     cmdWorks = windowButton(tr("The g&ame works now"), "cmdWorks",
         tr("Say so after you started the game and it worked: the culprit is then among the files out of the "
@@ -224,14 +243,7 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     buttons->addWidget(cmdRetry);
     buttons->addWidget(cmdStop);
     buttons->addWidget(cmdCloseGuide);
-    layout->addLayout(buttons);
-
-    connect(cmdWorks, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdWorks_Click);
-    connect(cmdBroken, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdBroken_Click);
-    connect(cmdStop, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdStop_Click);
-    connect(cmdRetry, &QPushButton::clicked, this, &FiftyFiftyPanel::retryAsked);
-    connect(cmdCloseGuide, &QPushButton::clicked, this, &FiftyFiftyPanel::closeAsked);
-    updateButtons();
+    return buttons;
 }
 
 void FiftyFiftyPanel::showSession(

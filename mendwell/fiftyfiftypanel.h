@@ -6,9 +6,11 @@
 #include <QGroupBox>
 #include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QVBoxLayout;
 
 // The groups of a 50/50 side by side, one cell each, so the player sees the search narrow: the
 // groups cleared, those suspected now, those to test later and the culprits found each have a colour
@@ -70,6 +72,9 @@ signals:
     void closeAsked();
 
 private:
+    void createRound(QVBoxLayout* layout);
+    void createFilesOut(QVBoxLayout* layout);
+    QHBoxLayout* createButtons();
     void cmdWorks_Click();
     void cmdBroken_Click();
     void cmdStop_Click();

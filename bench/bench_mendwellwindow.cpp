@@ -153,8 +153,8 @@ int main(int argc, char* argv[])
     report("What changed? 1,000 added: click to end", total);
 
     // The command line finds the same changes from the same snapshot, started as a player starts it.
-    const QStringList snapshots = QDir(data.path() + u"/mendwell/snapshots"_s)
-                                      .entryList({ u"*.mwsnap"_s }, QDir::Files, QDir::Time);
+    const QStringList snapshots
+        = QDir(data.path() + u"/mendwell/snapshots"_s).entryList({ u"*.mwsnap"_s }, QDir::Files, QDir::Time);
     if (snapshots.isEmpty())
         qFatal("the window saved no snapshot");
     const QString diff = u"'%1' diff '%2/mendwell/snapshots/%3' '%4' > /dev/null"_s.arg(
@@ -164,8 +164,8 @@ int main(int argc, char* argv[])
         const double peer = shellMs(diff, 1);
         stallWhile(window, "cmdWhatChanged", meter, total);
         // The window may take twice what the command line takes: it also builds the rows it shows.
-        reportAgainst(qPrintable(u"What changed? 1,000 added, run %1 (peer: mendwell diff)"_s.arg(run)), total,
-            peer, 0.5);
+        reportAgainst(qPrintable(u"What changed? 1,000 added, run %1 (peer: mendwell diff)"_s.arg(run)),
+            total, peer, 0.5);
         reportMemory(qPrintable(u"  memory after run %1"_s.arg(run)));
     }
 

@@ -6,14 +6,14 @@
 
 #include <QHBoxLayout>
 #include <QHelpEvent>
-#include <QPainter>
-#include <QToolTip>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QSet>
 #include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace mending;
@@ -58,7 +58,8 @@ GroupStrip::Mark markOf(const BisectSession& session, int group)
     // The search narrows among the suspects (before the first answer, every group); the other groups
     // not cleared wait for their turn.
     const QList<int> suspects = session.suspects();
-    return suspects.isEmpty() || suspects.contains(group) ? GroupStrip::Mark::Suspected : GroupStrip::Mark::Later;
+    return suspects.isEmpty() || suspects.contains(group) ? GroupStrip::Mark::Suspected
+                                                          : GroupStrip::Mark::Later;
 }
 
 }
@@ -364,15 +365,15 @@ void FiftyFiftyPanel::showGroups(const BisectSession& session, const QList<QByte
     }
     grpStrip->setCells(cells);
     QStringList said;
-    for (const GroupStrip::Mark mark :
-        { GroupStrip::Mark::Cleared, GroupStrip::Mark::Later, GroupStrip::Mark::Suspected, GroupStrip::Mark::Culprit,
-            GroupStrip::Mark::Back }) {
+    for (const GroupStrip::Mark mark : { GroupStrip::Mark::Cleared, GroupStrip::Mark::Later,
+             GroupStrip::Mark::Suspected, GroupStrip::Mark::Culprit, GroupStrip::Mark::Back }) {
         if (marks.value(mark) > 0)
             said.append(u"<span style=\"color:%1\">\u25a0</span>&nbsp;%2&nbsp;%3"_s.arg(
                 GroupStrip::colorOf(mark).name(), QString::number(marks.value(mark)), markText(mark)));
     }
     said.append(tr("\u25a1&nbsp;%1&nbsp;out&nbsp;now").arg(outNow));
-    const QString mods = session.groups().size() == 1 ? tr("1 mod") : tr("%1 mods").arg(session.groups().size());
+    const QString mods
+        = session.groups().size() == 1 ? tr("1 mod") : tr("%1 mods").arg(session.groups().size());
     lblGroups->setText(mods + u": "_s + said.join(u" &nbsp; "_s));
     // The same words without colours, for screen readers.
     lblGroups->setAccessibleDescription(QTextDocumentFragment::fromHtml(lblGroups->text()).toPlainText());

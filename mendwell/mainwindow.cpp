@@ -892,8 +892,9 @@ void MainWindow::showHint()
     if (m_folder.isEmpty())
         hint = tr("Choose the game folder first.");
     else if (pnlFiftyFifty->isVisibleTo(this) && m_sessionRunning)
-        hint = tr("While the 50/50 runs, the snapshots are hidden; What changed? compares with the one chosen "
-                  "before it began.");
+        hint
+            = tr("While the 50/50 runs, the snapshots are hidden; What changed? compares with the one chosen "
+                 "before it began.");
     else if (pnlFiftyFifty->isVisibleTo(this))
         hint = tr("The snapshots are hidden while the 50/50's verdict is shown: close the verdict to choose "
                   "one.");
@@ -907,8 +908,9 @@ void MainWindow::showHint()
 
 QString MainWindow::folderTip() const
 {
-    const QString about = tr("The game folders Mendwell found on this computer: the game, the folder, how the "
-                             "game runs (natively, or under Proton, Wine, Lutris or Bottles) and where it is.");
+    const QString about
+        = tr("The game folders Mendwell found on this computer: the game, the folder, how the "
+             "game runs (natively, or under Proton, Wine, Lutris or Bottles) and where it is.");
     // The box may be too narrow for a long path: its tip has it whole.
     return m_folder.isEmpty() ? about : QFile::decodeName(m_folder) + u"\n\n"_s + about;
 }
@@ -1077,11 +1079,12 @@ void MainWindow::work_Progress()
     QString said = tr("%1: %2 files so far").arg(m_workText, QLocale().toString(found));
     if (prgWork->maximum() > 0) {
         prgWork->setValue(int(found));
-        prgWork->setFormat(tr("%1 of about %2")
-                               .arg(QLocale().toString(found), QLocale().toString(prgWork->maximum())));
-        said = tr("%1: %2 of about %3 files").arg(m_workText, QLocale().toString(found),
-            QLocale().toString(prgWork->maximum()));
-        if (const QString left = timeLeftText(m_workClock.elapsed(), found, prgWork->maximum()); !left.isEmpty())
+        prgWork->setFormat(
+            tr("%1 of about %2").arg(QLocale().toString(found), QLocale().toString(prgWork->maximum())));
+        said = tr("%1: %2 of about %3 files")
+                   .arg(m_workText, QLocale().toString(found), QLocale().toString(prgWork->maximum()));
+        if (const QString left = timeLeftText(m_workClock.elapsed(), found, prgWork->maximum());
+            !left.isEmpty())
             said += u", "_s + left;
     }
     if (!m_watch->scan.cancel)
@@ -1870,8 +1873,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         return QMainWindow::eventFilter(watched, event);
     if (watched == grdChanges->viewport() && event->type() == QEvent::Resize)
         fitColumns();
-    else if ((event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest) && watched->isWidgetType()
-        && static_cast<QWidget*>(watched)->parentWidget() == m_splitter)
+    else if ((event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
+        && watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == m_splitter)
         keepLinesWhole(static_cast<QWidget*>(watched));
     return QMainWindow::eventFilter(watched, event);
 }

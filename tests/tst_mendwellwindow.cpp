@@ -1313,7 +1313,8 @@ void tst_MendwellWindow::fiftyFiftyAtAGlance_data()
         << u"wb"_s
         << QStringList { start, u"4 mods: ■ 4 still suspected □ 2 out now"_s,
                u"4 mods: ■ 2 to test later ■ 2 still suspected □ 3 out now"_s };
-    QTest::newRow("broken: not among them") << u"b"_s << QStringList { start, u"4 mods: ■ 4 cleared □ 0 out now"_s };
+    QTest::newRow("broken: not among them")
+        << u"b"_s << QStringList { start, u"4 mods: ■ 4 cleared □ 0 out now"_s };
 }
 
 // Beside the round, every mod shows as cleared, suspected, culprit or out now; the files out are
@@ -1325,8 +1326,9 @@ void tst_MendwellWindow::fiftyFiftyAtAGlance()
     MainWindow window;
     window.show();
     tree::apply(m_root, steps("file|old.package|DBPF"));
-    rememberThenCompare(window, { "file|a.package|DBPF a", "file|b.package|DBPF b", "file|c.package|DBPF c",
-                                    QByteArray("file|caf\xe9.package|DBPF d") });
+    rememberThenCompare(window,
+        { "file|a.package|DBPF a", "file|b.package|DBPF b", "file|c.package|DBPF c",
+            QByteArray("file|caf\xe9.package|DBPF d") });
     QStringList tableNames = shownPaths(window);
     tableNames.sort();
     startFiftyFifty(window);
@@ -1341,7 +1343,8 @@ void tst_MendwellWindow::fiftyFiftyAtAGlance()
     QStringList seen { groupsSaid() };
     for (const QChar answer : answers) {
         QSignalSpy ended(&window, &MainWindow::workEnded);
-        QTest::mouseClick(child<QPushButton>(&window, answer == u'w' ? "cmdWorks" : "cmdBroken"), Qt::LeftButton);
+        QTest::mouseClick(
+            child<QPushButton>(&window, answer == u'w' ? "cmdWorks" : "cmdBroken"), Qt::LeftButton);
         QVERIFY(ended.wait(30000));
         seen.append(groupsSaid());
     }
@@ -1380,7 +1383,8 @@ void tst_MendwellWindow::stopAsksFirst()
         QTest::mouseClick(child<QPushButton>(&window, "cmdStop"), Qt::LeftButton);
     }
     QTRY_COMPARE(answerer.seen.size(), 1);
-    QVERIFY2(answerer.seen.first().startsWith(u"Stop the 50/50: Stop the 50/50 and put every file it moved back"_s),
+    QVERIFY2(answerer.seen.first().startsWith(
+                 u"Stop the 50/50: Stop the 50/50 and put every file it moved back"_s),
         qPrintable(answerer.seen.first()));
     waitForWork(window);
     if (answer == QMessageBox::No) {
@@ -1411,8 +1415,8 @@ void tst_MendwellWindow::columnsFit()
     window.resize(width, 800);
     window.show();
     const QByteArray mod = "Simmer Creations - Autumn Kitchen Collection Part Two";
-    rememberThenCompare(window, { "file|" + mod + "/one.package|DBPF", "file|" + mod + "/two.package|DBPF",
-                                    "file|x.package|DBPF" });
+    rememberThenCompare(window,
+        { "file|" + mod + "/one.package|DBPF", "file|" + mod + "/two.package|DBPF", "file|x.package|DBPF" });
     auto* view = child<QTreeView>(&window, "grdChanges");
     const QHeaderView* columns = view->header();
     const int path = columns->sectionSize(ChangesModel::PathColumn);

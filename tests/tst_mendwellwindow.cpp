@@ -16,6 +16,7 @@
 #include <QPrinterInfo>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -117,6 +118,15 @@ QStringList shownRows(MainWindow& window)
         rows.append(cells.join(u'|'));
     }
     return rows;
+}
+
+// Clicks a button as a player does, scrolled into view first where the screen is smaller than the window.
+void click(QWidget* window, const char* name)
+{
+    auto* button = child<QPushButton>(window, name);
+    if (auto* scroller = window->findChild<QScrollArea*>(u"scrClient"_s))
+        scroller->ensureWidgetVisible(button);
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 // Whether the window is busy, as the player sees it: the progress bar shows.
@@ -349,7 +359,7 @@ bool tst_MendwellWindow::openAndRemember(MainWindow& window)
     if (!window.openFolder(QFile::decodeName(m_root)))
         return false;
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    click(&window, "cmdRemember");
     return ended.wait(30000);
 }
 
@@ -358,7 +368,7 @@ void tst_MendwellWindow::rememberThenCompare(MainWindow& window, const QList<QBy
     QVERIFY(openAndRemember(window));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     tree::apply(m_root, later);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    click(&window, "cmdWhatChanged");
     QVERIFY(ended.wait(30000));
 }
 
@@ -385,7 +395,7 @@ void tst_MendwellWindow::pickFolder()
     MainWindow window;
     window.show();
     Answerer answer({ typePath(QFile::decodeName(path)) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdOtherFolder"), Qt::LeftButton);
+    click(&window, "cmdOtherFolder");
     QCOMPARE(answer.seen, QStringList { u"Choose the game folder"_s });
     QVERIFY2(answer.dialogShowsHidden, "the folder dialog hides dot-folders");
     // A game folder the core detects shows with its game and kind before the path; the box's tip
@@ -440,7 +450,7 @@ void tst_MendwellWindow::takeAndDeleteSnapshots()
     for (const char* label : { "first", "second" }) {
         child<QLineEdit>(&window, "txtLabel")->setText(QString::fromLatin1(label));
         QSignalSpy ended(&window, &MainWindow::workEnded);
-        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        click(&window, "cmdRemember");
         QVERIFY(ended.wait(30000));
         // Snapshots taken within one clock tick would tie on time; the newest must still be first.
         QTest::qWait(5);
@@ -459,7 +469,7 @@ void tst_MendwellWindow::takeAndDeleteSnapshots()
 
     list->setCurrentItem(list->topLevelItem(0));
     Answerer answerer({ press(answer) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdDelete"), Qt::LeftButton);
+    click(&window, "cmdDelete");
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY2(answerer.seen.first().startsWith(u"Delete snapshot: Forget the snapshot taken "_s),
         qPrintable(answerer.seen.first()));
@@ -688,7 +698,7 @@ void tst_MendwellWindow::exportFile()
 
     QTemporaryDir out;
     Answerer answer({ asText ? typePathAsNextKind(out.filePath(name)) : typePath(out.filePath(name)) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdExport"), Qt::LeftButton);
+    click(&window, "cmdExport");
     QCOMPARE(answer.seen, QStringList { u"Export the changes"_s });
     bytes.replace("{root}", m_root)
         .replace("{taken}",
@@ -713,7 +723,7 @@ void tst_MendwellWindow::folderList()
             opensIn = dialog->directory().absolutePath();
         typePath(path)(modal);
     } });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdFolderList"), Qt::LeftButton);
+    click(&window, "cmdFolderList");
     QVERIFY(ended.wait(30000));
     QCOMPARE(opensIn, QDir(listsFolder()).absolutePath());
     QCOMPARE(
@@ -744,10 +754,10 @@ void tst_MendwellWindow::cancel()
     const mending::SnapshotStore store(storeFolder());
     QStringList before;
     if (compare) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        click(&window, "cmdRemember");
         QVERIFY(ended.wait(60000));
         tree::write(m_big.path(), "d1/added.package", "DBPF");
-        QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+        click(&window, "cmdWhatChanged");
         QVERIFY(ended.wait(60000));
         before = shownRows(window);
         QCOMPARE(before, QStringList { u"Added|d1/added.package|d1/added.package|"_s });
@@ -761,8 +771,7 @@ void tst_MendwellWindow::cancel()
     const qsizetype kept = store.list().size();
     const QString since = child<QLabel>(&window, "lblSince")->text();
 
-    QTest::mouseClick(
-        child<QPushButton>(&window, compare ? "cmdWhatChanged" : "cmdRemember"), Qt::LeftButton);
+    click(&window, compare ? "cmdWhatChanged" : "cmdRemember");
     QVERIFY(working(window));
     auto* cancelButton = child<QPushButton>(&window, "cmdCancel");
     QVERIFY(cancelButton->isVisible() && cancelButton->isEnabled());
@@ -825,7 +834,7 @@ void tst_MendwellWindow::printChanges()
 
     const QStringList jobs = PrintedPages::jobFiles();
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPrint"), Qt::LeftButton);
+    click(&window, "cmdPrint");
     QString error;
     const QString job = PrintedPages::waitForNewJob(jobs, error);
     QVERIFY2(!job.isEmpty(), qPrintable(error));
@@ -959,7 +968,7 @@ void tst_MendwellWindow::moveOutAndBack()
         QVERIFY2(rows.filter(u"Moved out|"_s + path + u'|').size() == 1, qPrintable(rows.join(u" / "_s)));
     QCOMPARE(rows.filter(u"Removed|gone.package|"_s).size(), 1);
 
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(none.seen, QStringList());
     const QMap<QByteArray, FileState> after = filesBelow(m_root);
@@ -993,7 +1002,7 @@ void tst_MendwellWindow::refusedWhileGameRuns()
     rememberThenCompare(window, steps("file|a.package|DBPF a\nfile|b.package|DBPF b"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     if (action == u"cmdPutBack"_s) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(30000));
     } else if (action == u"cmdWorks"_s) {
         startFiftyFifty(window);
@@ -1005,7 +1014,7 @@ void tst_MendwellWindow::refusedWhileGameRuns()
     PretendGame game;
     QVERIFY(game.running());
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, action.toLatin1().constData()), Qt::LeftButton);
+    click(&window, action.toLatin1().constData());
     QTRY_COMPARE(answer.seen.size(), 1);
     QVERIFY2(answer.seen.first().startsWith(
                  u"Close the game first: The Sims 4 is running (TS4_x64.exe, process "_s)
@@ -1034,7 +1043,7 @@ void tst_MendwellWindow::cacheQuestion()
     rememberThenCompare(window, steps("file|new.package|DBPF new"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     Answerer answerer({ press(answer) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    click(&window, "cmdMoveOut");
     QVERIFY(ended.wait(30000));
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY2(
@@ -1048,7 +1057,7 @@ void tst_MendwellWindow::cacheQuestion()
         + u'/' + batch + u"/beside Mods/localthumbcache.package"_s);
     QCOMPARE(QFileInfo::exists(QFile::decodeName(storedCache)), answer == QMessageBox::Yes);
 
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(tree::readAll(cache), QByteArray("DBPF thumbnails"));
     QCOMPARE(tree::readAll(m_root + "/new.package"), QByteArray("DBPF new"));
@@ -1061,12 +1070,12 @@ void tst_MendwellWindow::takenPlaceReported()
     window.show();
     rememberThenCompare(window, steps("file|a.package|DBPF first\nfile|b.package|DBPF b"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    click(&window, "cmdMoveOut");
     QVERIFY(ended.wait(30000));
     // The player downloads the file again while the first copy is out.
     tree::write(m_root, "a.package", "DBPF second");
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(answer.seen.size(), 1);
     QVERIFY2(answer.seen.first().startsWith(
@@ -1104,17 +1113,17 @@ void tst_MendwellWindow::cancelMove()
     const int files = 3000;
     for (int i = 0; i < files; ++i)
         tree::write(m_root, "CC/item" + QByteArray::number(i) + ".package", "DBPF " + QByteArray::number(i));
-    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    click(&window, "cmdWhatChanged");
     QVERIFY(ended.wait(30000));
     const QMap<QByteArray, FileState> before = filesBelow(m_root);
     const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
     if (back) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(60000));
         QCOMPARE(pathsOf(filesBelow(m_root)), QStringList { u"CC/old.package"_s });
     }
 
-    QTest::mouseClick(child<QPushButton>(&window, back ? "cmdPutBack" : "cmdMoveOut"), Qt::LeftButton);
+    click(&window, back ? "cmdPutBack" : "cmdMoveOut");
     QVERIFY(working(window));
     QTest::keyClick(&window, Qt::Key_Escape);
     QVERIFY(ended.wait(60000));
@@ -1141,7 +1150,7 @@ void tst_MendwellWindow::cancelMove()
     QVERIFY(back ? !out.isEmpty() : in.size() > 1);
     // What is still out can be put back whole.
     if (!out.isEmpty()) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        click(&window, "cmdPutBack");
         QVERIFY(ended.wait(60000));
     }
     QCOMPARE(filesBelow(m_root), before);
@@ -1166,7 +1175,7 @@ void tst_MendwellWindow::startFiftyFifty(MainWindow& window)
 {
     QSignalSpy ended(&window, &MainWindow::workEnded);
     Answerer answer({ press(QMessageBox::Yes) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdCulprit"), Qt::LeftButton);
+    click(&window, "cmdCulprit");
     // Another program's test may run a "game" on this machine at the same time: the box then says so.
     QVERIFY2(ended.wait(30000), qPrintable(answer.seen.join(u" | "_s)));
     QCOMPARE(answer.seen.size(), 1);
@@ -1243,8 +1252,7 @@ void tst_MendwellWindow::fiftyFifty()
             QVERIFY(QTest::qWaitForWindowActive(window.get()));
             QTest::keyClick(window.get(), culpritIn ? Qt::Key_B : Qt::Key_A, Qt::AltModifier);
         } else {
-            QTest::mouseClick(
-                child<QPushButton>(window.get(), culpritIn ? "cmdBroken" : "cmdWorks"), Qt::LeftButton);
+            click(window.get(), culpritIn ? "cmdBroken" : "cmdWorks");
         }
         QVERIFY(ended.wait(30000));
         ++answers;
@@ -1295,7 +1303,7 @@ void tst_MendwellWindow::fiftyFifty()
     QVERIFY(child<QPushButton>(window.get(), "cmdCulprit")->isEnabled());
     // A snapshot of the folder with mods out while the guide is shown would mislead later.
     QVERIFY(!child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
-    QTest::mouseClick(child<QPushButton>(window.get(), "cmdCloseGuide"), Qt::LeftButton);
+    click(window.get(), "cmdCloseGuide");
     QVERIFY(!child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
     QVERIFY(child<QWidget>(window.get(), "fraSnapshots")->isVisible());
     QVERIFY(child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
@@ -1343,8 +1351,7 @@ void tst_MendwellWindow::fiftyFiftyAtAGlance()
     QStringList seen { groupsSaid() };
     for (const QChar answer : answers) {
         QSignalSpy ended(&window, &MainWindow::workEnded);
-        QTest::mouseClick(
-            child<QPushButton>(&window, answer == u'w' ? "cmdWorks" : "cmdBroken"), Qt::LeftButton);
+        click(&window, answer == u'w' ? "cmdWorks" : "cmdBroken");
         QVERIFY(ended.wait(30000));
         seen.append(groupsSaid());
     }
@@ -1369,7 +1376,7 @@ void tst_MendwellWindow::stopAsksFirst()
     const QMap<QByteArray, FileState> before = filesBelow(m_root);
     startFiftyFifty(window);
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdWorks"), Qt::LeftButton);
+    click(&window, "cmdWorks");
     QVERIFY(ended.wait(30000));
     const QList<mending::BisectEvent> played = storedSession(m_root)->events();
     const QMap<QByteArray, FileState> layout = filesBelow(m_root);
@@ -1380,7 +1387,7 @@ void tst_MendwellWindow::stopAsksFirst()
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
     } else {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdStop"), Qt::LeftButton);
+        click(&window, "cmdStop");
     }
     QTRY_COMPARE(answerer.seen.size(), 1);
     QVERIFY2(answerer.seen.first().startsWith(
@@ -1450,7 +1457,7 @@ void tst_MendwellWindow::otherWindowFollows()
                 || child<QLabel>(&second, hint)->text().contains(u"hidden"_s),
             qPrintable(child<QLabel>(&second, hint)->text()));
     QSignalSpy ended(&first, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&first, "cmdWorks"), Qt::LeftButton);
+    click(&first, "cmdWorks");
     QVERIFY(ended.wait(30000));
     QCOMPARE(child<QLabel>(&first, "lblRound")->text(), u"Round 2 of at most 4"_s);
     // The second window follows without being touched.
@@ -1508,7 +1515,7 @@ void tst_MendwellWindow::staleWindowActsOnTruth()
     const QString since = threeNewMods(window);
     QSignalSpy ended(&window, &MainWindow::workEnded);
     if (movedOutFirst) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(30000));
     }
     if (windowStarts)
@@ -1522,7 +1529,7 @@ void tst_MendwellWindow::staleWindowActsOnTruth()
     QVERIFY(child<QPushButton>(&window, button.toLatin1())->isEnabled());
     // Stop asks first, and is answered Yes: only then does the window find the 50/50 changed.
     Answerer answer({ press(button == u"cmdStop"_s ? QMessageBox::Yes : QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, button.toLatin1()), Qt::LeftButton);
+    click(&window, button.toLatin1());
     waitForWork(window);
 
     QCOMPARE(filesBelow(m_root), layout);
@@ -1687,7 +1694,7 @@ void tst_MendwellWindow::killedMoveFinished()
         QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
     }
     if (!out.isEmpty()) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        click(&window, "cmdPutBack");
         QVERIFY(ended.wait(30000));
     }
     QCOMPARE(filesBelow(m_root), before);

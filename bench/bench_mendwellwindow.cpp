@@ -3,11 +3,14 @@
 // a tick every 10 ms, and the longest gap between two ticks is the longest the player waits for the
 // window, while it scans and while it moves new files out and back. Each figure is printed beside its
 // target, and beside the same timer's longest gap while the window has nothing to do (the machine's
-// own noise) and the core's bare time for the work.
+// own noise) and the core's bare time for the work. "What changed?" is also timed from click to end
+// beside the real `mendwell diff` on the same folder in the same run, and the process's memory is
+// printed after each of several runs: a window left open for an evening must not grow with each look.
 #include "benchtools.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
@@ -19,6 +22,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -88,6 +93,14 @@ QList<QByteArray> makeTree(const QByteArray& root, int files)
     return paths;
 }
 
+// The memory of this process now and at its peak, after the window's work has ended.
+void reportMemory(const char* what)
+{
+    std::printf("  %-50s RSS %7.1f MB   peak %7.1f MB\n", what, memoryKiB("VmRSS") / 1024.0,
+        memoryKiB("VmHWM") / 1024.0);
+    std::fflush(stdout);
+}
+
 // Clicks a button of the window and keeps the event loop running until the work it started ends.
 double stallWhile(MainWindow& window, const char* button, StallMeter& meter, double& totalMs)
 {
@@ -139,6 +152,23 @@ int main(int argc, char* argv[])
         "What changed? 1,000 added: longest stall", stallWhile(window, "cmdWhatChanged", meter, total), 100);
     report("What changed? 1,000 added: click to end", total);
 
+    // The command line finds the same changes from the same snapshot, started as a player starts it.
+    const QStringList snapshots
+        = QDir(data.path() + u"/mendwell/snapshots"_s).entryList({ u"*.mwsnap"_s }, QDir::Files, QDir::Time);
+    if (snapshots.isEmpty())
+        qFatal("the window saved no snapshot");
+    const QString diff = u"'%1' diff '%2/mendwell/snapshots/%3' '%4' > /dev/null"_s.arg(
+        QStringLiteral(MENDWELL_EXECUTABLE), data.path(), snapshots.constFirst(), folderDir.path());
+    reportMemory("memory before repeated runs");
+    for (int run = 1; run <= 5; ++run) {
+        const double peer = shellMs(diff, 1);
+        stallWhile(window, "cmdWhatChanged", meter, total);
+        // The window may take twice what the command line takes: it also builds the rows it shows.
+        reportAgainst(qPrintable(u"What changed? 1,000 added, run %1 (peer: mendwell diff)"_s.arg(run)),
+            total, peer, 0.5);
+        reportMemory(qPrintable(u"  memory after run %1"_s.arg(run)));
+    }
+
     // The hardest case for the view: every file is new since a snapshot of the empty folder.
     QTemporaryDir emptyDir;
     window.openFolder(emptyDir.path());
@@ -148,6 +178,12 @@ int main(int argc, char* argv[])
     report(
         "What changed? 100,000 new: longest stall", stallWhile(window, "cmdWhatChanged", meter, total), 100);
     report("What changed? 100,000 new: click to end", total);
+    reportMemory("  memory after run 1");
+    for (int run = 2; run <= 5; ++run) {
+        stallWhile(window, "cmdWhatChanged", meter, total);
+        report(qPrintable(u"What changed? 100,000 new, run %1: click to end"_s.arg(run)), total);
+        reportMemory(qPrintable(u"  memory after run %1"_s.arg(run)));
+    }
 
     // Moving 5,000 new files out and back. The quarantine goes beside the game folder, so the folder
     // is one level down in a temporary folder of its own. The core alone moves them first, as the peer.

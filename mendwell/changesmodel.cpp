@@ -150,6 +150,11 @@ QString changeKindText(const ChangeRow& row)
     return {};
 }
 
+QString shownPath(const QByteArray& path)
+{
+    return QString::fromUtf8(path);
+}
+
 QString sizeText(qint64 bytes)
 {
     if (bytes < 0)
@@ -187,9 +192,9 @@ QList<ChangeRow> changeRows(const DiffResult& result)
         row.groupKey = group.key;
         row.groupKind = group.kind;
         row.flags = change.flags;
-        row.pathText = QString::fromUtf8(change.path);
+        row.pathText = shownPath(change.path);
         row.pathOrder = row.pathText.toCaseFolded();
-        row.oldPathText = QString::fromUtf8(change.oldPath);
+        row.oldPathText = shownPath(change.oldPath);
         row.groupText = groupText(group);
         row.flagsText = flagWords(row);
         rows.append(std::move(row));
@@ -219,7 +224,7 @@ void markMovedOut(QList<ChangeRow>& rows, const QList<QuarantineBatch>& batches)
         row.path = file->path;
         row.size = file->size;
         row.mtimeNs = file->modifiedNs;
-        row.pathText = QString::fromUtf8(file->path);
+        row.pathText = shownPath(file->path);
         row.pathOrder = row.pathText.toCaseFolded();
         rows.append(std::move(row));
     }

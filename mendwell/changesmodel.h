@@ -41,6 +41,8 @@ QList<ChangeRow> changeRows(const mending::DiffResult& result);
 void markMovedOut(QList<ChangeRow>& rows, const QList<mending::QuarantineBatch>& batches);
 
 QString changeKindText(const ChangeRow& row);
+// A path as the window shows it: bytes that are not UTF-8 show as a replacement mark.
+QString shownPath(const QByteArray& path);
 QString sizeText(qint64 bytes);
 QString timeText(qint64 ns);
 

@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fiftyfiftypanel.h"
 
-#include "pathtext.h"
+#include "changesmodel.h"
 #include "windowbuttons.h"
 
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
 #include <QSet>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace mending;
@@ -23,6 +27,140 @@ QString fileCountText(qsizetype files)
                       : FiftyFiftyPanel::tr("%1 files").arg(QLocale().toString(files));
 }
 
+QString markText(GroupStrip::Mark mark)
+{
+    switch (mark) {
+    case GroupStrip::Mark::Suspected:
+        return FiftyFiftyPanel::tr("still suspected");
+    case GroupStrip::Mark::Cleared:
+        return FiftyFiftyPanel::tr("cleared");
+    case GroupStrip::Mark::Culprit:
+        return FiftyFiftyPanel::tr("culprit");
+    case GroupStrip::Mark::Later:
+        return FiftyFiftyPanel::tr("to test later");
+    case GroupStrip::Mark::Back:
+        return FiftyFiftyPanel::tr("not tested further");
+    }
+    return {};
+}
+
+GroupStrip::Mark markOf(const BisectSession& session, int group)
+{
+    if (session.culprits().contains(group))
+        return GroupStrip::Mark::Culprit;
+    if (session.cleared().contains(group))
+        return GroupStrip::Mark::Cleared;
+    // Broken with every new group out: none of them is the cause.
+    if (session.state() == BisectSession::State::NotAmongNew)
+        return GroupStrip::Mark::Cleared;
+    if (!session.running())
+        return GroupStrip::Mark::Back;
+    // The search narrows among the suspects (before the first answer, every group); the other groups
+    // not cleared wait for their turn.
+    const QList<int> suspects = session.suspects();
+    return suspects.isEmpty() || suspects.contains(group) ? GroupStrip::Mark::Suspected
+                                                          : GroupStrip::Mark::Later;
+}
+
+}
+
+GroupStrip::GroupStrip(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(u"grpStrip"_s);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void GroupStrip::setCells(QList<Cell> cells)
+{
+    m_cells = std::move(cells);
+    update();
+}
+
+QColor GroupStrip::colorOf(Mark mark)
+{
+    switch (mark) {
+    case Mark::Suspected:
+        return QColor(0xd9, 0x8c, 0x00);
+    case Mark::Cleared:
+        return QColor(0x2e, 0x8b, 0x3e);
+    case Mark::Culprit:
+        return QColor(0xc0, 0x28, 0x1c);
+    case Mark::Later:
+        return QColor(0x6a, 0x8c, 0xc8);
+    case Mark::Back:
+        break;
+    }
+    return QColor(0x8a, 0x8a, 0x8a);
+}
+
+QSize GroupStrip::sizeHint() const
+{
+    const int line = fontMetrics().height();
+    return { int(m_cells.size()) * line, line + 4 };
+}
+
+QSize GroupStrip::minimumSizeHint() const
+{
+    return { fontMetrics().height() * 4, fontMetrics().height() + 4 };
+}
+
+// Cells share the width; with many groups they grow thin, but never thinner than a pixel and a gap.
+QRectF GroupStrip::cellRect(qsizetype cell) const
+{
+    const qreal width = qreal(contentsRect().width()) / std::max<qsizetype>(m_cells.size(), 1);
+    const qreal gap = width >= 6 ? 2 : 0;
+    return { contentsRect().left() + cell * width + gap / 2, qreal(contentsRect().top()) + 1, width - gap,
+        qreal(contentsRect().height()) - 2 };
+}
+
+qsizetype GroupStrip::cellAt(QPoint point) const
+{
+    for (qsizetype cell = 0; cell < m_cells.size(); ++cell) {
+        if (cellRect(cell).contains(point))
+            return cell;
+    }
+    return -1;
+}
+
+bool GroupStrip::event(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const qsizetype cell = cellAt(help->pos());
+    if (cell < 0) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    const Cell& shown = m_cells.at(cell);
+    QToolTip::showText(help->globalPos(),
+        FiftyFiftyPanel::tr("%1: %2, %3")
+            .arg(shown.key, markText(shown.mark),
+                shown.out ? FiftyFiftyPanel::tr("out of the game folder now")
+                          : FiftyFiftyPanel::tr("in the game folder")),
+        this, cellRect(cell).toAlignedRect());
+    return true;
+}
+
+void GroupStrip::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (qsizetype cell = 0; cell < m_cells.size(); ++cell) {
+        const QColor color = colorOf(m_cells.at(cell).mark);
+        const QRectF rect = cellRect(cell);
+        // Out of the folder: only the outline, as an empty place the group left.
+        if (m_cells.at(cell).out) {
+            const qreal pen = std::clamp(rect.width() / 4, 1.0, 2.5);
+            painter.setPen(QPen(color, pen));
+            painter.setBrush(palette().color(QPalette::Base));
+            painter.drawRect(rect.adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2));
+        } else {
+            painter.fillRect(rect, color);
+        }
+    }
 }
 
 FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
@@ -30,6 +168,19 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
 {
     setObjectName(u"pnlFiftyFifty"_s);
     auto* layout = new QVBoxLayout(this);
+    createRound(layout);
+    createFilesOut(layout);
+    layout->addLayout(createButtons());
+    connect(cmdWorks, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdWorks_Click);
+    connect(cmdBroken, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdBroken_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdStop_Click);
+    connect(cmdRetry, &QPushButton::clicked, this, &FiftyFiftyPanel::retryAsked);
+    connect(cmdCloseGuide, &QPushButton::clicked, this, &FiftyFiftyPanel::closeAsked);
+    updateButtons();
+}
+
+void FiftyFiftyPanel::createRound(QVBoxLayout* layout)
+{
     lblRound = new QLabel(this);
     lblRound->setObjectName(u"lblRound"_s);
     QFont bigger = lblRound->font();
@@ -40,9 +191,21 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     lblSummary->setObjectName(u"lblSummary"_s);
     lblSummary->setWordWrap(true);
     lblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(lblRound);
+    grpStrip = new GroupStrip(this);
+    grpStrip->setToolTip(tr("Every mod of the 50/50, one box each. Point at a box to read which mod it is."));
+    lblGroups = new QLabel(this);
+    lblGroups->setObjectName(u"lblGroups"_s);
+    lblGroups->setWordWrap(true);
+    auto* roundRow = new QHBoxLayout;
+    roundRow->addWidget(lblRound);
+    roundRow->addWidget(grpStrip, 1);
+    layout->addLayout(roundRow);
+    layout->addWidget(lblGroups);
     layout->addWidget(lblSummary);
+}
 
+void FiftyFiftyPanel::createFilesOut(QVBoxLayout* layout)
+{
     lblOut = new QLabel(this);
     lblOut->setObjectName(u"lblOut"_s);
     lblOut->setWordWrap(true);
@@ -56,7 +219,10 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     lstOut->setMinimumHeight(lstOut->fontMetrics().height() * 4);
     layout->addWidget(lblOut);
     layout->addWidget(lstOut, 1);
+}
 
+QHBoxLayout* FiftyFiftyPanel::createButtons()
+{
     auto* buttons = new QHBoxLayout;
     cmdWorks = windowButton(tr("The g&ame works now"), "cmdWorks",
         tr("Say so after you started the game and it worked: the culprit is then among the files out of the "
@@ -78,14 +244,7 @@ FiftyFiftyPanel::FiftyFiftyPanel(QWidget* parent)
     buttons->addWidget(cmdRetry);
     buttons->addWidget(cmdStop);
     buttons->addWidget(cmdCloseGuide);
-    layout->addLayout(buttons);
-
-    connect(cmdWorks, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdWorks_Click);
-    connect(cmdBroken, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdBroken_Click);
-    connect(cmdStop, &QPushButton::clicked, this, &FiftyFiftyPanel::cmdStop_Click);
-    connect(cmdRetry, &QPushButton::clicked, this, &FiftyFiftyPanel::retryAsked);
-    connect(cmdCloseGuide, &QPushButton::clicked, this, &FiftyFiftyPanel::closeAsked);
-    updateButtons();
+    return buttons;
 }
 
 void FiftyFiftyPanel::showSession(
@@ -118,6 +277,7 @@ void FiftyFiftyPanel::showSession(
         break;
     }
     lblSummary->setText(summary);
+    showGroups(session, filesOut);
 
     lstOut->clear();
     if (session.state() == BisectSession::State::CulpritFound)
@@ -170,7 +330,7 @@ void FiftyFiftyPanel::showCulprits(
                       .arg(quarantine));
     }
     for (const QByteArray& path : std::as_const(stillOut))
-        lstOut->addItem(displayPath(path));
+        lstOut->addItem(shownPath(path));
 }
 
 void FiftyFiftyPanel::showFilesOut(const QList<QByteArray>& filesOut, const QString& quarantine)
@@ -184,7 +344,39 @@ void FiftyFiftyPanel::showFilesOut(const QList<QByteArray>& filesOut, const QStr
                 : tr("%1 files are out of the game folder now, in %2:")
                       .arg(QLocale().toString(filesOut.size()), quarantine));
     for (const QByteArray& path : filesOut)
-        lstOut->addItem(displayPath(path));
+        lstOut->addItem(shownPath(path));
+}
+
+// Each group's mark comes from the session; whether it is out comes from the folder, which the
+// player may have changed since.
+void FiftyFiftyPanel::showGroups(const BisectSession& session, const QList<QByteArray>& filesOut)
+{
+    const QSet<QByteArray> out(filesOut.cbegin(), filesOut.cend());
+    QList<GroupStrip::Cell> cells;
+    QMap<GroupStrip::Mark, int> marks;
+    int outNow = 0;
+    for (int group = 0; group < session.groups().size(); ++group) {
+        const BisectGroup& each = session.groups().at(group);
+        const bool isOut = std::any_of(each.paths.cbegin(), each.paths.cend(),
+            [&out](const QByteArray& path) { return out.contains(path); });
+        cells.append({ each.key, markOf(session, group), isOut });
+        ++marks[cells.last().mark];
+        outNow += isOut;
+    }
+    grpStrip->setCells(cells);
+    QStringList said;
+    for (const GroupStrip::Mark mark : { GroupStrip::Mark::Cleared, GroupStrip::Mark::Later,
+             GroupStrip::Mark::Suspected, GroupStrip::Mark::Culprit, GroupStrip::Mark::Back }) {
+        if (marks.value(mark) > 0)
+            said.append(u"<span style=\"color:%1\">\u25a0</span>&nbsp;%2&nbsp;%3"_s.arg(
+                GroupStrip::colorOf(mark).name(), QString::number(marks.value(mark)), markText(mark)));
+    }
+    said.append(tr("\u25a1&nbsp;%1&nbsp;out&nbsp;now").arg(outNow));
+    const QString mods
+        = session.groups().size() == 1 ? tr("1 mod") : tr("%1 mods").arg(session.groups().size());
+    lblGroups->setText(mods + u": "_s + said.join(u" &nbsp; "_s));
+    // The same words without colours, for screen readers.
+    lblGroups->setAccessibleDescription(QTextDocumentFragment::fromHtml(lblGroups->text()).toPlainText());
 }
 
 void FiftyFiftyPanel::setBusy(bool busy)
@@ -233,5 +425,5 @@ void FiftyFiftyPanel::cmdBroken_Click()
 void FiftyFiftyPanel::cmdStop_Click()
 {
     if (m_running && !m_busy)
-        emit stopAsked();
+        emit stopAsked(m_round);
 }

@@ -4,12 +4,49 @@
 #include "bisect.h"
 
 #include <QGroupBox>
+#include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QVBoxLayout;
 
-// The guided 50/50 as the player follows it. lblRound names the round, lblSummary says what to do now
+// The groups of a 50/50 side by side, one cell each, so the player sees the search narrow: the
+// groups cleared, those suspected now, those to test later and the culprits found each have a colour
+// (grey once the 50/50 ended without testing them further), and a group out of
+// the game folder now is drawn hollow. Pointing at a cell names its group.
+class GroupStrip : public QWidget
+{
+    Q_OBJECT
+public:
+    enum class Mark { Suspected, Later, Cleared, Culprit, Back };
+    struct Cell
+    {
+        QString key;
+        Mark mark = Mark::Suspected;
+        bool out = false;
+    };
+
+    explicit GroupStrip(QWidget* parent);
+    void setCells(QList<Cell> cells);
+    static QColor colorOf(Mark mark);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRectF cellRect(qsizetype cell) const;
+    qsizetype cellAt(QPoint point) const;
+
+    QList<Cell> m_cells;
+};
+
+// The guided 50/50 as the player follows it. lblRound names the round, beside it grpStrip and
+// lblGroups show every group as cleared, suspected, out now or found guilty; lblSummary says what to do now
 // (or gives the verdict) and lstOut lists the files out of the folder as they are now (at the end,
 // the culprit's that are still out), so the pane never says other than the folder. The
 // answer buttons only say which round they answer: the window moves the files off its thread and hands
@@ -24,18 +61,20 @@ public:
     void showSession(
         const mending::BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine);
     void setBusy(bool busy);
-    int shownRound() const { return m_round; }
 
     QPushButton* firstButton() const;
     QList<QWidget*> tabOrder() const;
 
 signals:
     void answered(mending::BisectAnswer answer, int forRound);
-    void stopAsked();
+    void stopAsked(int forRound);
     void retryAsked();
     void closeAsked();
 
 private:
+    void createRound(QVBoxLayout* layout);
+    void createFilesOut(QVBoxLayout* layout);
+    QHBoxLayout* createButtons();
     void cmdWorks_Click();
     void cmdBroken_Click();
     void cmdStop_Click();
@@ -43,6 +82,7 @@ private:
     void showCulprits(
         const mending::BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine);
     void showFilesOut(const QList<QByteArray>& filesOut, const QString& quarantine);
+    void showGroups(const mending::BisectSession& session, const QList<QByteArray>& filesOut);
 
     int m_round = -1;
     bool m_running = false;
@@ -50,6 +90,8 @@ private:
     bool m_busy = false;
 
     QLabel* lblRound = nullptr;
+    GroupStrip* grpStrip = nullptr;
+    QLabel* lblGroups = nullptr;
     QLabel* lblSummary = nullptr;
     QLabel* lblOut = nullptr;
     QListWidget* lstOut = nullptr;

@@ -8,6 +8,7 @@
 #include "scan.h"
 #include "snapshot.h"
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QTimer>
@@ -19,6 +20,7 @@
 
 class QAction;
 class QComboBox;
+class QHBoxLayout;
 class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
@@ -128,11 +130,6 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The game folder the window works on (canonical, raw bytes); empty before one is picked.
-    const QByteArray& folder() const { return m_folder; }
-    bool isWorking() const { return m_working.isRunning(); }
-    bool fiftyFiftyRunning() const { return m_sessionRunning; }
-
     // The kinds of work, as far as Cancel and the progress bar care.
     enum class Work { Scan, Moves, FiftyFifty, Recover };
 
@@ -146,9 +143,21 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool isWorking() const { return m_working.isRunning(); }
+
     void createControls();
+    QHBoxLayout* createFolderRow(QWidget* client);
+    void createSnapshotsPane(QSplitter* splitter);
+    void createChangesPane(QSplitter* splitter);
+    QHBoxLayout* createCompareRow(QWidget* changes);
+    QHBoxLayout* createFilterRow(QWidget* changes);
+    void createChangesView(QWidget* changes);
+    QHBoxLayout* createCountsRow(QWidget* changes);
+    QHBoxLayout* createRepairRow(QWidget* changes);
+    void createStatusBar();
     void createMenus();
     void wireEvents();
     void setTabOrder();
@@ -170,18 +179,24 @@ private:
     void cmdPutBack_Click();
     void cmdCulprit_Click();
     void pnlFiftyFifty_Answered(mending::BisectAnswer answer, int forRound);
-    void pnlFiftyFifty_Stop();
+    void pnlFiftyFifty_Stop(int forRound);
     void pnlFiftyFifty_Retry();
     void pnlFiftyFifty_Close();
     void grdChanges_SelectionChange();
     void mnuHelp_Click();
     void mnuAbout_Click();
     void work_Progress();
+    void showMoveProgress();
     void work_Finished();
     void watcher_Change();
     void refreshTimer_Timeout();
 
     void fillSnapshots(int select = 0);
+    QString openedHint() const;
+    void showHint();
+    QString folderTip() const;
+    void fitColumns();
+    void keepLinesWhole(QWidget* pane);
     void startWork(const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind);
     void finishSnapshot(const SnapshotTaken& taken);
     void finishComparison(Compared& compared);
@@ -226,6 +241,7 @@ private:
     Work m_workKind = Work::Scan;
     QFutureWatcher<WorkResult> m_working;
     QTimer m_progressTimer;
+    QElapsedTimer m_workClock;
     QFileSystemWatcher* m_folderWatch = nullptr;
     QTimer m_refreshTimer; // gathers a burst of changes into one refresh
     bool m_refreshAfterWork = false;

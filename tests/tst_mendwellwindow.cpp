@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bisect.h"
+#include "listsfolder.h"
 #include "mainwindow.h"
 #include "mendtree.h"
 #include "pretendgame.h"
@@ -15,6 +16,7 @@
 #include <QPrinterInfo>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -116,6 +118,21 @@ QStringList shownRows(MainWindow& window)
         rows.append(cells.join(u'|'));
     }
     return rows;
+}
+
+// Clicks a button as a player does, scrolled into view first where the screen is smaller than the window.
+void click(QWidget* window, const char* name)
+{
+    auto* button = child<QPushButton>(window, name);
+    if (auto* scroller = window->findChild<QScrollArea*>(u"scrClient"_s))
+        scroller->ensureWidgetVisible(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Whether the window is busy, as the player sees it: the progress bar shows.
+bool working(MainWindow& window)
+{
+    return child<QProgressBar>(&window, "prgWork")->isVisibleTo(&window);
 }
 
 QStringList shownPaths(MainWindow& window)
@@ -272,6 +289,12 @@ private slots:
     void cancelMove();
     void fiftyFifty_data();
     void fiftyFifty();
+    void fiftyFiftyAtAGlance_data();
+    void fiftyFiftyAtAGlance();
+    void stopAsksFirst_data();
+    void stopAsksFirst();
+    void columnsFit_data();
+    void columnsFit();
     void otherWindowFollows();
     void staleWindowActsOnTruth_data();
     void staleWindowActsOnTruth();
@@ -327,7 +350,7 @@ void tst_MendwellWindow::cleanup()
 void tst_MendwellWindow::waitForWork(MainWindow& window, int timeoutMs)
 {
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    if (window.isWorking())
+    if (working(window))
         QVERIFY(ended.wait(timeoutMs));
 }
 
@@ -336,7 +359,7 @@ bool tst_MendwellWindow::openAndRemember(MainWindow& window)
     if (!window.openFolder(QFile::decodeName(m_root)))
         return false;
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+    click(&window, "cmdRemember");
     return ended.wait(30000);
 }
 
@@ -345,7 +368,7 @@ void tst_MendwellWindow::rememberThenCompare(MainWindow& window, const QList<QBy
     QVERIFY(openAndRemember(window));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     tree::apply(m_root, later);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    click(&window, "cmdWhatChanged");
     QVERIFY(ended.wait(30000));
 }
 
@@ -372,13 +395,15 @@ void tst_MendwellWindow::pickFolder()
     MainWindow window;
     window.show();
     Answerer answer({ typePath(QFile::decodeName(path)) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdOtherFolder"), Qt::LeftButton);
+    click(&window, "cmdOtherFolder");
     QCOMPARE(answer.seen, QStringList { u"Choose the game folder"_s });
     QVERIFY2(answer.dialogShowsHidden, "the folder dialog hides dot-folders");
-    QCOMPARE(window.folder(), mending::canonicalFolder(path));
-    // A game folder the core detects shows with its game and kind before the path.
+    // A game folder the core detects shows with its game and kind before the path; the box's tip
+    // has the whole path, which a narrow box cuts.
     const QString shown = child<QComboBox>(&window, "cboFolder")->currentText();
     QVERIFY2(shown.endsWith(QFile::decodeName(mending::canonicalFolder(path))), qPrintable(shown));
+    const QString tip = child<QComboBox>(&window, "cboFolder")->toolTip();
+    QVERIFY2(tip.startsWith(QFile::decodeName(mending::canonicalFolder(path)) + u'\n'), qPrintable(tip));
     QVERIFY(child<QPushButton>(&window, "cmdRemember")->isEnabled());
     QCOMPARE(child<QTreeWidget>(&window, "lstSnapshots")->topLevelItemCount(), 0);
 }
@@ -399,7 +424,10 @@ void tst_MendwellWindow::detectedFolder()
         texts.append(folders->itemText(i));
     QCOMPARE(texts, QStringList { u"The Sims 4  ·  Mods  ·  native  ·  "_s + QFile::decodeName(mods) });
     // The first folder found is opened at once.
-    QCOMPARE(window.folder(), mending::canonicalFolder(mods));
+    QVERIFY(child<QComboBox>(&window, "cboFolder")
+                ->toolTip()
+                .startsWith(QFile::decodeName(mending::canonicalFolder(mods)) + u'\n'));
+    QVERIFY(child<QPushButton>(&window, "cmdRemember")->isEnabled());
 }
 
 void tst_MendwellWindow::takeAndDeleteSnapshots_data()
@@ -422,7 +450,7 @@ void tst_MendwellWindow::takeAndDeleteSnapshots()
     for (const char* label : { "first", "second" }) {
         child<QLineEdit>(&window, "txtLabel")->setText(QString::fromLatin1(label));
         QSignalSpy ended(&window, &MainWindow::workEnded);
-        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        click(&window, "cmdRemember");
         QVERIFY(ended.wait(30000));
         // Snapshots taken within one clock tick would tie on time; the newest must still be first.
         QTest::qWait(5);
@@ -441,7 +469,7 @@ void tst_MendwellWindow::takeAndDeleteSnapshots()
 
     list->setCurrentItem(list->topLevelItem(0));
     Answerer answerer({ press(answer) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdDelete"), Qt::LeftButton);
+    click(&window, "cmdDelete");
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY2(answerer.seen.first().startsWith(u"Delete snapshot: Forget the snapshot taken "_s),
         qPrintable(answerer.seen.first()));
@@ -670,7 +698,7 @@ void tst_MendwellWindow::exportFile()
 
     QTemporaryDir out;
     Answerer answer({ asText ? typePathAsNextKind(out.filePath(name)) : typePath(out.filePath(name)) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdExport"), Qt::LeftButton);
+    click(&window, "cmdExport");
     QCOMPARE(answer.seen, QStringList { u"Export the changes"_s });
     bytes.replace("{root}", m_root)
         .replace("{taken}",
@@ -688,9 +716,16 @@ void tst_MendwellWindow::folderList()
     window.show();
     QVERIFY(window.openFolder(QFile::decodeName(m_root)));
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    Answerer answer({ typePath(lists.filePath(u"list.txt"_s)) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdFolderList"), Qt::LeftButton);
+    // The dialog opens where Brenvale saves its lists.
+    QString opensIn;
+    Answerer answer({ [&opensIn, path = lists.filePath(u"list.txt"_s)](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal))
+            opensIn = dialog->directory().absolutePath();
+        typePath(path)(modal);
+    } });
+    click(&window, "cmdFolderList");
     QVERIFY(ended.wait(30000));
+    QCOMPARE(opensIn, QDir(listsFolder()).absolutePath());
     QCOMPARE(
         shownRows(window), (QStringList { u"Removed|gone.iff|gone.iff|"_s, u"Added|new.iff|new.iff|"_s }));
     QVERIFY2(child<QLabel>(&window, "lblSince")->text().contains(u"top-level names only"_s),
@@ -719,10 +754,10 @@ void tst_MendwellWindow::cancel()
     const mending::SnapshotStore store(storeFolder());
     QStringList before;
     if (compare) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdRemember"), Qt::LeftButton);
+        click(&window, "cmdRemember");
         QVERIFY(ended.wait(60000));
         tree::write(m_big.path(), "d1/added.package", "DBPF");
-        QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+        click(&window, "cmdWhatChanged");
         QVERIFY(ended.wait(60000));
         before = shownRows(window);
         QCOMPARE(before, QStringList { u"Added|d1/added.package|d1/added.package|"_s });
@@ -736,12 +771,19 @@ void tst_MendwellWindow::cancel()
     const qsizetype kept = store.list().size();
     const QString since = child<QLabel>(&window, "lblSince")->text();
 
-    QTest::mouseClick(
-        child<QPushButton>(&window, compare ? "cmdWhatChanged" : "cmdRemember"), Qt::LeftButton);
-    QVERIFY(window.isWorking());
+    click(&window, compare ? "cmdWhatChanged" : "cmdRemember");
+    QVERIFY(working(window));
     auto* cancelButton = child<QPushButton>(&window, "cmdCancel");
     QVERIFY(cancelButton->isVisible() && cancelButton->isEnabled());
     QVERIFY(child<QProgressBar>(&window, "prgWork")->isVisible());
+    // A comparison knows how many files the snapshot held: the bar counts towards them.
+    if (compare) {
+        const QString expected = QLocale().toString(60000);
+        QVERIFY2(child<QProgressBar>(&window, "prgWork")->text().endsWith(u" of about "_s + expected),
+            qPrintable(child<QProgressBar>(&window, "prgWork")->text()));
+        QVERIFY2(child<QLabel>(&window, "lblStatus")->text().contains(u" of about %1 files"_s.arg(expected)),
+            qPrintable(child<QLabel>(&window, "lblStatus")->text()));
+    }
     QVERIFY(!child<QPushButton>(&window, "cmdRemember")->isEnabled());
     // The window answers while the scan runs: the filter still takes what is typed.
     QTest::keyClicks(child<QLineEdit>(&window, "txtFilter"), u"x"_s);
@@ -792,7 +834,7 @@ void tst_MendwellWindow::printChanges()
 
     const QStringList jobs = PrintedPages::jobFiles();
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPrint"), Qt::LeftButton);
+    click(&window, "cmdPrint");
     QString error;
     const QString job = PrintedPages::waitForNewJob(jobs, error);
     QVERIFY2(!job.isEmpty(), qPrintable(error));
@@ -926,7 +968,7 @@ void tst_MendwellWindow::moveOutAndBack()
         QVERIFY2(rows.filter(u"Moved out|"_s + path + u'|').size() == 1, qPrintable(rows.join(u" / "_s)));
     QCOMPARE(rows.filter(u"Removed|gone.package|"_s).size(), 1);
 
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(none.seen, QStringList());
     const QMap<QByteArray, FileState> after = filesBelow(m_root);
@@ -960,7 +1002,7 @@ void tst_MendwellWindow::refusedWhileGameRuns()
     rememberThenCompare(window, steps("file|a.package|DBPF a\nfile|b.package|DBPF b"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     if (action == u"cmdPutBack"_s) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(30000));
     } else if (action == u"cmdWorks"_s) {
         startFiftyFifty(window);
@@ -972,13 +1014,13 @@ void tst_MendwellWindow::refusedWhileGameRuns()
     PretendGame game;
     QVERIFY(game.running());
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, action.toLatin1().constData()), Qt::LeftButton);
+    click(&window, action.toLatin1().constData());
     QTRY_COMPARE(answer.seen.size(), 1);
     QVERIFY2(answer.seen.first().startsWith(
                  u"Close the game first: The Sims 4 is running (TS4_x64.exe, process "_s)
             && answer.seen.first().endsWith(u"Nothing was moved."_s),
         qPrintable(answer.seen.first()));
-    QVERIFY(!window.isWorking());
+    QVERIFY(!working(window));
     QCOMPARE(filesBelow(m_root), before);
     QCOMPARE(filesBelow(QFile::encodeName(quarantine)), outBefore);
 }
@@ -1001,7 +1043,7 @@ void tst_MendwellWindow::cacheQuestion()
     rememberThenCompare(window, steps("file|new.package|DBPF new"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
     Answerer answerer({ press(answer) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    click(&window, "cmdMoveOut");
     QVERIFY(ended.wait(30000));
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY2(
@@ -1015,7 +1057,7 @@ void tst_MendwellWindow::cacheQuestion()
         + u'/' + batch + u"/beside Mods/localthumbcache.package"_s);
     QCOMPARE(QFileInfo::exists(QFile::decodeName(storedCache)), answer == QMessageBox::Yes);
 
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(tree::readAll(cache), QByteArray("DBPF thumbnails"));
     QCOMPARE(tree::readAll(m_root + "/new.package"), QByteArray("DBPF new"));
@@ -1028,12 +1070,12 @@ void tst_MendwellWindow::takenPlaceReported()
     window.show();
     rememberThenCompare(window, steps("file|a.package|DBPF first\nfile|b.package|DBPF b"));
     QSignalSpy ended(&window, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+    click(&window, "cmdMoveOut");
     QVERIFY(ended.wait(30000));
     // The player downloads the file again while the first copy is out.
     tree::write(m_root, "a.package", "DBPF second");
     Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+    click(&window, "cmdPutBack");
     QVERIFY(ended.wait(30000));
     QCOMPARE(answer.seen.size(), 1);
     QVERIFY2(answer.seen.first().startsWith(
@@ -1071,18 +1113,18 @@ void tst_MendwellWindow::cancelMove()
     const int files = 3000;
     for (int i = 0; i < files; ++i)
         tree::write(m_root, "CC/item" + QByteArray::number(i) + ".package", "DBPF " + QByteArray::number(i));
-    QTest::mouseClick(child<QPushButton>(&window, "cmdWhatChanged"), Qt::LeftButton);
+    click(&window, "cmdWhatChanged");
     QVERIFY(ended.wait(30000));
     const QMap<QByteArray, FileState> before = filesBelow(m_root);
     const QString quarantine = mending::quarantineFolderFor(QFile::decodeName(m_root));
     if (back) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(60000));
         QCOMPARE(pathsOf(filesBelow(m_root)), QStringList { u"CC/old.package"_s });
     }
 
-    QTest::mouseClick(child<QPushButton>(&window, back ? "cmdPutBack" : "cmdMoveOut"), Qt::LeftButton);
-    QVERIFY(window.isWorking());
+    click(&window, back ? "cmdPutBack" : "cmdMoveOut");
+    QVERIFY(working(window));
     QTest::keyClick(&window, Qt::Key_Escape);
     QVERIFY(ended.wait(60000));
     QVERIFY2(child<QLabel>(&window, "lblStatus")->text().startsWith(u"Cancelled. "_s),
@@ -1108,7 +1150,7 @@ void tst_MendwellWindow::cancelMove()
     QVERIFY(back ? !out.isEmpty() : in.size() > 1);
     // What is still out can be put back whole.
     if (!out.isEmpty()) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        click(&window, "cmdPutBack");
         QVERIFY(ended.wait(60000));
     }
     QCOMPARE(filesBelow(m_root), before);
@@ -1133,7 +1175,7 @@ void tst_MendwellWindow::startFiftyFifty(MainWindow& window)
 {
     QSignalSpy ended(&window, &MainWindow::workEnded);
     Answerer answer({ press(QMessageBox::Yes) });
-    QTest::mouseClick(child<QPushButton>(&window, "cmdCulprit"), Qt::LeftButton);
+    click(&window, "cmdCulprit");
     // Another program's test may run a "game" on this machine at the same time: the box then says so.
     QVERIFY2(ended.wait(30000), qPrintable(answer.seen.join(u" | "_s)));
     QCOMPARE(answer.seen.size(), 1);
@@ -1197,7 +1239,7 @@ void tst_MendwellWindow::fiftyFifty()
             window = std::make_unique<MainWindow>();
             window->show();
             QVERIFY(window->openFolder(QFile::decodeName(m_root)));
-            QVERIFY(!window->isWorking());
+            QVERIFY(!working(*window));
             QCOMPARE(child<QLabel>(window.get(), "lblRound")->text(), round);
             QStringList again = listItems(*window, "lstOut");
             again.sort();
@@ -1210,8 +1252,7 @@ void tst_MendwellWindow::fiftyFifty()
             QVERIFY(QTest::qWaitForWindowActive(window.get()));
             QTest::keyClick(window.get(), culpritIn ? Qt::Key_B : Qt::Key_A, Qt::AltModifier);
         } else {
-            QTest::mouseClick(
-                child<QPushButton>(window.get(), culpritIn ? "cmdBroken" : "cmdWorks"), Qt::LeftButton);
+            click(window.get(), culpritIn ? "cmdBroken" : "cmdWorks");
         }
         QVERIFY(ended.wait(30000));
         ++answers;
@@ -1248,7 +1289,7 @@ void tst_MendwellWindow::fiftyFifty()
     QCOMPARE(pathsOf(after), expected);
     for (const QString& path : expected)
         QCOMPARE(after.value(path.toUtf8()), before.value(path.toUtf8()));
-    QVERIFY(!window->fiftyFiftyRunning());
+    QVERIFY(!child<QPushButton>(window.get(), "cmdWorks")->isVisible());
     // The verdict lasts: a window opened later shows it as it was.
     const QString verdict = child<QLabel>(window.get(), "lblRound")->text();
     const QStringList listed = listItems(*window, "lstOut");
@@ -1262,10 +1303,141 @@ void tst_MendwellWindow::fiftyFifty()
     QVERIFY(child<QPushButton>(window.get(), "cmdCulprit")->isEnabled());
     // A snapshot of the folder with mods out while the guide is shown would mislead later.
     QVERIFY(!child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
-    QTest::mouseClick(child<QPushButton>(window.get(), "cmdCloseGuide"), Qt::LeftButton);
+    click(window.get(), "cmdCloseGuide");
     QVERIFY(!child<QWidget>(window.get(), "pnlFiftyFifty")->isVisible());
     QVERIFY(child<QWidget>(window.get(), "fraSnapshots")->isVisible());
     QVERIFY(child<QPushButton>(window.get(), "cmdRemember")->isEnabled());
+}
+
+void tst_MendwellWindow::fiftyFiftyAtAGlance_data()
+{
+    QTest::addColumn<QString>("answers"); // one letter a round: w works, b still broken
+    QTest::addColumn<QStringList>("said"); // what the strip's line says at each round and at the end
+    const QString start = u"4 mods: ■ 4 still suspected □ 4 out now"_s;
+    QTest::newRow("works, then works") << u"ww"_s
+                                       << QStringList { start, u"4 mods: ■ 4 still suspected □ 2 out now"_s,
+                                              u"4 mods: ■ 2 cleared ■ 2 still suspected □ 1 out now"_s };
+    QTest::newRow("works, then broken")
+        << u"wb"_s
+        << QStringList { start, u"4 mods: ■ 4 still suspected □ 2 out now"_s,
+               u"4 mods: ■ 2 to test later ■ 2 still suspected □ 3 out now"_s };
+    QTest::newRow("broken: not among them")
+        << u"b"_s << QStringList { start, u"4 mods: ■ 4 cleared □ 0 out now"_s };
+}
+
+// Beside the round, every mod shows as cleared, suspected, culprit or out now; the files out are
+// named as the table names them, a name that is not UTF-8 included.
+void tst_MendwellWindow::fiftyFiftyAtAGlance()
+{
+    QFETCH(QString, answers);
+    QFETCH(QStringList, said);
+    MainWindow window;
+    window.show();
+    tree::apply(m_root, steps("file|old.package|DBPF"));
+    rememberThenCompare(window,
+        { "file|a.package|DBPF a", "file|b.package|DBPF b", "file|c.package|DBPF c",
+            QByteArray("file|caf\xe9.package|DBPF d") });
+    QStringList tableNames = shownPaths(window);
+    tableNames.sort();
+    startFiftyFifty(window);
+    QStringList out = listItems(window, "lstOut");
+    out.sort();
+    QCOMPARE(out, tableNames);
+
+    auto groupsSaid = [&window] {
+        QString text = child<QLabel>(&window, "lblGroups")->accessibleDescription();
+        return text.replace(QChar::Nbsp, u' ').simplified();
+    };
+    QStringList seen { groupsSaid() };
+    for (const QChar answer : answers) {
+        QSignalSpy ended(&window, &MainWindow::workEnded);
+        click(&window, answer == u'w' ? "cmdWorks" : "cmdBroken");
+        QVERIFY(ended.wait(30000));
+        seen.append(groupsSaid());
+    }
+    QCOMPARE(seen, said);
+}
+
+void tst_MendwellWindow::stopAsksFirst_data()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::newRow("No keeps every round played") << false << QMessageBox::No;
+    QTest::newRow("Alt+Y, Yes puts everything back") << true << QMessageBox::Yes;
+}
+
+void tst_MendwellWindow::stopAsksFirst()
+{
+    QFETCH(bool, byKey);
+    QFETCH(QMessageBox::StandardButton, answer);
+    MainWindow window;
+    window.show();
+    threeNewMods(window);
+    const QMap<QByteArray, FileState> before = filesBelow(m_root);
+    startFiftyFifty(window);
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    click(&window, "cmdWorks");
+    QVERIFY(ended.wait(30000));
+    const QList<mending::BisectEvent> played = storedSession(m_root)->events();
+    const QMap<QByteArray, FileState> layout = filesBelow(m_root);
+
+    Answerer answerer({ press(answer) });
+    if (byKey) {
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
+    } else {
+        click(&window, "cmdStop");
+    }
+    QTRY_COMPARE(answerer.seen.size(), 1);
+    QVERIFY2(answerer.seen.first().startsWith(
+                 u"Stop the 50/50: Stop the 50/50 and put every file it moved back"_s),
+        qPrintable(answerer.seen.first()));
+    waitForWork(window);
+    if (answer == QMessageBox::No) {
+        QCOMPARE(storedSession(m_root)->events(), played);
+        QCOMPARE(filesBelow(m_root), layout);
+        QCOMPARE(child<QLabel>(&window, "lblRound")->text(), u"Round 2 of at most 4"_s);
+    } else {
+        QCOMPARE(filesBelow(m_root), before);
+        QCOMPARE(child<QLabel>(&window, "lblRound")->text(), u"The 50/50 was stopped"_s);
+    }
+}
+
+void tst_MendwellWindow::columnsFit_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("groupWhole"); // the longest group's name fits its column
+    QTest::newRow("1600 pixels wide") << 1600 << true;
+    QTest::newRow("700 pixels wide") << 700 << false;
+}
+
+// Columns take what their texts need and the path the rest; where the rest is too narrow to read a
+// path, the table scrolls sideways instead of squeezing the path to nothing.
+void tst_MendwellWindow::columnsFit()
+{
+    QFETCH(int, width);
+    QFETCH(bool, groupWhole);
+    MainWindow window;
+    window.resize(width, 800);
+    window.show();
+    const QByteArray mod = "Simmer Creations - Autumn Kitchen Collection Part Two";
+    rememberThenCompare(window,
+        { "file|" + mod + "/one.package|DBPF", "file|" + mod + "/two.package|DBPF", "file|x.package|DBPF" });
+    auto* view = child<QTreeView>(&window, "grdChanges");
+    const QHeaderView* columns = view->header();
+    const int path = columns->sectionSize(ChangesModel::PathColumn);
+    QVERIFY2(path >= view->fontMetrics().horizontalAdvance(u'x') * 30, qPrintable(QString::number(path)));
+    int all = 0;
+    for (int column = 0; column < ChangesModel::ColumnCount; ++column) {
+        QVERIFY(columns->sectionSize(column) > 0);
+        all += columns->sectionSize(column);
+    }
+    QVERIFY(all >= view->viewport()->width());
+    const QString group = QString::fromUtf8(mod) + u"/ (whole folder)"_s;
+    QCOMPARE(view->model()->index(0, ChangesModel::GroupColumn).data().toString(), group);
+    QCOMPARE(columns->sectionSize(ChangesModel::GroupColumn) > view->fontMetrics().horizontalAdvance(group),
+        groupWhole);
 }
 
 void tst_MendwellWindow::otherWindowFollows()
@@ -1278,8 +1450,14 @@ void tst_MendwellWindow::otherWindowFollows()
     second.show();
     QVERIFY(second.openFolder(QFile::decodeName(m_root)));
     QCOMPARE(child<QLabel>(&second, "lblRound")->text(), u"Round 1 of at most 4"_s);
+    // The snapshots make room for the guide, and no hint sends the player to them.
+    QVERIFY(!child<QWidget>(&second, "fraSnapshots")->isVisible());
+    for (const char* hint : { "lblSince", "lblStatus" })
+        QVERIFY2(!child<QLabel>(&second, hint)->text().contains(u"snapshot"_s, Qt::CaseInsensitive)
+                || child<QLabel>(&second, hint)->text().contains(u"hidden"_s),
+            qPrintable(child<QLabel>(&second, hint)->text()));
     QSignalSpy ended(&first, &MainWindow::workEnded);
-    QTest::mouseClick(child<QPushButton>(&first, "cmdWorks"), Qt::LeftButton);
+    click(&first, "cmdWorks");
     QVERIFY(ended.wait(30000));
     QCOMPARE(child<QLabel>(&first, "lblRound")->text(), u"Round 2 of at most 4"_s);
     // The second window follows without being touched.
@@ -1320,7 +1498,8 @@ void tst_MendwellWindow::staleWindowActsOnTruth_data()
         << u"Nothing was done: the 50/50 changed meanwhile"_s;
     QTest::newRow("stop a 50/50 the command line stopped and started anew")
         << false << true << QStringList { u"bisect stop FOLDER"_s, u"+d.package"_s, start } << u"cmdStop"_s
-        << QString() << u"Nothing was done: the 50/50 changed meanwhile"_s;
+        << u"Stop the 50/50: Stop the 50/50 and put every file it moved back"_s
+        << u"Nothing was done: the 50/50 changed meanwhile"_s;
 }
 
 void tst_MendwellWindow::staleWindowActsOnTruth()
@@ -1336,7 +1515,7 @@ void tst_MendwellWindow::staleWindowActsOnTruth()
     const QString since = threeNewMods(window);
     QSignalSpy ended(&window, &MainWindow::workEnded);
     if (movedOutFirst) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdMoveOut"), Qt::LeftButton);
+        click(&window, "cmdMoveOut");
         QVERIFY(ended.wait(30000));
     }
     if (windowStarts)
@@ -1348,8 +1527,9 @@ void tst_MendwellWindow::staleWindowActsOnTruth()
     const std::optional<mending::BisectSession> before = storedSession(m_root);
     QVERIFY(before && before->running());
     QVERIFY(child<QPushButton>(&window, button.toLatin1())->isEnabled());
-    Answerer answer({ press(QMessageBox::Ok) });
-    QTest::mouseClick(child<QPushButton>(&window, button.toLatin1()), Qt::LeftButton);
+    // Stop asks first, and is answered Yes: only then does the window find the 50/50 changed.
+    Answerer answer({ press(button == u"cmdStop"_s ? QMessageBox::Yes : QMessageBox::Ok) });
+    click(&window, button.toLatin1());
     waitForWork(window);
 
     QCOMPARE(filesBelow(m_root), layout);
@@ -1431,7 +1611,7 @@ void tst_MendwellWindow::refreshesWhenChangedBeneath()
         QVERIFY2(child<QLabel>(&window, "lblSummary")->text().startsWith(said),
             qPrintable(child<QLabel>(&window, "lblSummary")->text()));
     const bool running = storedSession(m_root)->running();
-    QCOMPARE(window.fiftyFiftyRunning(), running);
+    QCOMPARE(child<QPushButton>(&window, "cmdWorks")->isVisible(), running);
     QCOMPARE(child<QPushButton>(&window, "cmdPutBack")->isEnabled(),
         !running && !filesOutSince(before, m_root).isEmpty());
 }
@@ -1450,7 +1630,7 @@ void tst_MendwellWindow::interruptedMovesFinished()
     Answerer answer({ press(QMessageBox::Ok) });
     QSignalSpy ended(&window, &MainWindow::workEnded);
     QVERIFY(window.openFolder(QFile::decodeName(m_root)));
-    QVERIFY(window.isWorking());
+    QVERIFY(working(window));
     QVERIFY(ended.wait(30000));
     QCOMPARE(answer.seen,
         QStringList {
@@ -1489,7 +1669,7 @@ void tst_MendwellWindow::killedMoveFinished()
     Answerer answer({ press(QMessageBox::Ok) });
     QSignalSpy ended(&window, &MainWindow::workEnded);
     QVERIFY(window.openFolder(QFile::decodeName(m_root)));
-    QVERIFY(window.isWorking());
+    QVERIFY(working(window));
     QVERIFY(ended.wait(30000));
     QVERIFY(!QFileInfo::exists(step));
     QVERIFY2(answer.seen.size() <= 1, qPrintable(answer.seen.join(u" | "_s)));
@@ -1514,7 +1694,7 @@ void tst_MendwellWindow::killedMoveFinished()
         QCOMPARE((in.contains(it.key()) ? in : out).value(it.key()).bytes, it->bytes);
     }
     if (!out.isEmpty()) {
-        QTest::mouseClick(child<QPushButton>(&window, "cmdPutBack"), Qt::LeftButton);
+        click(&window, "cmdPutBack");
         QVERIFY(ended.wait(30000));
     }
     QCOMPARE(filesBelow(m_root), before);

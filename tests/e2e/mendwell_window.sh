@@ -138,7 +138,20 @@ rounds=0
 while [ "$(xdotool getwindowname "$id")" != "Mendwell – culprit found" ]; do
     [ $rounds -lt 4 ] || fail "more than 1 + ceil(log2 5) rounds for 5 groups"
     title=$(xdotool getwindowname "$id")
-    [ $rounds = 1 ] && shot fiftyfifty
+    if [ $rounds = 1 ]; then
+        shot fiftyfifty
+        # Stopping undoes every round played: Alt+Y asks first, and No (Esc) leaves the files as they are.
+        layout=$(files_in "$game")
+        main_window >/dev/null
+        key alt+y
+        window "Stop the 50/50" >/dev/null
+        shot stop-asks
+        key Escape
+        gone "Stop the 50/50"
+        sleep 0.5
+        [ "$(files_in "$game")" = "$layout" ] || fail "files moved after No to Stop: $(files_in "$game")"
+        [ "$(xdotool getwindowname "$id")" = "$title" ] || fail "the round changed after No to Stop"
+    fi
     main_window >/dev/null
     if [ -e "$game/Dresser.package" ]; then key alt+b; else key alt+a; fi
     rounds=$((rounds + 1))

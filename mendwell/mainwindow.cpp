@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
@@ -1858,12 +1859,14 @@ void MainWindow::fitColumns()
 // minimum and would squeeze the pane until its widgets overlap: the pane's minimum grows with its lines.
 void MainWindow::keepLinesWhole(QWidget* pane)
 {
-    int extra = 0;
-    for (const QLabel* label : pane->findChildren<QLabel*>()) {
-        if (label->wordWrap() && label->isVisibleTo(pane) && label->width() > 0)
-            extra += std::max(0, label->heightForWidth(label->width()) - label->minimumSizeHint().height());
-    }
-    pane->setMinimumHeight(pane->layout()->totalMinimumSize().height() + extra);
+    // Wrapped labels need more lines as the pane narrows; the pane asks the splitter for them, so that
+    // the window scrolls rather than squeezing its buttons.
+    QLayout* layout = pane->layout();
+    int needed = layout->totalMinimumSize().height();
+    if (layout->hasHeightForWidth() && pane->width() > 0)
+        needed = std::max(needed, layout->totalHeightForWidth(pane->width()));
+    if (pane->minimumHeight() != needed)
+        pane->setMinimumHeight(needed);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -1874,8 +1877,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     if (watched == grdChanges->viewport() && event->type() == QEvent::Resize)
         fitColumns();
     else if ((event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
-        && watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == m_splitter)
-        keepLinesWhole(static_cast<QWidget*>(watched));
+        && watched->isWidgetType() && static_cast<QWidget*>(watched)->parentWidget() == m_splitter) {
+        // Not while the pane's own resize is delivered: its layout would then be laid out for the size
+        // the event still carries, not for the size the pane has.
+        QPointer<QWidget> pane = static_cast<QWidget*>(watched);
+        QMetaObject::invokeMethod(
+            this,
+            [this, pane] {
+                if (pane)
+                    keepLinesWhole(pane);
+            },
+            Qt::QueuedConnection);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -124,6 +124,9 @@ QStringList shownRows(MainWindow& window)
 void click(QWidget* window, const char* name)
 {
     auto* button = child<QPushButton>(window, name);
+    // A player's click comes after the window has laid out what it just showed.
+    for (int pass = 0; pass < 3; ++pass)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     if (auto* scroller = window->findChild<QScrollArea*>(u"scrClient"_s))
         scroller->ensureWidgetVisible(button);
     QTest::mouseClick(button, Qt::LeftButton);

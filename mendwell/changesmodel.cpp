@@ -11,7 +11,7 @@
 #include <QLocale>
 #include <QPalette>
 
-// Named one by one: the report module's own sizeText and timeText are not the columns'.
+// Named one by one, as the report module has names of its own.
 using mending::Change;
 using mending::ChangeKind;
 using mending::ChangeLine;
@@ -89,15 +89,15 @@ QString countsLine(const QList<const ChangeRow*>& rows)
     QString line = (rows.size() == 1
             ? tr("%1 file: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise")
             : tr("%1 files: %2 added, %3 changed, %4 removed, %5 moved; %6 suspect, %7 noise"))
-                       .arg(rows.size())
-                       .arg(kinds[0])
-                       .arg(kinds[1])
-                       .arg(kinds[2])
-                       .arg(kinds[3])
-                       .arg(suspects)
-                       .arg(noise);
+                       .arg(mending::countText(rows.size()))
+                       .arg(mending::countText(kinds[0]))
+                       .arg(mending::countText(kinds[1]))
+                       .arg(mending::countText(kinds[2]))
+                       .arg(mending::countText(kinds[3]))
+                       .arg(mending::countText(suspects))
+                       .arg(mending::countText(noise));
     if (movedOut > 0)
-        line += tr("; %1 moved out into the quarantine").arg(movedOut);
+        line += tr("; %1 moved out into the quarantine").arg(mending::countText(movedOut));
     return line;
 }
 
@@ -155,14 +155,14 @@ QString shownPath(const QByteArray& path)
     return QString::fromUtf8(path);
 }
 
-QString sizeText(qint64 bytes)
+QString cellSizeText(qint64 bytes)
 {
     if (bytes < 0)
         return {};
     return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
-QString timeText(qint64 ns)
+QString cellTimeText(qint64 ns)
 {
     return QDateTime::fromMSecsSinceEpoch(ns / 1000000).toString(u"yyyy-MM-dd HH:mm"_s);
 }
@@ -286,9 +286,9 @@ QVariant ChangesModel::data(const QModelIndex& index, int role) const
         case PathColumn:
             return row.pathText;
         case SizeColumn:
-            return sizeText(row.size);
+            return cellSizeText(row.size);
         case DateColumn:
-            return row.size < 0 ? QString() : timeText(row.mtimeNs);
+            return row.size < 0 ? QString() : cellTimeText(row.mtimeNs);
         case GroupColumn:
             return row.groupText;
         case FlagsColumn:

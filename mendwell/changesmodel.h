@@ -43,8 +43,9 @@ void markMovedOut(QList<ChangeRow>& rows, const QList<mending::QuarantineBatch>&
 QString changeKindText(const ChangeRow& row);
 // A path as the window shows it: bytes that are not UTF-8 show as a replacement mark.
 QString shownPath(const QByteArray& path);
-QString sizeText(qint64 bytes);
-QString timeText(qint64 ns);
+// The table's cells: sizes in the locale's units, times to the minute.
+QString cellSizeText(qint64 bytes);
+QString cellTimeText(qint64 ns);
 
 class ChangesModel : public QAbstractTableModel
 {

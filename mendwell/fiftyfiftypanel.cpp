@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fiftyfiftypanel.h"
 
+#include "report.h"
+
 #include "changesmodel.h"
 #include "windowbuttons.h"
 
@@ -24,7 +26,7 @@ namespace {
 QString fileCountText(qsizetype files)
 {
     return files == 1 ? FiftyFiftyPanel::tr("1 file")
-                      : FiftyFiftyPanel::tr("%1 files").arg(QLocale().toString(files));
+                      : FiftyFiftyPanel::tr("%1 files").arg(countText(files));
 }
 
 QString markText(GroupStrip::Mark mark)
@@ -342,7 +344,7 @@ void FiftyFiftyPanel::showFilesOut(const QList<QByteArray>& filesOut, const QStr
         lblOut->setText(filesOut.size() == 1
                 ? tr("1 file is out of the game folder now, in %1:").arg(quarantine)
                 : tr("%1 files are out of the game folder now, in %2:")
-                      .arg(QLocale().toString(filesOut.size()), quarantine));
+                      .arg(countText(filesOut.size()), quarantine));
     for (const QByteArray& path : filesOut)
         lstOut->addItem(shownPath(path));
 }
@@ -369,11 +371,11 @@ void FiftyFiftyPanel::showGroups(const BisectSession& session, const QList<QByte
              GroupStrip::Mark::Suspected, GroupStrip::Mark::Culprit, GroupStrip::Mark::Back }) {
         if (marks.value(mark) > 0)
             said.append(u"<span style=\"color:%1\">\u25a0</span>&nbsp;%2&nbsp;%3"_s.arg(
-                GroupStrip::colorOf(mark).name(), QString::number(marks.value(mark)), markText(mark)));
+                GroupStrip::colorOf(mark).name(), countText(marks.value(mark)), markText(mark)));
     }
-    said.append(tr("\u25a1&nbsp;%1&nbsp;out&nbsp;now").arg(outNow));
+    said.append(tr("\u25a1&nbsp;%1&nbsp;out&nbsp;now").arg(countText(outNow)));
     const QString mods
-        = session.groups().size() == 1 ? tr("1 mod") : tr("%1 mods").arg(session.groups().size());
+        = session.groups().size() == 1 ? tr("1 mod") : tr("%1 mods").arg(countText(session.groups().size()));
     lblGroups->setText(mods + u": "_s + said.join(u" &nbsp; "_s));
     // The same words without colours, for screen readers.
     lblGroups->setAccessibleDescription(QTextDocumentFragment::fromHtml(lblGroups->text()).toPlainText());

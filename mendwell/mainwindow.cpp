@@ -6,6 +6,7 @@
 #include "listsfolder.h"
 #include "pathtext.h"
 #include "printer.h"
+#include "report.h"
 #include "runerror.h"
 #include "windowbuttons.h"
 
@@ -64,7 +65,7 @@ QString gameFolderText(const GameFolder& game)
 
 QString snapshotText(const SnapshotInfo& info)
 {
-    QString text = MainWindow::tr("snapshot of %1").arg(timeText(info.takenNs));
+    QString text = MainWindow::tr("snapshot of %1").arg(cellTimeText(info.takenNs));
     if (!info.label.isEmpty())
         text += MainWindow::tr(" (\"%1\")").arg(QString::fromUtf8(info.label));
     return text;
@@ -400,7 +401,7 @@ bool sameSession(const BisectSession& one, const BisectSession& other)
 
 QString fileCountText(qsizetype files)
 {
-    return files == 1 ? MainWindow::tr("1 file") : MainWindow::tr("%1 files").arg(QLocale().toString(files));
+    return files == 1 ? MainWindow::tr("1 file") : MainWindow::tr("%1 files").arg(countText(files));
 }
 
 // The time work has left at its pace so far; empty while the pace is not known yet.
@@ -819,7 +820,7 @@ void MainWindow::Form_Load()
             ? tr("Choose the game folder with Other folder… (for The Sims 4: Documents/Electronic Arts/The "
                  "Sims 4/Mods).")
             : (m_games.size() == 1 ? tr("Found 1 game folder. Pick it to begin.")
-                                   : tr("Found %1 game folders. Pick one to begin.").arg(m_games.size())));
+                                   : tr("Found %1 game folders. Pick one to begin.").arg(countText(m_games.size()))));
     if (!m_games.isEmpty()) {
         cboFolder->setCurrentIndex(0);
         cboFolder_Change();
@@ -948,7 +949,7 @@ void MainWindow::fillSnapshots(int select)
     QTreeWidgetItem* chosen = nullptr;
     for (const StoredSnapshot& snapshot : stored) {
         auto* item = new QTreeWidgetItem(lstSnapshots,
-            { timeText(snapshot.info.takenNs), QString::fromUtf8(snapshot.info.label),
+            { cellTimeText(snapshot.info.takenNs), QString::fromUtf8(snapshot.info.label),
                 QLocale().toString(snapshot.info.fileCount) });
         item->setData(0, Qt::UserRole, snapshot.id);
         item->setData(2, Qt::UserRole, snapshot.info.fileCount);
@@ -1193,7 +1194,7 @@ void MainWindow::finishComparison(Compared& compared)
     const int rows = m_changes->rowCount();
     lblStatus->setText(rows == 0 ? tr("Nothing changed.")
             : rows == 1          ? tr("1 change found.")
-                                 : tr("%1 changes found.").arg(QLocale().toString(rows)));
+                                 : tr("%1 changes found.").arg(countText(rows)));
     showProblems(problems);
 }
 
@@ -1232,18 +1233,18 @@ void MainWindow::updateCounts()
         suspects += !row.flags.isEmpty();
         noise += row.noise;
     }
-    const QString outText = movedOut > 0 ? tr(" · Moved out %1").arg(movedOut) : QString();
+    const QString outText = movedOut > 0 ? tr(" · Moved out %1").arg(countText(movedOut)) : QString();
     lblCounts->setText(tr("Added %1 · Changed %2 · Removed %3 · Moved %4%5 · Suspect %6 · Noise %7   —   "
                           "showing %8 of %9")
-                           .arg(kinds[0])
-                           .arg(kinds[1])
-                           .arg(kinds[2])
-                           .arg(kinds[3])
+                           .arg(countText(kinds[0]))
+                           .arg(countText(kinds[1]))
+                           .arg(countText(kinds[2]))
+                           .arg(countText(kinds[3]))
                            .arg(outText)
-                           .arg(suspects)
-                           .arg(noise)
-                           .arg(m_shown->rowCount())
-                           .arg(m_changes->rowCount()));
+                           .arg(countText(suspects))
+                           .arg(countText(noise))
+                           .arg(countText(m_shown->rowCount()))
+                           .arg(countText(m_changes->rowCount())));
 }
 
 void MainWindow::updateButtons()
@@ -1391,7 +1392,7 @@ void MainWindow::showSkipped(const QString& what, const MoveReport& report)
         std::as_const(report.skipped).first(std::min<qsizetype>(report.skipped.size(), 20)))
         lines.append(tr("%1: %2").arg(displayPath(path), why));
     if (report.skipped.size() > 20)
-        lines.append(tr("… and %1 more.").arg(report.skipped.size() - 20));
+        lines.append(tr("… and %1 more.").arg(countText(report.skipped.size() - 20)));
     QMessageBox::warning(this, tr("Some files stayed where they were"),
         tr("%1 Nothing was overwritten; these stayed where they were:\n\n%2").arg(what, lines.join(u'\n')));
 }
@@ -1771,7 +1772,7 @@ void MainWindow::cmdExport_Click()
         return;
     }
     lblStatus->setText((rows.size() == 1 ? tr("1 file exported to %1.").arg(path)
-                                         : tr("%1 files exported to %2.").arg(rows.size()).arg(path)));
+                                         : tr("%1 files exported to %2.").arg(countText(rows.size()), path)));
 }
 
 void MainWindow::cmdPrint_Click()

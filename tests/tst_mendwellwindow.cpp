@@ -273,6 +273,7 @@ private slots:
     void changesView();
     void sortAndFilter_data();
     void sortAndFilter();
+    void countsInThePlayersDigits();
     void exportFile_data();
     void exportFile();
     void folderList();
@@ -629,6 +630,23 @@ void tst_MendwellWindow::sortAndFilter()
     child<QComboBox>(&window, "cboKind")->setCurrentIndex(kind);
     QCOMPARE(shownPaths(window), paths);
     QCOMPARE(child<QLabel>(&window, "lblCounts")->text(), counts);
+}
+
+// Counts are written one way everywhere: grouped as the player's locale groups digits.
+void tst_MendwellWindow::countsInThePlayersDigits()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    MainWindow window;
+    window.show();
+    QList<QByteArray> added;
+    for (int i = 0; i < 1001; ++i)
+        added.append("file|Set/Mod" + QByteArray::number(i) + ".package|DBPF" + QByteArray::number(i));
+    rememberThenCompare(window, added);
+    QLocale::setDefault(QLocale::c());
+    QVERIFY2(child<QLabel>(&window, "lblCounts")->text().startsWith(u"Added 1,001 · Changed 0"_s),
+        qPrintable(child<QLabel>(&window, "lblCounts")->text()));
+    QVERIFY2(child<QLabel>(&window, "lblCounts")->text().endsWith(u"showing 1,001 of 1,001"_s),
+        qPrintable(child<QLabel>(&window, "lblCounts")->text()));
 }
 
 void tst_MendwellWindow::exportFile_data()

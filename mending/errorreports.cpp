@@ -461,4 +461,20 @@ GameErrorReports readGameErrorReports(const QByteArray& folder, const Snapshot* 
     return result;
 }
 
+QList<QByteArray> modsNamedByReports(const GameErrorReports& findings)
+{
+    const ModuleFinder finder = findings.finder();
+    QList<QByteArray> named;
+    for (const ErrorReportFile& file : findings.files) {
+        for (const ErrorReport& report : file.reports) {
+            for (qsizetype mod : modsBehind(report, finder)) {
+                const QByteArray path = findings.gameFolder + '/' + findings.mods.at(mod).path;
+                if (!named.contains(path))
+                    named.append(path);
+            }
+        }
+    }
+    return named;
+}
+
 }

@@ -96,6 +96,10 @@ struct GameErrorReports
     ModuleFinder finder() const { return ModuleFinder(mods); }
 };
 
+// The script mods the reports' tracebacks pass through, as absolute paths, each once, in the order
+// the reports name them (nearest the error first).
+QList<QByteArray> modsNamedByReports(const GameErrorReports& findings);
+
 // Reads the reports of a game's folder, given as the game's folder or as its Mods folder, and compares
 // its script mods with since when given (a snapshot of the game's folder or of its Mods folder). Throws
 // Failure when the folder cannot be read or since is of another folder.

@@ -9,6 +9,7 @@
 #include <QLocale>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace mending {
 
@@ -43,6 +44,23 @@ void Output::flush()
             m_error = errno ? errno : EIO;
     }
     m_buffer.clear();
+}
+
+QByteArray writtenBytes(const std::function<void(Output&)>& write)
+{
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* stream = ::open_memstream(&buffer, &size);
+    if (!stream)
+        throw Failure(QStringLiteral("out of memory"));
+    {
+        Output out(stream);
+        write(out);
+    }
+    std::fclose(stream);
+    QByteArray bytes(buffer, qsizetype(size));
+    std::free(buffer);
+    return bytes;
 }
 
 QString countText(qint64 count)
@@ -352,7 +370,8 @@ void writeClashSection(const DiffResult& result, Output& out)
                    .arg(displayPath(clash.path),
                        clash.shared == 1 ? QStringLiteral("1 resource")
                                          : QStringLiteral("%1 resources").arg(countText(clash.shared)),
-                       displayPath(clash.other), clash.kinds, QString::fromLatin1(severityName(clash.severity)));
+                       displayPath(clash.other), clash.kinds,
+                       QString::fromLatin1(severityName(clash.severity)));
 }
 
 void writeDiffText(const DiffResult& result, const DiffSides& sides, Output& out)

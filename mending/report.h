@@ -9,6 +9,7 @@
 #include "suspects.h"
 
 #include <cstdio>
+#include <functional>
 
 namespace mending {
 
@@ -39,6 +40,9 @@ private:
 };
 
 enum class ReportFormat { Text, Tsv, Json };
+
+// What a writer of this module writes, as bytes, for a window to show.
+QByteArray writtenBytes(const std::function<void(Output&)>& write);
 
 // Numbers for players, written one way wherever they are shown: digits grouped as the player's
 // locale groups them ("100,000" or "100.000").

@@ -25,8 +25,7 @@ namespace {
 
 QString fileCountText(qsizetype files)
 {
-    return files == 1 ? FiftyFiftyPanel::tr("1 file")
-                      : FiftyFiftyPanel::tr("%1 files").arg(countText(files));
+    return files == 1 ? FiftyFiftyPanel::tr("1 file") : FiftyFiftyPanel::tr("%1 files").arg(countText(files));
 }
 
 QString markText(GroupStrip::Mark mark)
@@ -204,6 +203,18 @@ void FiftyFiftyPanel::createRound(QVBoxLayout* layout)
     layout->addLayout(roundRow);
     layout->addWidget(lblGroups);
     layout->addWidget(lblSummary);
+    lblSuggestion = new QLabel(this);
+    lblSuggestion->setObjectName(u"lblSuggestion"_s);
+    lblSuggestion->setWordWrap(true);
+    lblSuggestion->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblSuggestion->setVisible(false);
+    layout->addWidget(lblSuggestion);
+}
+
+void FiftyFiftyPanel::setSuggestion(const QString& text)
+{
+    lblSuggestion->setText(text);
+    lblSuggestion->setVisible(!text.isEmpty());
 }
 
 void FiftyFiftyPanel::createFilesOut(QVBoxLayout* layout)

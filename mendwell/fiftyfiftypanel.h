@@ -61,6 +61,8 @@ public:
     void showSession(
         const mending::BisectSession& session, const QList<QByteArray>& filesOut, const QString& quarantine);
     void setBusy(bool busy);
+    // Where to look first, from the game's own error reports; empty hides it.
+    void setSuggestion(const QString& text);
 
     QPushButton* firstButton() const;
     QList<QWidget*> tabOrder() const;
@@ -93,6 +95,7 @@ private:
     GroupStrip* grpStrip = nullptr;
     QLabel* lblGroups = nullptr;
     QLabel* lblSummary = nullptr;
+    QLabel* lblSuggestion = nullptr;
     QLabel* lblOut = nullptr;
     QListWidget* lstOut = nullptr;
     QPushButton* cmdWorks = nullptr;

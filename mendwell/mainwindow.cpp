@@ -15,9 +15,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemWatcher>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -25,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -222,6 +226,55 @@ QList<QByteArray> outsideSession(
 
 // Files move out or back through the quarantine after the 50/50 is read afresh, then the folder is
 // compared again so the table shows what is left.
+// The clashes among the folder's packages and the game's error reports, written as the command line
+// writes them, so that the player reads the same words in both.
+LookedInside lookInside(std::shared_ptr<WorkWatch> watch, QByteArray root, QByteArray snapshotPath)
+{
+    LookedInside looked;
+    try {
+        const ScanResult now = scanFolder(root, 0, &watch->scan);
+        if (watch->scan.cancel) {
+            looked.cancelled = true;
+            return looked;
+        }
+        const ConflictReport clashes = findConflicts(root, now.files);
+        std::optional<Snapshot> since;
+        if (!snapshotPath.isEmpty())
+            since = readSnapshotFile(snapshotPath);
+        const GameErrorReports reports = readGameErrorReports(root, since ? &*since : nullptr);
+        looked.text = QString::fromUtf8(writtenBytes([&](Output& out) {
+            writeConflicts(root, clashes, ReportFormat::Text, out);
+            out << '\n';
+            writeErrorReports(reports, ReportFormat::Text, out);
+        }));
+    } catch (const Failure& failure) {
+        looked.error = failure.message();
+    }
+    return looked;
+}
+
+// A new or changed mod that the game's error reports name is the likeliest culprit: the guide says so
+// at the start. Reports that cannot be read leave the 50/50 as it is.
+QString suggestionFromReports(const QByteArray& root, const CompareSource& since, const NewFiles& files)
+{
+    try {
+        std::optional<Snapshot> snapshot;
+        if (since.kind == CompareSource::Snapshot)
+            snapshot = readSnapshotFile(since.path);
+        const GameErrorReports reports = readGameErrorReports(root, snapshot ? &*snapshot : nullptr);
+        for (const QByteArray& named : modsNamedByReports(reports)) {
+            for (const QByteArray& path : files.paths) {
+                if (root + '/' + path == named)
+                    return MainWindow::tr("The game's error report names %1, one of the new files: if the "
+                                          "game shows that error, look at it first (an update for the game "
+                                          "as it is now?). The 50/50 still tests every new file.")
+                        .arg(shownPath(path));
+            }
+        }
+    } catch (const Failure&) { }
+    return {};
+}
+
 FilesMoved moveFiles(std::shared_ptr<WorkWatch> watch, const QByteArray& root, bool out,
     const CompareSource& source,
     const std::function<MoveReport(FiftyFifty&, const FolderState&, QString*)>& move)
@@ -345,6 +398,8 @@ FiftyFiftyStep startFiftyFifty(std::shared_ptr<WorkWatch> watch, QByteArray root
             done.refused = true;
             return;
         }
+        // Read before the first round takes the script mods out of the folder.
+        done.suggestion = suggestionFromReports(root, since, files);
         watch->moving = true;
         fifty.start(files.groups, &done.moves);
     });
@@ -589,12 +644,18 @@ QHBoxLayout* MainWindow::createCompareRow(QWidget* changes)
         tr("Compares the folder with a list Brenvale saved. Such a list holds top-level names only, so "
            "only files added to or removed from the top of the folder can be found."),
         changes);
+    cmdInside = windowButton(tr("What is i&nside the mods?"), "cmdInside",
+        tr("Reads inside the mods: the packages that hold the same resources (the game uses only one of "
+           "them), and the game's own error reports with the script mods they name. Script mods provided "
+           "twice or made for another Python are flagged in the list of changes."),
+        changes);
     lblSince = new QLabel(changes);
     lblSince->setObjectName(u"lblSince"_s);
     lblSince->setWordWrap(true);
     auto* compareRow = new QHBoxLayout;
     compareRow->addWidget(cmdWhatChanged);
     compareRow->addWidget(cmdFolderList);
+    compareRow->addWidget(cmdInside);
     compareRow->addWidget(lblSince, 1);
     return compareRow;
 }
@@ -762,6 +823,7 @@ void MainWindow::wireEvents()
     connect(txtLabel, &QLineEdit::returnPressed, this, &MainWindow::cmdRemember_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &MainWindow::cmdDelete_Click);
     connect(cmdWhatChanged, &QPushButton::clicked, this, &MainWindow::cmdWhatChanged_Click);
+    connect(cmdInside, &QPushButton::clicked, this, &MainWindow::cmdInside_Click);
     connect(cmdFolderList, &QPushButton::clicked, this, &MainWindow::cmdFolderList_Click);
     connect(txtFilter, &QLineEdit::textChanged, this, &MainWindow::txtFilter_Change);
     connect(cboKind, &QComboBox::currentIndexChanged, this, &MainWindow::cboKind_Change);
@@ -799,8 +861,8 @@ void MainWindow::wireEvents()
 void MainWindow::setTabOrder()
 {
     QList<QWidget*> order { cboFolder, cmdOtherFolder, lstSnapshots, txtLabel, cmdRemember, cmdDelete,
-        cmdWhatChanged, cmdFolderList, txtFilter, cboKind, grdChanges, cmdExport, cmdPrint, cmdMoveOut,
-        cmdPutBack, cboBatch, cmdCulprit };
+        cmdWhatChanged, cmdFolderList, cmdInside, txtFilter, cboKind, grdChanges, cmdExport, cmdPrint,
+        cmdMoveOut, cmdPutBack, cboBatch, cmdCulprit };
     order += pnlFiftyFifty->tabOrder();
     order.append(cmdCancel);
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -819,8 +881,9 @@ void MainWindow::Form_Load()
     lblStatus->setText(m_games.isEmpty()
             ? tr("Choose the game folder with Other folder… (for The Sims 4: Documents/Electronic Arts/The "
                  "Sims 4/Mods).")
-            : (m_games.size() == 1 ? tr("Found 1 game folder. Pick it to begin.")
-                                   : tr("Found %1 game folders. Pick one to begin.").arg(countText(m_games.size()))));
+            : (m_games.size() == 1
+                    ? tr("Found 1 game folder. Pick it to begin.")
+                    : tr("Found %1 game folders. Pick one to begin.").arg(countText(m_games.size()))));
     if (!m_games.isEmpty()) {
         cboFolder->setCurrentIndex(0);
         cboFolder_Change();
@@ -950,7 +1013,7 @@ void MainWindow::fillSnapshots(int select)
     for (const StoredSnapshot& snapshot : stored) {
         auto* item = new QTreeWidgetItem(lstSnapshots,
             { cellTimeText(snapshot.info.takenNs), QString::fromUtf8(snapshot.info.label),
-                QLocale().toString(snapshot.info.fileCount) });
+                countText(snapshot.info.fileCount) });
         item->setData(0, Qt::UserRole, snapshot.id);
         item->setData(2, Qt::UserRole, snapshot.info.fileCount);
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
@@ -1022,6 +1085,15 @@ void MainWindow::cmdWhatChanged_Click()
         std::bind(compareWithSnapshot, m_watch, m_comparing.path), Work::Scan);
 }
 
+void MainWindow::cmdInside_Click()
+{
+    if (isWorking() || m_folder.isEmpty())
+        return;
+    const int id = chosenSnapshot();
+    startWork(tr("Reading inside the mods of %1").arg(QFile::decodeName(m_folder)), 0,
+        std::bind(lookInside, m_watch, m_folder, id == 0 ? QByteArray() : m_store.pathOf(id)), Work::Scan);
+}
+
 void MainWindow::cmdFolderList_Click()
 {
     if (isWorking() || m_folder.isEmpty())
@@ -1078,13 +1150,12 @@ void MainWindow::work_Progress()
     // Past the expected count the bar would stop; it turns into a busy bar instead.
     if (prgWork->maximum() > 0 && found > prgWork->maximum())
         prgWork->setRange(0, 0);
-    QString said = tr("%1: %2 files so far").arg(m_workText, QLocale().toString(found));
+    QString said = tr("%1: %2 files so far").arg(m_workText, countText(found));
     if (prgWork->maximum() > 0) {
         prgWork->setValue(int(found));
-        prgWork->setFormat(
-            tr("%1 of about %2").arg(QLocale().toString(found), QLocale().toString(prgWork->maximum())));
-        said = tr("%1: %2 of about %3 files")
-                   .arg(m_workText, QLocale().toString(found), QLocale().toString(prgWork->maximum()));
+        prgWork->setFormat(tr("%1 of about %2").arg(countText(found), countText(prgWork->maximum())));
+        said
+            = tr("%1: %2 of about %3 files").arg(m_workText, countText(found), countText(prgWork->maximum()));
         if (const QString left = timeLeftText(m_workClock.elapsed(), found, prgWork->maximum());
             !left.isEmpty())
             said += u", "_s + left;
@@ -1102,7 +1173,7 @@ void MainWindow::showMoveProgress()
     } else {
         prgWork->setRange(0, int(std::min<qint64>(total, std::numeric_limits<int>::max())));
         prgWork->setValue(int(std::min(done, total)));
-        prgWork->setFormat(tr("%1 of %2").arg(QLocale().toString(done), QLocale().toString(total)));
+        prgWork->setFormat(tr("%1 of %2").arg(countText(done), countText(total)));
     }
     // The core counts a folder that moves whole as one: the bar shows how far, the text what.
     QString said = m_workText;
@@ -1151,7 +1222,8 @@ void MainWindow::work_Finished()
     std::visit(Handlers { [this](SnapshotTaken& taken) { finishSnapshot(taken); },
                    [this](Compared& compared) { finishComparison(compared); },
                    [this](FilesMoved& moved) { finishMoves(moved); },
-                   [this](FiftyFiftyStep& step) { finishFiftyFifty(step); } },
+                   [this](FiftyFiftyStep& step) { finishFiftyFifty(step); },
+                   [this](LookedInside& looked) { finishLookInside(looked); } },
         result);
     result = WorkResult();
     releaseFreedMemory();
@@ -1170,11 +1242,42 @@ void MainWindow::finishSnapshot(const SnapshotTaken& taken)
     } else {
         txtLabel->clear();
         fillSnapshots(taken.snapshotId);
-        lblStatus->setText((taken.files == 1 ? tr("Remembered 1 file. Later, ask what changed since.")
-                                             : tr("Remembered %1 files. Later, ask what changed since.")
-                                                   .arg(QLocale().toString(taken.files))));
+        lblStatus->setText((taken.files == 1
+                ? tr("Remembered 1 file. Later, ask what changed since.")
+                : tr("Remembered %1 files. Later, ask what changed since.").arg(countText(taken.files))));
     }
     showProblems(taken.problems);
+}
+
+void MainWindow::finishLookInside(const LookedInside& looked)
+{
+    if (looked.cancelled) {
+        lblStatus->setText(tr("Cancelled."));
+        return;
+    }
+    if (!looked.error.isEmpty()) {
+        lblStatus->setText(tr("Failed."));
+        showError(looked.error);
+        return;
+    }
+    lblStatus->setText(tr("Read inside the mods."));
+    QDialog dialog(this);
+    dialog.setObjectName(u"dlgInside"_s);
+    dialog.setWindowTitle(tr("Inside the mods of %1").arg(QFile::decodeName(m_folder)));
+    auto* text = new QPlainTextEdit(looked.text, &dialog);
+    text->setObjectName(u"txtInside"_s);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    const QSize room = screen() ? screen()->availableSize() : QSize(1024, 768);
+    dialog.resize(std::min(room.width() * 4 / 5, text->fontMetrics().horizontalAdvance(u'x') * 110),
+        room.height() * 2 / 3);
+    dialog.exec();
 }
 
 void MainWindow::finishComparison(Compared& compared)
@@ -1265,6 +1368,7 @@ void MainWindow::updateButtons()
     mnuWhatChanged->setEnabled(idle && haveSnapshot);
     cmdFolderList->setEnabled(idle && haveFolder);
     mnuFolderList->setEnabled(idle && haveFolder);
+    cmdInside->setEnabled(idle && haveFolder);
     cmdExport->setEnabled(haveChanges);
     mnuExport->setEnabled(haveChanges);
     cmdPrint->setEnabled(haveChanges);
@@ -1690,6 +1794,7 @@ void MainWindow::pnlFiftyFifty_Close()
 {
     if (m_state.session)
         m_closedVerdict = m_state.session->events();
+    pnlFiftyFifty->setSuggestion({});
     hideGuide();
     updateButtons();
     cmdCulprit->setFocus();
@@ -1697,6 +1802,9 @@ void MainWindow::pnlFiftyFifty_Close()
 
 void MainWindow::finishFiftyFifty(FiftyFiftyStep& step)
 {
+    // Said at the start, kept while the 50/50 runs in this window.
+    if (!step.suggestion.isEmpty())
+        pnlFiftyFifty->setSuggestion(step.suggestion);
     if (step.again)
         showComparison(*step.again);
     if (step.state.read)

@@ -107,9 +107,19 @@ struct FiftyFiftyStep
     mending::MoveReport moves;
     FolderState state;
     std::optional<Comparison> again;
+    QString suggestion; // at the start: a new mod the game's error reports name
 };
 
-using WorkResult = std::variant<SnapshotTaken, Compared, FilesMoved, FiftyFiftyStep>;
+// What is inside the mods: clashing packages and the game's error reports, as the report module
+// writes them for players.
+struct LookedInside
+{
+    bool cancelled = false;
+    QString error;
+    QString text;
+};
+
+using WorkResult = std::variant<SnapshotTaken, Compared, FilesMoved, FiftyFiftyStep, LookedInside>;
 
 // Mendwell's window. The game folder picked in cboFolder (or with Other folder) fills lstSnapshots
 // with the snapshots of that folder. Remember takes a new one, labelled with txtLabel; What changed
@@ -169,6 +179,7 @@ private:
     void cmdRemember_Click();
     void cmdDelete_Click();
     void cmdWhatChanged_Click();
+    void cmdInside_Click();
     void cmdFolderList_Click();
     void txtFilter_Change();
     void cboKind_Change();
@@ -200,6 +211,7 @@ private:
     void startWork(const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind);
     void finishSnapshot(const SnapshotTaken& taken);
     void finishComparison(Compared& compared);
+    void finishLookInside(const LookedInside& looked);
     void finishMoves(FilesMoved& moved);
     void finishFiftyFifty(FiftyFiftyStep& step);
     void showProblems(const QList<mending::ScanProblem>& problems);
@@ -257,6 +269,7 @@ private:
     QPushButton* cmdRemember = nullptr;
     QPushButton* cmdDelete = nullptr;
     QPushButton* cmdWhatChanged = nullptr;
+    QPushButton* cmdInside = nullptr;
     QPushButton* cmdFolderList = nullptr;
     QLabel* lblSince = nullptr;
     QLineEdit* txtFilter = nullptr;

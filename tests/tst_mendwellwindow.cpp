@@ -13,13 +13,16 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPrinterInfo>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QtEndian>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <zip.h>
 
 #include <cmath>
 #include <functional>
@@ -257,6 +260,57 @@ void makeBigTree(const QByteArray& root, int files)
 
 }
 
+namespace {
+
+// A package of one resource (type, group and instance all given), as The Sims 4 writes them: the
+// header, the resource's bytes, then an index that stores no field once.
+QByteArray onePackage(quint32 type, quint64 instance)
+{
+    QByteArray bytes(96, '\0');
+    const auto put = [&bytes](qsizetype at, quint32 word) { qToLittleEndian(word, bytes.data() + at); };
+    const auto append = [&bytes, &put](quint32 word) {
+        bytes.resize(bytes.size() + 4);
+        put(bytes.size() - 4, word);
+    };
+    bytes.replace(0, 4, "DBPF");
+    put(4, 2);
+    put(8, 1);
+    bytes += "data";
+    const quint32 index = quint32(bytes.size());
+    for (quint32 word :
+        { 0u, type, 0u, quint32(instance >> 32), quint32(instance), 96u, 4u | 0x80000000u, 4u, 0x10000u })
+        append(word);
+    put(36, 1);
+    put(44, quint32(bytes.size()) - index);
+    put(60, 3);
+    put(64, index);
+    return bytes;
+}
+
+// A script mod holding one module compiled for the game's Python (3.7: its magic number is 3394).
+void writeScriptMod(const QByteArray& path, const char* module)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(QFile::decodeName(path)).absolutePath()));
+    int error = 0;
+    zip_t* archive = ::zip_open(path.constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    QVERIFY(archive);
+    static const char compiled[16] = { 0x42, 0x0d, 0x0d, 0x0a };
+    zip_source_t* source = ::zip_source_buffer(archive, compiled, sizeof compiled, 0);
+    QVERIFY(::zip_file_add(archive, module, source, ZIP_FL_OVERWRITE) >= 0);
+    QVERIFY(::zip_close(archive) == 0);
+}
+
+// What the real command line writes for these arguments.
+QByteArray commandOutput(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(MENDWELL_EXECUTABLE), arguments);
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+}
+
 class tst_MendwellWindow : public QObject
 {
     Q_OBJECT
@@ -274,6 +328,7 @@ private slots:
     void sortAndFilter_data();
     void sortAndFilter();
     void countsInThePlayersDigits();
+    void insideTheMods();
     void exportFile_data();
     void exportFile();
     void folderList();
@@ -647,6 +702,49 @@ void tst_MendwellWindow::countsInThePlayersDigits()
         qPrintable(child<QLabel>(&window, "lblCounts")->text()));
     QVERIFY2(child<QLabel>(&window, "lblCounts")->text().endsWith(u"showing 1,001 of 1,001"_s),
         qPrintable(child<QLabel>(&window, "lblCounts")->text()));
+}
+
+// Clashing packages and the game's error report, shown beside the changes in the command line's own
+// words; the 50/50 then starts from the new script mod that the report names.
+void tst_MendwellWindow::insideTheMods()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(openAndRemember(window));
+    const QString since
+        = child<QTreeWidget>(&window, "lstSnapshots")->topLevelItem(0)->data(0, Qt::UserRole).toString();
+    writeScriptMod(m_root + "/Clock/Clock.ts4script", "clock/hooks.pyc");
+    tree::write(m_root, "Hair/Hair.package", onePackage(0x034AEECB, 7));
+    tree::write(m_root, "Hair/Hair copy.package", onePackage(0x034AEECB, 7));
+    tree::write(m_root + "/..", "lastException.txt",
+        "<?xml version=\"1.0\" ?><root>\n<report><createtime>2026-12-07 21:04:11</createtime><desyncdata>"
+        "[clock] Error while ticking&#13;&#10;Traceback (most recent call last):&#13;&#10;  File "
+        "\"C:\\Users\\Dev\\src\\clock\\hooks.py\", line 3, in tick&#13;&#10;AttributeError: x"
+        "</desyncdata></report></root>");
+
+    QString shown;
+    QSignalSpy ended(&window, &MainWindow::workEnded);
+    {
+        Answerer answer({ [&shown](QWidget* dialog) {
+            shown = dialog->findChild<QPlainTextEdit*>(u"txtInside"_s)->toPlainText();
+            dialog->close();
+        } });
+        click(&window, "cmdInside");
+        QVERIFY(ended.wait(30000));
+    }
+    const QString folder = QFile::decodeName(m_root);
+    const QByteArray words = commandOutput({ u"conflicts"_s, folder }) + '\n'
+        + commandOutput({ u"errors"_s, folder, u"--since"_s, since });
+    QVERIFY2(words.contains("Hair copy.package") && words.contains("Clock/Clock.ts4script  (new since"),
+        words.constData());
+    QCOMPARE(shown, QString::fromUtf8(words));
+
+    click(&window, "cmdWhatChanged");
+    QVERIFY(ended.wait(30000));
+    startFiftyFifty(window);
+    QVERIFY2(child<QLabel>(&window, "lblSuggestion")->isVisible()
+            && child<QLabel>(&window, "lblSuggestion")->text().contains(u"Clock/Clock.ts4script"_s),
+        qPrintable(child<QLabel>(&window, "lblSuggestion")->text()));
 }
 
 void tst_MendwellWindow::exportFile_data()

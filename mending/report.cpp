@@ -359,6 +359,23 @@ void writeNoiseSection(const DiffResult& result, Output& out)
     }
 }
 
+}
+
+QString clashText(const ClashNote& clash)
+{
+    return QStringLiteral("holds %1 that %2 holds too (%3; %4)")
+        .arg(clash.shared == 1 ? QStringLiteral("1 resource")
+                               : QStringLiteral("%1 resources").arg(countText(clash.shared)),
+            displayPath(clash.other), clash.kinds, QString::fromLatin1(severityName(clash.severity)));
+}
+
+QString clashWords()
+{
+    return QStringLiteral("Clashes with another mod");
+}
+
+namespace {
+
 void writeClashSection(const DiffResult& result, Output& out)
 {
     if (result.clashes.isEmpty())
@@ -366,12 +383,7 @@ void writeClashSection(const DiffResult& result, Output& out)
     out << QStringLiteral("\nNew or changed mods that clash with other mods (see: mendwell conflicts): %1\n")
                .arg(countText(result.clashes.size()));
     for (const ClashNote& clash : result.clashes)
-        out << QStringLiteral("    %1 holds %2 that %3 holds too (%4; %5)\n")
-                   .arg(displayPath(clash.path),
-                       clash.shared == 1 ? QStringLiteral("1 resource")
-                                         : QStringLiteral("%1 resources").arg(countText(clash.shared)),
-                       displayPath(clash.other), clash.kinds,
-                       QString::fromLatin1(severityName(clash.severity)));
+        out << QStringLiteral("    %1 %2\n").arg(displayPath(clash.path), clashText(clash));
 }
 
 void writeDiffText(const DiffResult& result, const DiffSides& sides, Output& out)

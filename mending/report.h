@@ -85,6 +85,10 @@ void writeSnapshots(const QList<StoredSnapshot>& snapshots, const QByteArray& ro
 
 // Mods that hold the same resources, and damaged packages, below root.
 void writeConflicts(const QByteArray& root, const ConflictReport& report, ReportFormat format, Output& out);
+// A new or changed mod's clash with another, as diff says it: "holds 2 resources that X holds too
+// (CAS part 2; medium)". The words of the flag the window shows for it.
+QString clashText(const ClashNote& clash);
+QString clashWords();
 // How much a clash matters, in a player's words: "High (how the game plays)".
 QString severityWords(ClashSeverity severity);
 // The game's error reports and the script mods behind their tracebacks.

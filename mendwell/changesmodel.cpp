@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFont>
+#include <QHash>
 #include <QLocale>
 #include <QPalette>
 
@@ -56,6 +57,8 @@ QString flagWords(const ChangeRow& row)
         words.append(noiseWords());
     for (const SuspectFlag& flag : row.flags)
         words.append(mending::flagWords(flag.suspect));
+    if (!row.clashes.isEmpty())
+        words.append(mending::clashWords());
     return words.join(u", "_s);
 }
 
@@ -67,6 +70,8 @@ QString reasons(const ChangeRow& row)
         lines.append(u"%1 - %2"_s.arg(noiseWords(), noiseReason()));
     for (const SuspectFlag& flag : row.flags)
         lines.append(flagLine(flag));
+    for (const QString& clash : row.clashes)
+        lines.append(u"%1 - %2"_s.arg(mending::clashWords(), clash));
     return lines.join(u'\n');
 }
 
@@ -169,6 +174,9 @@ QString cellTimeText(qint64 ns)
 
 QList<ChangeRow> changeRows(const DiffResult& result)
 {
+    QHash<QByteArray, QStringList> clashes;
+    for (const mending::ClashNote& clash : result.clashes)
+        clashes[clash.path].append(mending::clashText(clash));
     QList<ChangeRow> rows;
     rows.reserve(result.changes.size());
     for (const Change& change : result.changes) {
@@ -192,6 +200,7 @@ QList<ChangeRow> changeRows(const DiffResult& result)
         row.groupKey = group.key;
         row.groupKind = group.kind;
         row.flags = change.flags;
+        row.clashes = clashes.value(change.path);
         row.pathText = shownPath(change.path);
         row.pathOrder = row.pathText.toCaseFolded();
         row.oldPathText = shownPath(change.oldPath);
@@ -319,7 +328,7 @@ QVariant ChangesModel::data(const QModelIndex& index, int role) const
     } else if (role == Qt::ForegroundRole) {
         if (row.noise)
             return QBrush(QPalette().color(QPalette::Disabled, QPalette::Text));
-        if (!row.flags.isEmpty() && index.column() == FlagsColumn)
+        if ((!row.flags.isEmpty() || !row.clashes.isEmpty()) && index.column() == FlagsColumn)
             return QBrush(QColor(0xb0, 0x30, 0x00));
     } else if (role == Qt::TextAlignmentRole && index.column() == SizeColumn) {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

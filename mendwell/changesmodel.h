@@ -26,6 +26,7 @@ struct ChangeRow
     QByteArray groupKey;
     mending::GroupKind groupKind = mending::GroupKind::Single;
     QList<mending::SuspectFlag> flags;
+    QStringList clashes; // a new or changed package's clashes with other mods, in diff's words
 
     QString pathText; // bytes that are not UTF-8 show as a replacement mark
     QString pathOrder; // pathText case-folded once, so sorting 100,000 rows compares plain strings

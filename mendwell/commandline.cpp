@@ -289,7 +289,8 @@ void reportRecordedProblems(const Side& side, std::FILE* err)
     if (side.kind != Side::SnapshotFile)
         return;
     for (const ScanProblem& problem : side.snapshot.problems) {
-        const QByteArray path = problem.path.isEmpty() ? side.snapshot.root : side.snapshot.root + '/' + problem.path;
+        const QByteArray path
+            = problem.path.isEmpty() ? side.snapshot.root : side.snapshot.root + '/' + problem.path;
         std::fprintf(err,
             "mendwell: when snapshot %s was taken, %s could not be read (%s); its files are not compared\n",
             displayPath(side.name).toUtf8().constData(), displayPath(path).toUtf8().constData(),
@@ -943,7 +944,8 @@ const std::vector<Command>& commands()
         { "errors", { "--since", "--format" }, {}, errorsHelp,
             [](const Arguments& a, Output& out, std::FILE* err) {
                 expectPositional(a, 1, 1, "errors");
-                return errorsCommand(a.positional.first(), a.options.value("--since"), formatOf(a, true), out, err);
+                return errorsCommand(
+                    a.positional.first(), a.options.value("--since"), formatOf(a, true), out, err);
             } },
         { "quarantine", { "--since", "--only" }, { "--cache" },
             "Usage: mendwell quarantine FOLDER --since SNAPSHOT [--only added|changed|all] [--cache] "

@@ -13,4 +13,5 @@ extern const char conflictsHelp[];
 // Writes the clashes among the packages below folder to out, in the format named ("text", "tsv" or
 // "json"), and says on err what could not be read. Returns the exit status; throws mending::Failure
 // when the folder cannot be read at all.
-int conflictsCommand(const QByteArray& folder, mending::ReportFormat format, mending::Output& out, std::FILE* err);
+int conflictsCommand(
+    const QByteArray& folder, mending::ReportFormat format, mending::Output& out, std::FILE* err);

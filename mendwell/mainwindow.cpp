@@ -138,6 +138,7 @@ Compared compareWithSnapshot(std::shared_ptr<WorkWatch> watch, QByteArray snapsh
         }
         DiffResult result = diffFiles(before.files, now.files, before.problems + now.problems);
         flagSuspects(result, before.root, now.files);
+        noteClashes(result, before.root, now.files);
         compared.comparison = found(result, now,
             { before.root,
                 snapshotText({ before.root, before.label, before.takenNs, quint64(before.files.size()) }),
@@ -165,6 +166,7 @@ Compared compareWithFolderList(std::shared_ptr<WorkWatch> watch, QByteArray list
         }
         DiffResult result = diffTopLevel(names, now.files, root);
         flagSuspects(result, root, now.files);
+        noteClashes(result, root, now.files);
         compared.comparison = found(result, now,
             { root, MainWindow::tr("folder list %1").arg(QFile::decodeName(listPath)), result.topLevelOnly });
     } catch (const Failure& failure) {
@@ -1267,7 +1269,7 @@ void MainWindow::finishLookInside(const LookedInside& looked)
     auto* text = new QPlainTextEdit(looked.text, &dialog);
     text->setObjectName(u"txtInside"_s);
     text->setReadOnly(true);
-    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

@@ -741,6 +741,10 @@ void tst_MendwellWindow::insideTheMods()
 
     click(&window, "cmdWhatChanged");
     QVERIFY(ended.wait(30000));
+    // The changes view flags a new package that clashes, once a pair, as diff notes it.
+    const QStringList clashing = shownRows(window).filter(u"Clashes with another mod"_s);
+    QCOMPARE(clashing.size(), 1);
+    QVERIFY2(clashing.first().contains(u"Hair/Hair"_s), qPrintable(clashing.first()));
     startFiftyFifty(window);
     QVERIFY2(child<QLabel>(&window, "lblSuggestion")->isVisible()
             && child<QLabel>(&window, "lblSuggestion")->text().contains(u"Clock/Clock.ts4script"_s),

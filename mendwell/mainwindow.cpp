@@ -762,6 +762,10 @@ void MainWindow::createStatusBar()
     prgWork = new QProgressBar(this);
     prgWork->setObjectName(u"prgWork"_s);
     prgWork->setVisible(false);
+    // Wide enough for the count it shows on one line, at any scale.
+    prgWork->setMinimumWidth(
+        prgWork->fontMetrics().horizontalAdvance(tr("%1 of about %2").arg(countText(9999999), countText(9999999)))
+        + prgWork->fontMetrics().averageCharWidth() * 4);
     cmdCancel = windowButton(tr("Ca&ncel"), "cmdCancel",
         tr("Stops the scan or the move. A stopped scan keeps nothing: no snapshot is saved and the changes "
            "shown stay as they were. A stopped move ends between two files: each file is either moved or "

@@ -972,8 +972,10 @@ void MainWindow::showHint()
     else if (lstSnapshots->topLevelItemCount() == 0)
         hint = tr("No snapshot yet: remember the folder above while the game works, then ask what changed "
                   "since.");
-    else
+    else if (chosenSnapshot() == 0)
         hint = tr("Choose a snapshot above, then ask what changed since.");
+    else
+        hint = tr("Ask what changed since the chosen snapshot.");
     lblSince->setText(hint);
 }
 
@@ -1039,6 +1041,7 @@ int MainWindow::chosenSnapshot() const
 
 void MainWindow::lstSnapshots_Change()
 {
+    showHint();
     updateButtons();
 }
 

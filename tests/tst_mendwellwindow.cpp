@@ -711,6 +711,8 @@ void tst_MendwellWindow::insideTheMods()
     MainWindow window;
     window.show();
     QVERIFY(openAndRemember(window));
+    // The hint follows the screen: a snapshot is chosen, so only the question is left to ask.
+    QCOMPARE(child<QLabel>(&window, "lblSince")->text(), u"Ask what changed since the chosen snapshot."_s);
     const QString since
         = child<QTreeWidget>(&window, "lstSnapshots")->topLevelItem(0)->data(0, Qt::UserRole).toString();
     writeScriptMod(m_root + "/Clock/Clock.ts4script", "clock/hooks.pyc");

@@ -51,52 +51,16 @@ struct Order
     }
 };
 
-const GameRules& rulesFor(const QByteArray& root, int generation)
-{
-    if (const GameRules* rules = gameRules(generation ? generation : generationOfPath(root)))
-        return *rules;
-    return *gameRules(4);
-}
-
-bool endsWithFolders(const QByteArray& path, const QByteArray& folders)
-{
-    const QByteArray lowerPath = path.toLower();
-    const QByteArray lowerFolders = folders.toLower();
-    return lowerPath == lowerFolders || lowerPath.endsWith('/' + lowerFolders);
-}
-
-// The mods folder as a lower-case prefix of the files' paths: "" when root is the mods folder, the
-// rest of its path when root is the game's folder or a folder on the way to the mods folder.
-QByteArray modsPrefix(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
-{
-    const QList<QByteArray> parts = rules.modsFolder.split('/');
-    auto anyBelow = [&files](const QByteArray& prefix) {
-        return std::any_of(files.begin(), files.end(),
-            [&prefix](const FileEntry& file) { return file.path.toLower().startsWith(prefix); });
-    };
-    for (qsizetype given = parts.size(); given >= 1; --given) {
-        if (endsWithFolders(root, parts.first(given).join('/'))) {
-            QByteArray rest;
-            for (const QByteArray& part : parts.sliced(given))
-                rest += part.toLower() + '/';
-            if (rest.isEmpty() || anyBelow(rest))
-                return rest;
-        }
-    }
-    const QByteArray below = rules.modsFolder.toLower() + '/';
-    return anyBelow(below) ? below : QByteArray();
-}
-
 // The packages the game loads: regular files named *.package in its mods folder, no deeper than it reads.
 QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
 {
-    const QByteArray prefix = modsPrefix(root, files, rules);
+    const QByteArray prefix = modsFolderWithin(root, files, rules);
     QList<qsizetype> packages;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileEntry& file = files.at(i);
         if (file.kind != FileKind::Regular || !file.path.toLower().endsWith(".package"))
             continue;
-        if (!prefix.isEmpty() && !file.path.toLower().startsWith(prefix))
+        if (!file.path.startsWith(prefix))
             continue;
         const qsizetype depth = file.path.count('/') - prefix.count('/');
         if (rules.deepestPackage >= 0 && depth > rules.deepestPackage)
@@ -326,7 +290,7 @@ QString describeKinds(const QList<std::pair<quint32, qint64>>& kinds)
 ConflictReport findConflicts(
     const QByteArray& root, const QList<FileEntry>& files, int generation, int threads)
 {
-    const GameRules& rules = rulesFor(root, generation);
+    const GameRules& rules = rulesOfFolder(root, generation);
     QList<QByteArray> paths;
     QList<qint64> sizes;
     for (qsizetype index : packagesOf(root, files, rules)) {
@@ -354,7 +318,7 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
         if (change.kind == ChangeKind::Added || change.kind == ChangeKind::Changed)
             changed.insert(change.path);
     }
-    const GameRules& rules = rulesFor(root, generation);
+    const GameRules& rules = rulesOfFolder(root, generation);
     // The new packages first, so that the others can be read against their keys alone.
     QList<QByteArray> paths;
     QList<qint64> sizes;

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::StringLiterals;
@@ -78,6 +79,31 @@ const std::array<GameRules, 4>& table()
 // anything else ("Backup Sims 4", "The Sims 4 old") is not the game's folder.
 const QString articles = u"(?:(?:the|die|der|les|le|la|los|las|el|de|het|i|il|gli|os|as|o|a|den|det)\\s+)?"_s;
 
+bool endsWithFolders(const QByteArray& path, const QByteArray& folders)
+{
+    const QByteArray lowerPath = path.toLower();
+    const QByteArray lowerFolders = folders.toLower();
+    return lowerPath == lowerFolders || lowerPath.endsWith('/' + lowerFolders);
+}
+
+// The prefix as the files spell it: under Wine "mods" and "MODS" are the Mods folder too.
+QByteArray matchingCase(const QList<FileEntry>& files, const QByteArray& prefix)
+{
+    const QByteArray lower = prefix.toLower();
+    for (const FileEntry& file : files) {
+        if (file.path.size() >= prefix.size() && file.path.first(prefix.size()).toLower() == lower)
+            return file.path.first(prefix.size());
+    }
+    return prefix;
+}
+
+bool hasFolder(const QList<FileEntry>& files, const QByteArray& prefix)
+{
+    const QByteArray lower = prefix.toLower();
+    return std::any_of(files.begin(), files.end(),
+        [&lower](const FileEntry& file) { return file.path.toLower().startsWith(lower); });
+}
+
 }
 
 const GameRules* gameRules(int generation)
@@ -93,7 +119,8 @@ int generationOfModsFolderName(const QString& name)
 {
     int found = 0;
     for (const GameRules& rules : table()) {
-        if (rules.modsFolder.contains('/') || name.compare(QFile::decodeName(rules.modsFolder), Qt::CaseInsensitive) != 0)
+        if (rules.modsFolder.contains('/')
+            || name.compare(QFile::decodeName(rules.modsFolder), Qt::CaseInsensitive) != 0)
             continue;
         if (found != 0)
             return 0;
@@ -136,6 +163,42 @@ int generationOfPath(const QByteArray& path)
             return generation;
     }
     return 0;
+}
+
+// The rules of the folder's game: the one named, else the one its path tells, else The Sims 4's, the
+// game most players with many mods have.
+const GameRules& rulesOfFolder(const QByteArray& root, int generation)
+{
+    if (const GameRules* rules = gameRules(generation ? generation : generationOfPath(root)))
+        return *rules;
+    return *gameRules(4);
+}
+
+// Where the mods folder lies below root, as a prefix of the files' paths ("" when root is the mods
+// folder itself): root may be the mods folder, a folder above it (the game's folder), or one of the
+// folders on the way (The Sims 3's Mods above Packages). Rules count from the folder given or found,
+// never from a second mods folder inside it.
+QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
+{
+    const QList<QByteArray> parts = rules.modsFolder.split('/');
+    QByteArray cleanRoot = root;
+    while (cleanRoot.endsWith('/') && cleanRoot.size() > 1)
+        cleanRoot.chop(1);
+    // The root is the mods folder, or the folders of its path from the first up to some point.
+    for (qsizetype given = parts.size(); given >= 1; --given) {
+        if (!cleanRoot.isEmpty() && endsWithFolders(cleanRoot, parts.first(given).join('/'))) {
+            QByteArray rest;
+            for (const QByteArray& part : parts.sliced(given))
+                rest += part + '/';
+            if (rest.isEmpty() || hasFolder(files, rest))
+                return matchingCase(files, rest);
+        }
+    }
+    // The game's folder was given: its mods folder is below.
+    const QByteArray below = rules.modsFolder + '/';
+    if (hasFolder(files, below))
+        return matchingCase(files, below);
+    return {};
 }
 
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "fileentry.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -56,6 +58,14 @@ int generationOfModsFolderName(const QString& name);
 // How many folders up from one of its folders (given by kind) the game's own folder lies; 0 when the
 // generation has no folder of that kind.
 int foldersUpToGame(const GameRules& rules, const QString& kind);
+
+// The rules of the game of a folder: the generation named, else the one its path tells, else The
+// Sims 4's, the game most players with many mods have.
+const GameRules& rulesOfFolder(const QByteArray& root, int generation = 0);
+
+// Where the mods folder lies below root, as a prefix of the files' paths (relative to root), spelt
+// as the files spell it; "" when root is the mods folder itself or holds none.
+QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules);
 
 // The game a folder named so belongs to: "The Sims 4", "Die Sims 4", "Les Sims 3", "The Sims 2 Ultimate
 // Collection", "The Sims" (1). 0 when the name is no game's.

@@ -232,67 +232,6 @@ private:
     char m_buffer[1 << 17];
 };
 
-// The rules of the folder's game: the one named, else the one its path tells, else The Sims 4's, the
-// game most players with many mods have.
-const GameRules& rulesFor(const QByteArray& root, int generation)
-{
-    if (const GameRules* rules = gameRules(generation ? generation : generationOfPath(root)))
-        return *rules;
-    return *gameRules(4);
-}
-
-bool endsWithFolders(const QByteArray& path, const QByteArray& folders)
-{
-    const QByteArray lowerPath = path.toLower();
-    const QByteArray lowerFolders = folders.toLower();
-    return lowerPath == lowerFolders || lowerPath.endsWith('/' + lowerFolders);
-}
-
-// The prefix as the files spell it: under Wine "mods" and "MODS" are the Mods folder too.
-QByteArray matchingCase(const QList<FileEntry>& files, const QByteArray& prefix)
-{
-    const QByteArray lower = prefix.toLower();
-    for (const FileEntry& file : files) {
-        if (file.path.size() >= prefix.size() && file.path.first(prefix.size()).toLower() == lower)
-            return file.path.first(prefix.size());
-    }
-    return prefix;
-}
-
-bool hasFolder(const QList<FileEntry>& files, const QByteArray& prefix)
-{
-    const QByteArray lower = prefix.toLower();
-    return std::any_of(files.begin(), files.end(),
-        [&lower](const FileEntry& file) { return file.path.toLower().startsWith(lower); });
-}
-
-// Where the mods folder lies below root, as a prefix of the files' paths ("" when root is the mods
-// folder itself): root may be the mods folder, a folder above it (the game's folder), or one of the
-// folders on the way (The Sims 3's Mods above Packages). Rules count from the folder given or found,
-// never from a second mods folder inside it.
-QByteArray modsFolderWithin(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
-{
-    const QList<QByteArray> parts = rules.modsFolder.split('/');
-    QByteArray cleanRoot = root;
-    while (cleanRoot.endsWith('/') && cleanRoot.size() > 1)
-        cleanRoot.chop(1);
-    // The root is the mods folder, or the folders of its path from the first up to some point.
-    for (qsizetype given = parts.size(); given >= 1; --given) {
-        if (!cleanRoot.isEmpty() && endsWithFolders(cleanRoot, parts.first(given).join('/'))) {
-            QByteArray rest;
-            for (const QByteArray& part : parts.sliced(given))
-                rest += part + '/';
-            if (rest.isEmpty() || hasFolder(files, rest))
-                return matchingCase(files, rest);
-        }
-    }
-    // The game's folder was given: its mods folder is below.
-    const QByteArray below = rules.modsFolder + '/';
-    if (hasFolder(files, below))
-        return matchingCase(files, below);
-    return {};
-}
-
 // Where a check judges files, and by which game's rules.
 struct CheckPlace
 {
@@ -309,7 +248,7 @@ struct CheckPlace
 
 CheckPlace checkPlace(const QByteArray& root, const QList<FileEntry>& files, int generation)
 {
-    const GameRules& rules = rulesFor(root, generation);
+    const GameRules& rules = rulesOfFolder(root, generation);
     const QByteArray mods = modsFolderWithin(root, files, rules);
     const QByteArray modsName = rules.modsFolder.mid(rules.modsFolder.lastIndexOf('/') + 1);
     return { rules, mods, modsName, mods + modsName + '/' };

@@ -23,13 +23,13 @@ QByteArray pyc(int magic)
 
 // Writes a script archive with libzip from "entry=number" (a compiled module of that Python),
 // "entry=text:bytes" (those bytes) or "entry" (a source module).
-void writeArchive(const QByteArray& path, const QByteArray& spec)
+void writeArchive(const QByteArray& path, const QByteArray& entries)
 {
     int error = 0;
     zip_t* archive = ::zip_open(path.constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     QVERIFY(archive);
     QList<QByteArray> contents; // kept until the archive is written
-    for (const QByteArray& item : spec.split(',')) {
+    for (const QByteArray& item : entries.split(',')) {
         const QByteArray trimmed = item.trimmed();
         const qsizetype equals = trimmed.indexOf('=');
         const QByteArray entry = equals < 0 ? trimmed : trimmed.first(equals);

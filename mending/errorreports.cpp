@@ -360,7 +360,12 @@ QList<qsizetype> ModuleFinder::modsOf(const QString& framePath) const
     else
         return {};
     QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return {};
+    // "./" folders say nothing; the file's own name stays whatever it is ("..py" is a file too).
+    const QString name = parts.takeLast();
     parts.removeAll(QStringLiteral("."));
+    parts.append(name);
     // A frame inside an archive named in the path ("Name.ts4script/package/module.py").
     for (const QString& part : std::as_const(parts)) {
         if (part.endsWith(QLatin1String(".ts4script")) && m_archives.contains(part))

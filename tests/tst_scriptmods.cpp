@@ -263,6 +263,8 @@ void tst_ScriptMods::framesToMods_data()
         << QStringLiteral("/Top.ts4script/anything/else.py") << QList<QByteArray> { "Mods/Top.ts4script" };
     QTest::newRow("one module in two archives: both") << QStringLiteral(
         "X:\\shared\\lib.py") << QList<QByteArray> { "Mods/Clock.ts4script", "Mods/Deep.ts4script" };
+    QTest::newRow("a module file named \"..py\", after a \"./\" folder")
+        << QStringLiteral("C:\\dev\\.\\odd\\..py") << QList<QByteArray> { "Mods/Deep.ts4script" };
     QTest::newRow("no module file") << QStringLiteral("<frozen importlib._bootstrap>")
                                     << QList<QByteArray> {};
 }
@@ -274,7 +276,7 @@ void tst_ScriptMods::framesToMods()
     tree::Folder folder;
     writeArchives(folder.path(),
         { "Mods/Clock.ts4script: clockmod/__init__.pyc=3394, clockmod/hooks.pyc=3394, shared/lib.pyc=3394",
-            "Mods/Deep.ts4script: deep/__init__.py, deep/a/b/c.pyc=3394, shared/lib.py",
+            "Mods/Deep.ts4script: deep/__init__.py, deep/a/b/c.pyc=3394, shared/lib.py, odd/..pyc=3394",
             "Mods/Top.ts4script: utils.pyc=3394, b/c.pyc=3394" });
     const ScanResult scan = scanFolder(folder.path());
     QList<ScanProblem> problems;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <iterator>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -65,11 +65,6 @@ QByteArray canonicalFolder(const QByteArray& path)
 
 namespace {
 
-bool pathLess(const FileEntry& a, const FileEntry& b)
-{
-    return a.path < b.path;
-}
-
 void fillEntry(FileEntry& entry, const struct stat& st)
 {
     entry.size = st.st_size;
@@ -79,23 +74,106 @@ void fillEntry(FileEntry& entry, const struct stat& st)
     entry.kind = S_ISLNK(st.st_mode) ? FileKind::Symlink : FileKind::Regular;
 }
 
-// Folders wait in one queue shared by the workers; each worker keeps its own files and problems,
-// so the only shared state is the queue.
+// Orders two names of one folder as their whole paths order: a folder's name stands for every path
+// below it, so it compares as if "/" followed it ("a.b/x" comes before "a/x", "a/x" before "a0").
+int compareNames(QByteArrayView a, bool aFolder, QByteArrayView b, bool bFolder)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    if (const int c = std::memcmp(a.data(), b.data(), size_t(common)))
+        return c;
+    const int after = -1; // a name that ends here comes first
+    const int nextA = a.size() > common ? uchar(a[common]) : aFolder ? '/' : after;
+    const int nextB = b.size() > common ? uchar(b[common]) : bFolder ? '/' : after;
+    return nextA - nextB;
+}
+
+// One folder's files and subfolders, each list in name order. The folders' nodes make a tree whose
+// walk in name order gives every path in byte order, so no sort over whole paths is needed.
+struct FolderNode
+{
+    QByteArray path; // relative, empty for the scanned folder
+    std::vector<FileEntry> files;
+    std::vector<std::unique_ptr<FolderNode>> subfolders;
+
+    QByteArrayView nameOf(const QByteArray& childPath) const
+    {
+        const qsizetype skip = path.isEmpty() ? 0 : path.size() + 1;
+        return QByteArrayView(childPath).sliced(skip);
+    }
+
+    void sortByName()
+    {
+        std::sort(files.begin(), files.end(), [this](const FileEntry& a, const FileEntry& b) {
+            return compareNames(nameOf(a.path), false, nameOf(b.path), false) < 0;
+        });
+        std::sort(subfolders.begin(), subfolders.end(), [this](const auto& a, const auto& b) {
+            return compareNames(nameOf(a->path), true, nameOf(b->path), true) < 0;
+        });
+    }
+};
+
+// Moves every file of the tree into files, in byte order of their paths.
+void gatherInOrder(FolderNode& root, QList<FileEntry>& files)
+{
+    struct Place
+    {
+        FolderNode* node;
+        size_t file = 0;
+        size_t subfolder = 0;
+    };
+    std::vector<Place> stack { { &root } };
+    while (!stack.empty()) {
+        Place& place = stack.back();
+        FolderNode& node = *place.node;
+        const bool filesLeft = place.file < node.files.size();
+        const bool subfoldersLeft = place.subfolder < node.subfolders.size();
+        if (!filesLeft && !subfoldersLeft) {
+            stack.pop_back();
+            continue;
+        }
+        if (filesLeft
+            && (!subfoldersLeft
+                || compareNames(node.nameOf(node.files[place.file].path), false,
+                       node.nameOf(node.subfolders[place.subfolder]->path), true)
+                    < 0)) {
+            files.append(std::move(node.files[place.file++]));
+            continue;
+        }
+        FolderNode* below = node.subfolders[place.subfolder++].get();
+        stack.push_back({ below }); // place is not used after this
+    }
+}
+
+qsizetype countFiles(const FolderNode& root)
+{
+    qsizetype count = 0;
+    std::vector<const FolderNode*> stack { &root };
+    while (!stack.empty()) {
+        const FolderNode* node = stack.back();
+        stack.pop_back();
+        count += qsizetype(node->files.size());
+        for (const auto& below : node->subfolders)
+            stack.push_back(below.get());
+    }
+    return count;
+}
+
+// Folders wait in one queue shared by the workers; each worker fills the nodes of the folders it
+// reads and keeps its own problems, so the only shared state is the queue.
 class Walk
 {
 public:
-    Walk(int rootFd, ScanWatch* watch)
+    Walk(int rootFd, FolderNode* root, ScanWatch* watch)
         : m_rootFd(rootFd)
         , m_watch(watch)
     {
-        m_queue.push_back(QByteArray());
+        m_queue.push_back(root);
     }
 
-    void work(std::vector<FileEntry>& files, std::vector<ScanProblem>& problems)
+    void work(std::vector<ScanProblem>& problems)
     {
-        std::vector<QByteArray> found;
         for (;;) {
-            QByteArray folder;
+            FolderNode* folder = nullptr;
             {
                 std::unique_lock lock(m_mutex);
                 m_wake.wait(lock, [this] { return !m_queue.empty() || m_busy == 0; });
@@ -103,31 +181,29 @@ public:
                     m_queue.clear();
                 if (m_queue.empty())
                     break;
-                folder = std::move(m_queue.back());
+                folder = m_queue.back();
                 m_queue.pop_back();
                 ++m_busy;
             }
-            found.clear();
-            const size_t before = files.size();
-            readFolder(folder, files, problems, found);
+            readFolder(*folder, problems);
+            // Sorted here, while the names are fresh in the cache and on every core at once.
+            folder->sortByName();
             if (m_watch)
-                m_watch->files.fetch_add(qint64(files.size() - before), std::memory_order_relaxed);
+                m_watch->files.fetch_add(qint64(folder->files.size()), std::memory_order_relaxed);
             {
                 std::lock_guard lock(m_mutex);
-                for (QByteArray& sub : found)
-                    m_queue.push_back(std::move(sub));
+                for (const auto& sub : folder->subfolders)
+                    m_queue.push_back(sub.get());
                 --m_busy;
             }
             m_wake.notify_all();
         }
-        // Each worker orders its own share, so the ordering runs on every core too.
-        std::sort(files.begin(), files.end(), pathLess);
     }
 
 private:
-    void readFolder(const QByteArray& folder, std::vector<FileEntry>& files,
-        std::vector<ScanProblem>& problems, std::vector<QByteArray>& subfolders)
+    void readFolder(FolderNode& node, std::vector<ScanProblem>& problems)
     {
+        const QByteArray& folder = node.path;
         const int fd = openBelow(m_rootFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         if (fd < 0) {
             problems.push_back({ folder, errorText(errno).toUtf8() });
@@ -164,7 +240,9 @@ private:
                                            : 0;
             }
             if (type == DT_DIR) {
-                subfolders.push_back(prefix + name);
+                auto below = std::make_unique<FolderNode>();
+                below->path = prefix + name;
+                node.subfolders.push_back(std::move(below));
                 continue;
             }
             if (type != DT_REG && type != DT_LNK)
@@ -182,7 +260,7 @@ private:
             std::memcpy(entry.path.data(), prefix.constData(), size_t(prefix.size()));
             std::memcpy(entry.path.data() + prefix.size(), name, size_t(nameLength));
             fillEntry(entry, st);
-            files.push_back(std::move(entry));
+            node.files.push_back(std::move(entry));
         }
         ::closedir(dir);
     }
@@ -191,7 +269,7 @@ private:
     ScanWatch* m_watch;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::vector<QByteArray> m_queue;
+    std::vector<FolderNode*> m_queue;
     int m_busy = 0;
 };
 
@@ -205,40 +283,20 @@ ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch)
     if (threads <= 0)
         threads = int(std::max(1u, std::thread::hardware_concurrency()));
 
-    Walk walk(rootFd, watch);
-    std::vector<std::vector<FileEntry>> files(static_cast<size_t>(threads));
+    FolderNode tree;
+    Walk walk(rootFd, &tree, watch);
     std::vector<std::vector<ScanProblem>> problems(static_cast<size_t>(threads));
-    for (auto& part : files)
-        part.reserve(1 << 15);
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(
-            [&walk, &files, &problems, i] { walk.work(files[size_t(i)], problems[size_t(i)]); });
-    walk.work(files[0], problems[0]);
+        helpers.emplace_back([&walk, &problems, i] { walk.work(problems[size_t(i)]); });
+    walk.work(problems[0]);
     for (std::thread& helper : helpers)
         helper.join();
     ::close(rootFd);
 
     ScanResult result;
-    if (files.size() == 1) {
-        result.files.reserve(qsizetype(files[0].size()));
-        std::move(files[0].begin(), files[0].end(), std::back_inserter(result.files));
-    } else {
-        while (files.size() > 2) {
-            std::vector<FileEntry> merged;
-            merged.reserve(files[0].size() + files[1].size());
-            std::merge(std::make_move_iterator(files[0].begin()), std::make_move_iterator(files[0].end()),
-                std::make_move_iterator(files[1].begin()), std::make_move_iterator(files[1].end()),
-                std::back_inserter(merged), pathLess);
-            files.erase(files.begin());
-            files[0] = std::move(merged);
-        }
-        result.files.reserve(qsizetype(files[0].size() + files[1].size()));
-        std::merge(std::make_move_iterator(files[0].begin()), std::make_move_iterator(files[0].end()),
-            std::make_move_iterator(files[1].begin()), std::make_move_iterator(files[1].end()),
-            std::back_inserter(result.files), pathLess);
-    }
-    files.clear();
+    result.files.reserve(countFiles(tree));
+    gatherInOrder(tree, result.files);
     for (auto& part : problems) {
         for (ScanProblem& problem : part)
             result.problems.append(std::move(problem));

@@ -5,6 +5,7 @@
 #include "pathtext.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -146,10 +147,47 @@ bool plausiblePath(QByteArrayView path)
 qsizetype sharedPrefix(const QByteArray& a, const QByteArray& b)
 {
     const qsizetype most = std::min(a.size(), b.size());
-    qsizetype i = 0;
-    while (i < most && a.at(i) == b.at(i))
-        ++i;
-    return i;
+    return std::mismatch(a.constData(), a.constData() + most, b.constData()).first - a.constData();
+}
+
+char* putVarint(char* at, quint64 value)
+{
+    while (value >= 0x80) {
+        *at++ = char(value | 0x80);
+        value >>= 7;
+    }
+    *at++ = char(value);
+    return at;
+}
+
+// Appends the file records. They are written straight into the buffer, which grows ahead of each
+// record by the most one can take: a snapshot of a million files is encoded in a blink.
+void putFileRecords(QByteArray& out, const QList<FileEntry>& files)
+{
+    constexpr qsizetype longestVarint = 10;
+    qsizetype used = out.size();
+    const QByteArray* previous = nullptr;
+    static const QByteArray none;
+    for (const FileEntry& file : files) {
+        const qsizetype shared = sharedPrefix(previous ? *previous : none, file.path);
+        const qsizetype rest = file.path.size() - shared;
+        const qsizetype most = 6 * longestVarint + 1 + rest;
+        if (out.size() - used < most)
+            out.resize(std::max({ out.capacity(), out.size() * 2, used + most }));
+        char* at = out.data() + used;
+        at = putVarint(at, quint64(shared));
+        at = putVarint(at, quint64(rest));
+        std::memcpy(at, file.path.constData() + shared, size_t(rest));
+        at += rest;
+        *at++ = char(file.kind);
+        at = putVarint(at, quint64(file.size));
+        at = putVarint(at, zigzag(file.mtimeNs));
+        at = putVarint(at, file.inode);
+        at = putVarint(at, file.device);
+        used = at - out.constData();
+        previous = &file.path;
+    }
+    out.truncate(used);
 }
 
 void readHead(FieldReader& in, SnapshotInfo& info)
@@ -221,19 +259,7 @@ QByteArray encodeSnapshot(const Snapshot& snapshot)
     putBytes(out, snapshot.label);
     putVarint(out, quint64(snapshot.files.size()));
     putVarint(out, quint64(snapshot.problems.size()));
-    const QByteArray* previous = nullptr;
-    static const QByteArray none;
-    for (const FileEntry& file : snapshot.files) {
-        const qsizetype shared = sharedPrefix(previous ? *previous : none, file.path);
-        putVarint(out, quint64(shared));
-        putBytes(out, QByteArrayView(file.path).sliced(shared));
-        out += char(file.kind);
-        putVarint(out, quint64(file.size));
-        putVarint(out, zigzag(file.mtimeNs));
-        putVarint(out, file.inode);
-        putVarint(out, file.device);
-        previous = &file.path;
-    }
+    putFileRecords(out, snapshot.files);
     for (const ScanProblem& problem : snapshot.problems) {
         putBytes(out, problem.path);
         putBytes(out, problem.reason);

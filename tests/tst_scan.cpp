@@ -53,6 +53,12 @@ void tst_Scan::finds_data()
         "file|a/f|1" } << QList<QByteArray> { "a/f|1", "a/self|2", "a/up|2" };
     QTest::newRow("pipes are no content")
         << QList<QByteArray> { "fifo|p", "file|f|1" } << QList<QByteArray> { "f|1" };
+    // A folder's files sort with "/" after its name: "a.b/x" before "a/x" before "a0".
+    QTest::newRow("folders beside names of the same stem")
+        << QList<QByteArray> { "file|a/x|1", "file|a.b/y|1", "file|a0|1", "file|a-|1", "file|a/b/c|1",
+               "file|a/b.txt|1", "file|a/b0|1", "file|a\xE9/z|1", "file|a/\x01|1" }
+        << QList<QByteArray> { "a/x|1", "a.b/y|1", "a0|1", "a-|1", "a/b/c|1", "a/b.txt|1", "a/b0|1",
+               "a\xE9/z|1", "a/\x01|1" };
     QTest::newRow("names of any bytes")
         << QList<QByteArray> { "file|tab\there|1", "file|line\nfeed|2", "file|back\\slash|3",
                "file|latin\xE9.iff|4", QByteArray("file|ctrl\x01\x7F|5") }

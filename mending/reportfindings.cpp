@@ -302,17 +302,14 @@ void writeErrorsText(const GameErrorReports& findings, const ModuleFinder& finde
                     [&finder](const TracebackFrame& frame) { return finder.modsOf(frame.path).size() > 1; });
                 if (shared)
                     out << "  Some of its lines are of a module that more than one of these mods provide: "
-                           "the game "
-                           "ran it from one of them (see: mendwell check).\n";
+                           "the game ran it from one of them (see: mendwell check).\n";
             }
         }
     }
     if (named)
-        out << "\nA mod named is where the error happened, not always its cause: look at it first (is there "
-               "an "
-               "update for the game as it is now?), or take it out with mendwell quarantine and see whether "
-               "the "
-               "error comes back. Nothing was moved.\n";
+        out << "\nThe mod a report names is where the error happened, not always its cause: look at it "
+               "first (is there an update for the game as it is now?), or take it out with mendwell "
+               "quarantine and see whether the error comes back. Nothing was moved.\n";
 }
 }
 

@@ -34,7 +34,7 @@ const char errorsHelp[]
       "  --since SNAPSHOT  a snapshot (number or file) of GAMEFOLDER or of its Mods folder, taken\n"
       "                    while the game worked: each mod named says whether it is new, changed\n"
       "                    or moved since then. Start a 50/50 from those.\n"
-      "A mod named is where the error happened, not always its cause: nothing is moved.\n"
+      "The mod a report names is where the error happened, not always its cause: nothing is moved.\n"
       "tsv lines: report<TAB>file<TAB>number<TAB>kind<TAB>time<TAB>error (time empty when the report\n"
       "gives none), and\n"
       "mod<TAB>file<TAB>number<TAB>path<TAB>state (added, changed, moved, unchanged, or - without --since).\n"

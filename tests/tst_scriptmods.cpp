@@ -327,7 +327,7 @@ void tst_ScriptMods::errorsCommand_data()
                "  Client \\x1b[31merror\n"
                "  No traceback in it.\n"
                "\n"
-               "A mod named is where the error happened, not always its cause: look at it first (is there "
+               "The mod a report names is where the error happened, not always its cause: look at it first (is there "
                "an update for the game as it is now?), or take it out with mendwell quarantine and see "
                "whether the error comes back. Nothing was moved.\n");
     QTest::newRow("a snapshot of another folder is refused")

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <thread>
 #include <vector>
 
@@ -70,14 +71,75 @@ QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& file
     return packages;
 }
 
+// Records are grouped by key, not sorted as a whole: of a million records, sorting a few thousand at a
+// time in the cache is several times faster. A key's bucket comes from all of its bits, so that keys
+// of one type spread as well as keys of many.
+constexpr size_t bucketCount = 256;
+
+size_t bucketOf(const Record& r)
+{
+    quint64 mixed = ((quint64(r.type) << 32) | r.group) ^ std::rotl((quint64(r.instanceHigh) << 32) | r.instanceLow, 29);
+    mixed *= 0x9E3779B97F4A7C15ull;
+    return size_t(mixed >> 56);
+}
+
+// Reorders records bucket by bucket; gives where each bucket starts, and the end.
+std::vector<size_t> spreadOverBuckets(std::vector<Record>& records)
+{
+    std::vector<size_t> starts(bucketCount + 1, 0);
+    for (const Record& record : records)
+        ++starts[bucketOf(record) + 1];
+    for (size_t b = 1; b <= bucketCount; ++b)
+        starts[b] += starts[b - 1];
+    std::vector<size_t> next(starts.begin(), starts.end() - 1);
+    std::vector<Record> spread(records.size());
+    for (const Record& record : records)
+        spread[next[bucketOf(record)]++] = record;
+    records.swap(spread);
+    return starts;
+}
+
 struct Reading
 {
     std::vector<Record> records;
+    std::vector<size_t> bucketStarts; // where each bucket of records starts, and where the last ends
     qint64 packages = 0;
     qint64 resources = 0;
     QList<std::pair<quint32, PackageTrouble>> damaged, notRead; // by package number, to be sorted
     QList<std::pair<quint32, ScanProblem>> unreadable;
 };
+
+// Gathers the parts' buckets one bucket at a time and sorts each by Order, on every core: equal keys
+// end side by side, each key's records in package order.
+std::vector<Record> sortedBuckets(std::vector<Reading>& parts)
+{
+    std::vector<size_t> starts(bucketCount + 1, 0);
+    for (size_t b = 0; b < bucketCount; ++b) {
+        starts[b + 1] = starts[b];
+        for (const Reading& part : parts)
+            starts[b + 1] += part.bucketStarts[b + 1] - part.bucketStarts[b];
+    }
+    std::vector<Record> records(starts[bucketCount]);
+    auto sortBuckets = [&](size_t first, size_t last) {
+        for (size_t b = first; b < last; ++b) {
+            auto at = records.begin() + qsizetype(starts[b]);
+            for (const Reading& part : parts)
+                at = std::copy(part.records.begin() + qsizetype(part.bucketStarts[b]),
+                    part.records.begin() + qsizetype(part.bucketStarts[b + 1]), at);
+            std::sort(records.begin() + qsizetype(starts[b]), at, Order());
+        }
+    };
+    std::vector<std::thread> helpers;
+    const size_t share = bucketCount / parts.size();
+    for (size_t i = 1; i < parts.size(); ++i)
+        helpers.emplace_back(sortBuckets, i * share, i + 1 == parts.size() ? bucketCount : (i + 1) * share);
+    sortBuckets(0, parts.size() == 1 ? bucketCount : share);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (Reading& part : parts)
+        std::vector<Record>().swap(part.records);
+    return records;
+}
 
 // Reads the indexes of paths[first..] in threads; a package's number is its place in paths. With keep
 // given, only the records whose key it holds (sorted) are kept.
@@ -146,29 +208,26 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
             }
         }
     };
-    // Each thread sorts what it read; the sorted parts are merged.
-    auto workAndSort = [&work](Reading& part) {
+    // Each thread spreads what it read over buckets by key; the buckets are then sorted on every core.
+    auto workAndSpread = [&work](Reading& part) {
         work(part);
-        std::sort(part.records.begin(), part.records.end(), Order());
+        part.bucketStarts = spreadOverBuckets(part.records);
     };
     std::vector<std::thread> workers;
     for (size_t i = 1; i < parts.size(); ++i)
-        workers.emplace_back(workAndSort, std::ref(parts[i]));
-    workAndSort(parts[0]);
+        workers.emplace_back(workAndSpread, std::ref(parts[i]));
+    workAndSpread(parts[0]);
     for (std::thread& worker : workers)
         worker.join();
 
-    Reading all = std::move(parts[0]);
-    for (size_t i = 1; i < parts.size(); ++i) {
-        const auto middle
-            = all.records.insert(all.records.end(), parts[i].records.begin(), parts[i].records.end());
-        std::inplace_merge(all.records.begin(), middle, all.records.end(), Order());
-        std::vector<Record>().swap(parts[i].records);
-        all.packages += parts[i].packages;
-        all.resources += parts[i].resources;
-        all.damaged += parts[i].damaged;
-        all.notRead += parts[i].notRead;
-        all.unreadable += parts[i].unreadable;
+    Reading all;
+    all.records = sortedBuckets(parts);
+    for (Reading& part : parts) {
+        all.packages += part.packages;
+        all.resources += part.resources;
+        all.damaged += part.damaged;
+        all.notRead += part.notRead;
+        all.unreadable += part.unreadable;
     }
     return all;
 }
@@ -203,7 +262,8 @@ qsizetype usedPackage(const QList<QByteArray>& packages, const GameRules& rules)
     return last;
 }
 
-// Makes one conflict of every set of packages that share resources, from records sorted by Order.
+// Makes one conflict of every set of packages that share resources, from records whose equal keys
+// stand side by side, each key's in package order.
 QList<Conflict> conflictsOf(
     const std::vector<Record>& records, const QList<QByteArray>& paths, const GameRules& rules)
 {
@@ -343,9 +403,8 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
     std::vector<Record> keys = fresh.records;
     std::sort(keys.begin(), keys.end(), [](const Record& a, const Record& b) { return a.key() < b.key(); });
     Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, &keys);
-    const auto middle
-        = fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
-    std::inplace_merge(fresh.records.begin(), middle, fresh.records.end(), Order());
+    fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
+    std::sort(fresh.records.begin(), fresh.records.end(), Order());
 
     const QSet<QByteArray> isNew(newPaths.begin(), newPaths.end());
     for (const Conflict& conflict : conflictsOf(fresh.records, paths, rules)) {

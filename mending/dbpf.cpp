@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@ namespace mending {
 namespace {
 
 constexpr quint32 headerSize = 96;
+constexpr qint64 smallPackage = 16 * 1024;
 // No package of the games comes near this; a larger index is not read rather than allocated.
 constexpr quint32 largestIndex = 1u << 28;
 
@@ -218,7 +220,7 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
         return failed(index, PackageState::Unreadable, errorText(error));
     }
     int readError = 0;
-    const ReadAt readAt = [fd, &readError](quint64 offset, quint32 size, char* out) {
+    const ReadAt fromFile = [fd, &readError](quint64 offset, quint32 size, char* out) {
         quint32 done = 0;
         while (done < size) {
             const ssize_t got = ::pread(fd, out + done, size - done, off_t(offset + done));
@@ -232,11 +234,27 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
         }
         return true;
     };
+    // A small package is read whole in one call, header and index at once: copying a few kilobytes
+    // costs less than a second call. What the first read did not bring is read from the file.
+    char small[smallPackage];
+    ssize_t held = 0;
+    if (st.st_size > 0 && st.st_size <= smallPackage) {
+        do
+            held = ::pread(fd, small, size_t(st.st_size), 0);
+        while (held < 0 && errno == EINTR);
+    }
+    const ReadAt readAt = [&small, held, &fromFile](quint64 offset, quint32 size, char* out) {
+        if (offset + size <= quint64(std::max<ssize_t>(held, 0))) {
+            std::memcpy(out, small + offset, size);
+            return true;
+        }
+        return fromFile(offset, size, out);
+    };
     index = parsePackageIndex(quint64(st.st_size), readAt);
     // A file that changed size since the scan is read again at its size now, rather than named damaged.
     if ((index.state == PackageState::Damaged || (index.state == PackageState::Unreadable && readError == 0))
         && knownSize >= 0 && ::fstat(fd, &st) == 0 && st.st_size != knownSize)
-        index = parsePackageIndex(quint64(st.st_size), readAt);
+        index = parsePackageIndex(quint64(st.st_size), fromFile);
     ::close(fd);
     if (index.state == PackageState::Unreadable && readError != 0)
         index.problem = errorText(readError);

@@ -907,20 +907,7 @@ bool MainWindow::openFolder(const QString& path)
         showError(tr("Mendwell cannot open this folder.\n\n%1").arg(failure.message()));
         return false;
     }
-    int index = cboFolder->findData(QFile::decodeName(root));
-    if (index < 0) {
-        for (int i = 0; i < cboFolder->count() && index < 0; ++i) {
-            try {
-                if (canonicalFolder(QFile::encodeName(cboFolder->itemData(i).toString())) == root)
-                    index = i;
-            } catch (const Failure&) { }
-        }
-    }
-    if (index < 0) {
-        cboFolder->addItem(QFile::decodeName(root), QFile::decodeName(root));
-        index = cboFolder->count() - 1;
-    }
-    cboFolder->setCurrentIndex(index);
+    cboFolder->setCurrentIndex(folderIndex(root));
     m_folder = root;
     m_generation = generationOf(root);
     cboFolder->setToolTip(folderTip());
@@ -939,6 +926,24 @@ bool MainWindow::openFolder(const QString& path)
     if (!isWorking() && (stepLeft || (m_state.session && m_state.session->movesPending())))
         pnlFiftyFifty_Retry();
     return true;
+}
+
+// The folder list's entry for a folder, by its canonical path (an entry may name it through a link);
+// the folder is added when no entry has it.
+int MainWindow::folderIndex(const QByteArray& root)
+{
+    int index = cboFolder->findData(QFile::decodeName(root));
+    for (int i = 0; i < cboFolder->count() && index < 0; ++i) {
+        try {
+            if (canonicalFolder(QFile::encodeName(cboFolder->itemData(i).toString())) == root)
+                index = i;
+        } catch (const Failure&) { }
+    }
+    if (index < 0) {
+        cboFolder->addItem(QFile::decodeName(root), QFile::decodeName(root));
+        index = cboFolder->count() - 1;
+    }
+    return index;
 }
 
 // The status line on opening a folder says what to do first, after what the window shows.
@@ -1369,21 +1374,29 @@ void MainWindow::updateButtons()
     cmdOtherFolder->setEnabled(idle);
     mnuOtherFolder->setEnabled(idle);
     const bool guideShown = pnlFiftyFifty->isVisibleTo(this);
-    cmdRemember->setEnabled(idle && haveFolder && !guideShown);
-    mnuRemember->setEnabled(idle && haveFolder && !guideShown);
-    cmdDelete->setEnabled(idle && haveSnapshot && !guideShown);
-    mnuDelete->setEnabled(idle && haveSnapshot && !guideShown);
-    cmdWhatChanged->setEnabled(idle && haveSnapshot);
-    mnuWhatChanged->setEnabled(idle && haveSnapshot);
-    cmdFolderList->setEnabled(idle && haveFolder);
-    mnuFolderList->setEnabled(idle && haveFolder);
-    cmdInside->setEnabled(idle && haveFolder);
-    cmdExport->setEnabled(haveChanges);
-    mnuExport->setEnabled(haveChanges);
-    cmdPrint->setEnabled(haveChanges);
-    mnuPrint->setEnabled(haveChanges);
+    enable({ cmdRemember, mnuRemember }, idle && haveFolder && !guideShown);
+    enable({ cmdDelete, mnuDelete }, idle && haveSnapshot && !guideShown);
+    enable({ cmdWhatChanged, mnuWhatChanged }, idle && haveSnapshot);
+    enable({ cmdFolderList, mnuFolderList, cmdInside }, idle && haveFolder);
+    enable({ cmdExport, mnuExport, cmdPrint, mnuPrint }, haveChanges);
+    updateMoveButtons(idle, haveChanges);
+    cmdCulprit->setEnabled(idle && (haveChanges || haveSnapshot) && !m_sessionRunning);
+    pnlFiftyFifty->setBusy(!idle);
+}
 
-    // While a 50/50 runs, its files are moved by its answers alone: other moves would mislead it.
+void MainWindow::enable(std::initializer_list<QObject*> controls, bool enabled)
+{
+    for (QObject* control : controls) {
+        if (auto* widget = qobject_cast<QWidget*>(control))
+            widget->setEnabled(enabled);
+        else if (auto* action = qobject_cast<QAction*>(control))
+            action->setEnabled(enabled);
+    }
+}
+
+// While a 50/50 runs, its files are moved by its answers alone: other moves would mislead it.
+void MainWindow::updateMoveButtons(bool idle, bool haveChanges)
+{
     bool chosen = false;
     const qsizetype toMove = filesToMove(&chosen).size();
     cmdMoveOut->setText(chosen ? tr("&Move the chosen files out") : tr("&Move the new files out"));
@@ -1399,10 +1412,7 @@ void MainWindow::updateButtons()
         + (m_sessionRunning ? tr(" Not while the 50/50 runs.") : QString()));
     cmdMoveOut->setEnabled(idle && haveChanges && toMove > 0 && !m_sessionRunning);
     const bool haveBatches = cboBatch->count() > 1;
-    cmdPutBack->setEnabled(idle && haveBatches && !m_sessionRunning);
-    cboBatch->setEnabled(idle && haveBatches && !m_sessionRunning);
-    cmdCulprit->setEnabled(idle && (haveChanges || haveSnapshot) && !m_sessionRunning);
-    pnlFiftyFifty->setBusy(!idle);
+    enable({ cmdPutBack, cboBatch }, idle && haveBatches && !m_sessionRunning);
 }
 
 QList<QByteArray> MainWindow::filesToMove(bool* chosen) const
@@ -1820,6 +1830,21 @@ void MainWindow::finishFiftyFifty(FiftyFiftyStep& step)
         showState(std::move(step.state));
     else
         refreshState();
+    sayHowTheStepEnded(step);
+    const MoveReport& report = step.moves;
+    if (!report.ok() && step.error.isEmpty())
+        QMessageBox::warning(this, tr("Mendwell"),
+            tr("%1\n\nThe files of this round are not all where they should be yet: press Move the files now "
+               "once the game is closed.")
+                .arg(report.error));
+    showSkipped(tr("Moving the files of the 50/50:"), report);
+    if (pnlFiftyFifty->isVisible())
+        pnlFiftyFifty->firstButton()->setFocus();
+}
+
+// The status line after a step of the 50/50, and a box where the player must know at once.
+void MainWindow::sayHowTheStepEnded(const FiftyFiftyStep& step)
+{
     const std::optional<BisectSession>& session = m_state.session;
     const MoveReport& report = step.moves;
     if (step.cancelled) {
@@ -1844,14 +1869,6 @@ void MainWindow::finishFiftyFifty(FiftyFiftyStep& step)
     } else if (session) {
         lblStatus->setText(session->summary());
     }
-    if (!report.ok() && step.error.isEmpty())
-        QMessageBox::warning(this, tr("Mendwell"),
-            tr("%1\n\nThe files of this round are not all where they should be yet: press Move the files now "
-               "once the game is closed.")
-                .arg(report.error));
-    showSkipped(tr("Moving the files of the 50/50:"), report);
-    if (pnlFiftyFifty->isVisible())
-        pnlFiftyFifty->firstButton()->setFocus();
 }
 
 void MainWindow::cmdExport_Click()

@@ -206,6 +206,7 @@ private:
     QString openedHint() const;
     void showHint();
     QString folderTip() const;
+    int folderIndex(const QByteArray& root);
     void fitColumns();
     void keepLinesWhole(QWidget* pane);
     void startWork(const QString& what, qint64 expectedFiles, std::function<WorkResult()> work, Work kind);
@@ -214,6 +215,7 @@ private:
     void finishLookInside(const LookedInside& looked);
     void finishMoves(FilesMoved& moved);
     void finishFiftyFifty(FiftyFiftyStep& step);
+    void sayHowTheStepEnded(const FiftyFiftyStep& step);
     void showProblems(const QList<mending::ScanProblem>& problems);
     void showComparison(Comparison& comparison);
     std::optional<mending::BisectSession> storedSession();
@@ -231,6 +233,8 @@ private:
     QList<QByteArray> filesToMove(bool* chosen) const;
     CompareSource culpritSource() const;
     void updateButtons();
+    static void enable(std::initializer_list<QObject*> controls, bool enabled);
+    void updateMoveButtons(bool idle, bool haveChanges);
     void updateCounts();
     void showError(const QString& text);
     int chosenSnapshot() const;

@@ -116,6 +116,8 @@ int main(int argc, char** argv)
     const QByteArray mods = QFile::encodeName(work.filePath(QStringLiteral("Mods")));
     const QByteArray snapshot = QFile::encodeName(work.filePath(QStringLiteral("mods.snapshot")));
     const qint64 entries = makeMods(mods, packages, 5, 40);
+    // The new files are written out first, so that no run competes with the kernel writing them back.
+    ::sync();
     std::printf("\n%d packages of 5 to 40 resources (%lld index entries) in 300 folders\n", packages,
         static_cast<long long>(entries));
 

@@ -134,6 +134,8 @@ void measure(int files)
     for (int i = 0; i < files; ++i)
         writeFile(fileName(folders, i), i % 300);
     std::printf("\nTree of %d files in %zu folders over 6 levels\n", files, folders.size());
+    // The new files are written out first, so that no run competes with the kernel writing them back.
+    ::sync();
 
     const QString dir = work.path();
     const QString rootText = QFile::decodeName(root);
@@ -177,6 +179,7 @@ void measure(int files)
         ::rename(from.constData(), to.constData());
     }
 
+    ::sync();
     const QString ourDiff = QStringLiteral("'%1' diff '%2/then.mwsnap' '%3' --format tsv > '%2/changes.tsv'")
                                 .arg(mendwell, dir, rootText);
     const QString peerDiff
@@ -237,6 +240,7 @@ void measureCheck()
         total += size;
     }
     std::printf("\n%d mods, %.2f GB, %d of them copies of another\n", mods, double(total) / 1e9, copies);
+    ::sync();
     const QString rootText = QFile::decodeName(root);
     const QString dir = work.path();
     const QString ours = QStringLiteral("'%1' check '%2' --format tsv > '%3/check.tsv'").arg(mendwell, rootText, dir);

@@ -56,14 +56,17 @@ struct Order
 QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& files, const GameRules& rules)
 {
     const QByteArray prefix = modsFolderWithin(root, files, rules);
+    const qsizetype prefixDepth = prefix.count('/');
+    constexpr QByteArrayView extension = ".package";
     QList<qsizetype> packages;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileEntry& file = files.at(i);
-        if (file.kind != FileKind::Regular || !file.path.toLower().endsWith(".package"))
+        if (file.kind != FileKind::Regular || file.path.size() < extension.size()
+            || QByteArrayView(file.path).last(extension.size()).compare(extension, Qt::CaseInsensitive) != 0)
             continue;
         if (!file.path.startsWith(prefix))
             continue;
-        const qsizetype depth = file.path.count('/') - prefix.count('/');
+        const qsizetype depth = file.path.count('/') - prefixDepth;
         if (rules.deepestPackage >= 0 && depth > rules.deepestPackage)
             continue;
         packages.append(i);
@@ -76,11 +79,16 @@ QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& file
 // of one type spread as well as keys of many.
 constexpr size_t bucketCount = 256;
 
+quint64 keyHash(const Record& r)
+{
+    const quint64 mixed = ((quint64(r.type) << 32) | r.group)
+        ^ std::rotl((quint64(r.instanceHigh) << 32) | r.instanceLow, 29);
+    return mixed * 0x9E3779B97F4A7C15ull;
+}
+
 size_t bucketOf(const Record& r)
 {
-    quint64 mixed = ((quint64(r.type) << 32) | r.group) ^ std::rotl((quint64(r.instanceHigh) << 32) | r.instanceLow, 29);
-    mixed *= 0x9E3779B97F4A7C15ull;
-    return size_t(mixed >> 56);
+    return size_t(keyHash(r) >> 56);
 }
 
 // Reorders records bucket by bucket; gives where each bucket starts, and the end.
@@ -99,6 +107,36 @@ std::vector<size_t> spreadOverBuckets(std::vector<Record>& records)
     return starts;
 }
 
+// Keeps the records whose key another record has too, in their order. Most keys are held once: a
+// table in the cache finds the few that are not, and only those are sorted.
+void keepShared(std::vector<Record>& records, size_t from, std::vector<qint32>& table)
+{
+    const size_t count = records.size() - from;
+    const size_t places = std::bit_ceil(std::max<size_t>(16, count * 2));
+    table.assign(places, -1);
+    std::vector<bool> shared(count, false);
+    for (size_t i = 0; i < count; ++i) {
+        const Record& record = records[from + i];
+        for (size_t slot = size_t(keyHash(record)) & (places - 1);; slot = (slot + 1) & (places - 1)) {
+            if (table[slot] < 0) {
+                table[slot] = qint32(i);
+                break;
+            }
+            if (records[from + size_t(table[slot])].key() == record.key()) {
+                shared[i] = true;
+                shared[size_t(table[slot])] = true;
+                break;
+            }
+        }
+    }
+    size_t kept = from;
+    for (size_t i = 0; i < count; ++i) {
+        if (shared[i])
+            records[kept++] = records[from + i];
+    }
+    records.resize(kept);
+}
+
 struct Reading
 {
     std::vector<Record> records;
@@ -110,41 +148,45 @@ struct Reading
 };
 
 // Gathers the parts' buckets one bucket at a time and sorts each by Order, on every core: equal keys
-// end side by side, each key's records in package order.
-std::vector<Record> sortedBuckets(std::vector<Reading>& parts)
+// end side by side, each key's records in package order. With sharedOnly, only the records of keys
+// held more than once are kept.
+std::vector<Record> sortedBuckets(std::vector<Reading>& parts, bool sharedOnly)
 {
-    std::vector<size_t> starts(bucketCount + 1, 0);
-    for (size_t b = 0; b < bucketCount; ++b) {
-        starts[b + 1] = starts[b];
-        for (const Reading& part : parts)
-            starts[b + 1] += part.bucketStarts[b + 1] - part.bucketStarts[b];
-    }
-    std::vector<Record> records(starts[bucketCount]);
-    auto sortBuckets = [&](size_t first, size_t last) {
+    const size_t threads = parts.size();
+    std::vector<std::vector<Record>> done(threads);
+    auto sortBuckets = [&](size_t thread) {
+        const size_t first = bucketCount * thread / threads, last = bucketCount * (thread + 1) / threads;
+        std::vector<Record>& out = done[thread];
+        std::vector<qint32> table;
         for (size_t b = first; b < last; ++b) {
-            auto at = records.begin() + qsizetype(starts[b]);
+            const size_t from = out.size();
             for (const Reading& part : parts)
-                at = std::copy(part.records.begin() + qsizetype(part.bucketStarts[b]),
-                    part.records.begin() + qsizetype(part.bucketStarts[b + 1]), at);
-            std::sort(records.begin() + qsizetype(starts[b]), at, Order());
+                out.insert(out.end(), part.records.begin() + qsizetype(part.bucketStarts[b]),
+                    part.records.begin() + qsizetype(part.bucketStarts[b + 1]));
+            if (sharedOnly)
+                keepShared(out, from, table);
+            std::sort(out.begin() + qsizetype(from), out.end(), Order());
         }
     };
     std::vector<std::thread> helpers;
-    const size_t share = bucketCount / parts.size();
-    for (size_t i = 1; i < parts.size(); ++i)
-        helpers.emplace_back(sortBuckets, i * share, i + 1 == parts.size() ? bucketCount : (i + 1) * share);
-    sortBuckets(0, parts.size() == 1 ? bucketCount : share);
+    for (size_t i = 1; i < threads; ++i)
+        helpers.emplace_back(sortBuckets, i);
+    sortBuckets(0);
     for (std::thread& helper : helpers)
         helper.join();
     for (Reading& part : parts)
         std::vector<Record>().swap(part.records);
+    std::vector<Record> records = std::move(done[0]);
+    for (size_t i = 1; i < threads; ++i)
+        records.insert(records.end(), done[i].begin(), done[i].end());
     return records;
 }
 
 // Reads the indexes of paths[first..] in threads; a package's number is its place in paths. With keep
-// given, only the records whose key it holds (sorted) are kept.
+// given, only the records whose key it holds (sorted) are kept; with sharedOnly, only those whose key
+// more than one record has.
 Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint64>& sizes, quint32 first,
-    int threads, const std::vector<Record>* keep = nullptr)
+    int threads, bool sharedOnly, const std::vector<Record>* keep = nullptr)
 {
     if (threads <= 0)
         threads = int(std::max(1u, std::thread::hardware_concurrency()));
@@ -156,12 +198,12 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
         int folderFd = -1;
         auto readBelow = [&](const QByteArray& path, qint64 size) {
             const qsizetype slash = path.lastIndexOf('/');
-            const QByteArray folder = slash < 0 ? QByteArray() : path.first(slash);
+            const QByteArrayView folder = slash < 0 ? QByteArrayView() : QByteArrayView(path).first(slash);
             if (folderFd < 0 || folder != openFolder) {
                 if (folderFd >= 0)
                     ::close(folderFd);
-                openFolder = folder;
-                folderFd = openBelow(rootFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+                openFolder = folder.toByteArray();
+                folderFd = openBelow(rootFd, openFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
             }
             if (folderFd < 0)
                 return readPackageIndex(rootFd, path, size);
@@ -221,7 +263,7 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
         worker.join();
 
     Reading all;
-    all.records = sortedBuckets(parts);
+    all.records = sortedBuckets(parts, sharedOnly);
     for (Reading& part : parts) {
         all.packages += part.packages;
         all.resources += part.resources;
@@ -358,7 +400,7 @@ ConflictReport findConflicts(
         sizes.append(files.at(index).size);
     }
     const FolderFd folder(root);
-    Reading reading = readIndexes(folder.fd(), paths, sizes, 0, threads);
+    Reading reading = readIndexes(folder.fd(), paths, sizes, 0, threads, true);
 
     ConflictReport report;
     report.packages = reading.packages;
@@ -397,12 +439,12 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
         paths.begin(), paths.end(), [&changed](const QByteArray& path) { return changed.contains(path); }));
     const FolderFd folder(root);
     const QList<QByteArray> newPaths = paths.first(newCount);
-    Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0);
+    Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0, false);
     if (fresh.records.empty())
         return;
     std::vector<Record> keys = fresh.records;
     std::sort(keys.begin(), keys.end(), [](const Record& a, const Record& b) { return a.key() < b.key(); });
-    Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, &keys);
+    Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, false, &keys);
     fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
     std::sort(fresh.records.begin(), fresh.records.end(), Order());
 

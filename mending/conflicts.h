@@ -40,7 +40,8 @@ struct ConflictReport
 
 // The clashes among the packages of a folder's list (the one root's scan gave), in the game's mods
 // folder and as deep as the game reads, by the rules of the game of that generation (0: the one
-// root's path names, else The Sims 4). Throws Failure when root cannot be opened.
+// root's path names, else The Sims 4). The scan may leave sizes unknown (ScanFacts::Names): each
+// package is then asked for its size once it is open. Throws Failure when root cannot be opened.
 ConflictReport findConflicts(
     const QByteArray& root, const QList<FileEntry>& files, int generation = 0, int threads = 0);
 

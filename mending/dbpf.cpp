@@ -4,6 +4,7 @@
 #include "fileentry.h"
 #include "scan.h"
 
+#include <QScopeGuard>
 #include <QtEndian>
 
 #include <algorithm>
@@ -211,19 +212,36 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
     PackageIndex index;
     // Not blocking: a file swapped for a named pipe since the scan must not hang the reading.
     const int fd = openBelow(folderFd, relativePath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failed(index, PackageState::Unreadable, errorText(errno));
+    auto closing = qScopeGuard([fd] { ::close(fd); });
+    // A small package is read whole in one call, header and index at once: copying a few kilobytes
+    // costs less than a second call. Where the size is not known yet, a file that ends within that
+    // read has told it.
+    char small[smallPackage];
+    ssize_t held = 0;
+    qint64 size = knownSize;
+    if (knownSize < 0 || (knownSize > 0 && knownSize <= smallPackage)) {
+        const size_t wanted = knownSize < 0 ? size_t(smallPackage) : size_t(knownSize);
+        do
+            held = ::pread(fd, small, wanted, 0);
+        while (held < 0 && errno == EINTR);
+        if (held < 0)
+            return failed(index, PackageState::Unreadable, errorText(errno));
+        if (knownSize < 0 && held < smallPackage)
+            size = held;
+    }
     struct stat st;
-    st.st_size = knownSize;
-    if (fd < 0 || (knownSize < 0 && ::fstat(fd, &st) != 0)) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        return failed(index, PackageState::Unreadable, errorText(error));
+    if (size < 0) {
+        if (::fstat(fd, &st) != 0)
+            return failed(index, PackageState::Unreadable, errorText(errno));
+        size = st.st_size;
     }
     int readError = 0;
-    const ReadAt fromFile = [fd, &readError](quint64 offset, quint32 size, char* out) {
+    const ReadAt fromFile = [fd, &readError](quint64 offset, quint32 length, char* out) {
         quint32 done = 0;
-        while (done < size) {
-            const ssize_t got = ::pread(fd, out + done, size - done, off_t(offset + done));
+        while (done < length) {
+            const ssize_t got = ::pread(fd, out + done, length - done, off_t(offset + done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
@@ -234,31 +252,22 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
         }
         return true;
     };
-    // A small package is read whole in one call, header and index at once: copying a few kilobytes
-    // costs less than a second call. What the first read did not bring is read from the file.
-    char small[smallPackage];
-    ssize_t held = 0;
-    if (st.st_size > 0 && st.st_size <= smallPackage) {
-        do
-            held = ::pread(fd, small, size_t(st.st_size), 0);
-        while (held < 0 && errno == EINTR);
-    }
-    const ReadAt readAt = [&small, held, &fromFile](quint64 offset, quint32 size, char* out) {
-        if (offset + size <= quint64(std::max<ssize_t>(held, 0))) {
-            std::memcpy(out, small + offset, size);
+    const ReadAt readAt = [&small, held, &fromFile](quint64 offset, quint32 length, char* out) {
+        if (offset + length <= quint64(held)) {
+            std::memcpy(out, small + offset, length);
             return true;
         }
-        return fromFile(offset, size, out);
+        return fromFile(offset, length, out);
     };
-    index = parsePackageIndex(quint64(st.st_size), readAt);
+    index = parsePackageIndex(quint64(size), readAt);
     // A file that changed size since the scan is read again at its size now, rather than named damaged.
     if ((index.state == PackageState::Damaged || (index.state == PackageState::Unreadable && readError == 0))
         && knownSize >= 0 && ::fstat(fd, &st) == 0 && st.st_size != knownSize)
         index = parsePackageIndex(quint64(st.st_size), fromFile);
-    ::close(fd);
     if (index.state == PackageState::Unreadable && readError != 0)
         index.problem = errorText(readError);
     return index;
 }
 
 }
+

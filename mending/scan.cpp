@@ -74,6 +74,16 @@ void fillEntry(FileEntry& entry, const struct stat& st)
     entry.kind = S_ISLNK(st.st_mode) ? FileKind::Symlink : FileKind::Regular;
 }
 
+FileEntry entryOf(const QByteArray& prefix, const char* name)
+{
+    FileEntry entry;
+    const qsizetype nameLength = qsizetype(std::strlen(name));
+    entry.path = QByteArray(prefix.size() + nameLength, Qt::Uninitialized);
+    std::memcpy(entry.path.data(), prefix.constData(), size_t(prefix.size()));
+    std::memcpy(entry.path.data() + prefix.size(), name, size_t(nameLength));
+    return entry;
+}
+
 // Orders two names of one folder as their whole paths order: a folder's name stands for every path
 // below it, so it compares as if "/" followed it ("a.b/x" comes before "a/x", "a/x" before "a0").
 int compareNames(QByteArrayView a, bool aFolder, QByteArrayView b, bool bFolder)
@@ -163,9 +173,10 @@ qsizetype countFiles(const FolderNode& root)
 class Walk
 {
 public:
-    Walk(int rootFd, FolderNode* root, ScanWatch* watch)
+    Walk(int rootFd, FolderNode* root, ScanWatch* watch, ScanFacts facts)
         : m_rootFd(rootFd)
         , m_watch(watch)
+        , m_facts(facts)
     {
         m_queue.push_back(root);
     }
@@ -247,6 +258,12 @@ private:
             }
             if (type != DT_REG && type != DT_LNK)
                 continue; // devices, pipes and sockets are no content
+            if (!haveStat && m_facts == ScanFacts::Names) {
+                node.files.push_back(entryOf(prefix, name));
+                node.files.back().kind = type == DT_LNK ? FileKind::Symlink : FileKind::Regular;
+                node.files.back().size = -1;
+                continue;
+            }
             if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT)
                     problems.push_back({ prefix + name, errorText(errno).toUtf8() });
@@ -254,19 +271,15 @@ private:
             }
             if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
                 continue;
-            FileEntry entry;
-            const qsizetype nameLength = qsizetype(std::strlen(name));
-            entry.path = QByteArray(prefix.size() + nameLength, Qt::Uninitialized);
-            std::memcpy(entry.path.data(), prefix.constData(), size_t(prefix.size()));
-            std::memcpy(entry.path.data() + prefix.size(), name, size_t(nameLength));
-            fillEntry(entry, st);
-            node.files.push_back(std::move(entry));
+            node.files.push_back(entryOf(prefix, name));
+            fillEntry(node.files.back(), st);
         }
         ::closedir(dir);
     }
 
     int m_rootFd;
     ScanWatch* m_watch;
+    ScanFacts m_facts;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<FolderNode*> m_queue;
@@ -275,7 +288,7 @@ private:
 
 }
 
-ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch)
+ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch, ScanFacts facts)
 {
     const int rootFd = ::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
@@ -284,7 +297,7 @@ ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch)
         threads = int(std::max(1u, std::thread::hardware_concurrency()));
 
     FolderNode tree;
-    Walk walk(rootFd, &tree, watch);
+    Walk walk(rootFd, &tree, watch, facts);
     std::vector<std::vector<ScanProblem>> problems(static_cast<size_t>(threads));
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)

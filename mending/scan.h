@@ -23,8 +23,11 @@ struct ScanWatch
 // Every regular file and symbolic link below root, at any depth, hidden ones included. Links are
 // recorded as links and never followed, so a link cannot lead the scan into a loop. Folders that
 // cannot be read are reported and the rest is scanned. Throws Failure when root itself cannot be opened.
-// threads = 0 uses one thread per core.
-ScanResult scanFolder(const QByteArray& root, int threads = 0, ScanWatch* watch = nullptr);
+// threads = 0 uses one thread per core. With Names, files whose kind the folder's listing gives are
+// not asked for their facts: only their path and kind are known, and their size is -1.
+enum class ScanFacts { All, Names };
+ScanResult scanFolder(
+    const QByteArray& root, int threads = 0, ScanWatch* watch = nullptr, ScanFacts facts = ScanFacts::All);
 
 // Opens a file or folder below an open folder, also where the relative path is longer than the
 // system takes in one call. Returns -1 with errno set on failure.

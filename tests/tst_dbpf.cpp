@@ -174,6 +174,7 @@ private slots:
     void damagedPackages();
     void clashes_data();
     void clashes();
+    void packageChangedSinceTheScan_data();
     void packageChangedSinceTheScan();
     void conflictsCommand_data();
     void conflictsCommand();
@@ -425,13 +426,21 @@ void tst_Dbpf::clashes()
     QVERIFY(report.unreadable.isEmpty());
 }
 
+void tst_Dbpf::packageChangedSinceTheScan_data()
+{
+    QTest::addColumn<ScanFacts>("facts");
+    QTest::newRow("sizes from the scan") << ScanFacts::All;
+    QTest::newRow("sizes asked once open") << ScanFacts::Names;
+}
+
 void tst_Dbpf::packageChangedSinceTheScan()
 {
+    QFETCH(ScanFacts, facts);
     QTemporaryDir dir;
     writeFile(dir.filePath(QStringLiteral("a.package")), package({ { tuning, 0, 1 } }));
     writeFile(dir.filePath(QStringLiteral("b.package")), QByteArray("DBPF"));
     const QByteArray root = QFile::encodeName(dir.path());
-    const QList<FileEntry> files = scanFolder(root).files;
+    const QList<FileEntry> files = scanFolder(root, 0, nullptr, facts).files;
     // Downloaded in full after the scan: read at its size now, not named damaged.
     writeFile(dir.filePath(QStringLiteral("b.package")), package({ { tuning, 0, 1 }, { simData, 0, 2 } }));
     // Swapped for a named pipe after the scan: named as unreadable, without waiting for a writer.

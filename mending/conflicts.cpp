@@ -57,12 +57,10 @@ QList<qsizetype> packagesOf(const QByteArray& root, const QList<FileEntry>& file
 {
     const QByteArray prefix = modsFolderWithin(root, files, rules);
     const qsizetype prefixDepth = prefix.count('/');
-    constexpr QByteArrayView extension = ".package";
     QList<qsizetype> packages;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileEntry& file = files.at(i);
-        if (file.kind != FileKind::Regular || file.path.size() < extension.size()
-            || QByteArrayView(file.path).last(extension.size()).compare(extension, Qt::CaseInsensitive) != 0)
+        if (file.kind != FileKind::Regular || !hasExtension(file.path, ".package"))
             continue;
         if (!file.path.startsWith(prefix))
             continue;
@@ -414,34 +412,42 @@ ConflictReport findConflicts(
 
 void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEntry>& after, int generation)
 {
-    QSet<QByteArray> changed;
+    // Marked by their place in the list of files (sorted by path), which a handful of changes find
+    // at once: asking a set for each of a hundred thousand paths would cost more than the rest.
+    std::vector<bool> changed(size_t(after.size()), false);
     for (const Change& change : std::as_const(result.changes)) {
         // A moved package brings no clash that was not there before.
-        if (change.kind == ChangeKind::Added || change.kind == ChangeKind::Changed)
-            changed.insert(change.path);
+        if (change.kind != ChangeKind::Added && change.kind != ChangeKind::Changed)
+            continue;
+        const auto it = std::lower_bound(after.begin(), after.end(), change.path,
+            [](const FileEntry& file, const QByteArray& path) { return file.path < path; });
+        if (it != after.end() && it->path == change.path)
+            changed[size_t(it - after.begin())] = true;
     }
     const GameRules& rules = rulesOfFolder(root, generation);
-    // The new packages first, so that the others can be read against their keys alone.
+    // The new packages first, so that the others can be read against their keys alone; the others
+    // are listed only when a new package holds a resource.
     QList<QByteArray> paths;
     QList<qint64> sizes;
     const QList<qsizetype> packages = packagesOf(root, after, rules);
-    for (bool isNew : { true, false }) {
+    const auto listPackages = [&](bool isNew) {
         for (qsizetype index : packages) {
-            if (changed.contains(after.at(index).path) == isNew) {
+            if (changed[size_t(index)] == isNew) {
                 paths.append(after.at(index).path);
                 sizes.append(after.at(index).size);
             }
         }
-        if (paths.isEmpty())
-            return;
-    }
-    const quint32 newCount = quint32(std::count_if(
-        paths.begin(), paths.end(), [&changed](const QByteArray& path) { return changed.contains(path); }));
+    };
+    listPackages(true);
+    const quint32 newCount = quint32(paths.size());
+    if (newCount == 0)
+        return;
     const FolderFd folder(root);
-    const QList<QByteArray> newPaths = paths.first(newCount);
+    const QList<QByteArray> newPaths = paths;
     Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0, false);
     if (fresh.records.empty())
         return;
+    listPackages(false);
     std::vector<Record> keys = fresh.records;
     std::sort(keys.begin(), keys.end(), [](const Record& a, const Record& b) { return a.key() < b.key(); });
     Reading others = readIndexes(folder.fd(), paths, sizes, newCount, 0, false, &keys);

@@ -444,9 +444,10 @@ GameErrorReports readGameErrorReports(const QByteArray& folder, const Snapshot* 
     QList<qsizetype> loaded;
     for (qsizetype i = 0; i < now.files.size(); ++i) {
         const FileEntry& file = now.files.at(i);
+        if (file.kind != FileKind::Regular || !hasExtension(file.path, ".ts4script"))
+            continue;
         const QByteArray path = toGame + file.path;
-        if (file.kind == FileKind::Regular && path.startsWith(modsPrefix)
-            && path.toLower().endsWith(".ts4script") && path.count('/') - 1 <= gameRules(4)->deepestScript)
+        if (path.startsWith(modsPrefix) && path.count('/') - 1 <= gameRules(4)->deepestScript)
             loaded.append(i);
     }
     QList<ScanProblem> unread;

@@ -28,6 +28,19 @@ void appendEscapingControls(QString& shown, const QString& text)
 
 }
 
+bool hasExtension(QByteArrayView path, QByteArrayView dotExtension)
+{
+    if (path.size() < dotExtension.size())
+        return false;
+    const char* end = path.data() + path.size() - dotExtension.size();
+    for (qsizetype i = 0; i < dotExtension.size(); ++i) {
+        const char c = end[i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c) != dotExtension[i])
+            return false;
+    }
+    return true;
+}
+
 QString displayPath(const QByteArray& path)
 {
     QString shown;

@@ -10,6 +10,10 @@ namespace mending {
 // control characters as \t, \n, \r or \xNN.
 QString displayPath(const QByteArray& path);
 
+// Whether a path's name ends in the extension given in lower case (".package"), in any letter case.
+// Allocates nothing: it is asked of every file of large folders.
+bool hasExtension(QByteArrayView path, QByteArrayView dotExtension);
+
 // A path for a tab-separated line: its bytes as they are, but tab, line feed and backslash written
 // as \t, \n and \\, so every line stays one line and can be turned back into the exact bytes.
 QByteArray tsvField(const QByteArray& path);

@@ -198,7 +198,7 @@ QList<ScriptMod> readScriptMods(const QByteArray& root, const QList<FileEntry>& 
     };
     if (which.isEmpty()) {
         for (const FileEntry& file : files) {
-            if (file.path.toLower().endsWith(".ts4script"))
+            if (hasExtension(file.path, ".ts4script"))
                 read(file);
         }
     } else {

@@ -261,12 +261,14 @@ void flagScriptMods(const QByteArray& root, const QList<FileEntry>& files, const
     QHash<qsizetype, QList<SuspectFlag>>& flags, const QSet<qsizetype>& checked)
 {
     QList<qsizetype> loaded;
+    const qsizetype modsDepth = place.mods.count('/');
     for (qsizetype i = 0; i < files.size(); ++i) {
         const FileEntry& file = files.at(i);
-        const qsizetype depth = file.path.count('/') - place.mods.count('/');
-        if (file.kind == FileKind::Regular && file.size > 0 && file.path.startsWith(place.mods)
-            && extensionOf(file.path) == "ts4script"
-            && (place.rules.deepestScript < 0 || depth <= place.rules.deepestScript))
+        if (file.kind != FileKind::Regular || file.size <= 0 || !hasExtension(file.path, ".ts4script")
+            || !file.path.startsWith(place.mods))
+            continue;
+        const qsizetype depth = file.path.count('/') - modsDepth;
+        if (place.rules.deepestScript < 0 || depth <= place.rules.deepestScript)
             loaded.append(i);
     }
     if (loaded.isEmpty())

@@ -119,7 +119,7 @@ long long bareWalk(const QByteArray& root)
 void printRatio(const char* what, double ratio, double target, int files)
 {
     if (files == 100000)
-        std::printf("  %-46s %9.2f x   (target >= %.1f: %s)\n", what, ratio, target,
+        std::printf("  %-46s %9.2f x   (target >= %.2f: %s)\n", what, ratio, target,
             ratio >= target ? "met" : "MISSED");
     else
         std::printf("  %-46s %9.2f x   (the target of %.1f is set at 100,000 files)\n", what, ratio, target);

@@ -127,22 +127,6 @@ Fd walkBeneath(int base, const QByteArray& relative, int* error, bool make, QLis
     return current;
 }
 
-ssize_t readFully(int fd, char* buffer, size_t size)
-{
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, buffer + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return ssize_t(got);
-}
-
 int writeFully(int fd, const char* data, qsizetype size)
 {
     qsizetype written = 0;
@@ -167,6 +151,22 @@ QByteArray linkTarget(int folder, const QByteArray& name, qint64 size)
     return target;
 }
 
+}
+
+ssize_t readFully(int fd, char* buffer, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return ssize_t(got);
 }
 
 void Fd::reset()

@@ -97,6 +97,9 @@ CopyResult copyFile(int fromFolder, const QByteArray& fromName, const struct sta
 // Whether two names hold the same kind of file with the same bytes (or the same link target).
 bool sameBytes(int folderA, const QByteArray& nameA, int folderB, const QByteArray& nameB);
 
+// Reads until size bytes are in or the file ends; gives how many, or -1 with errno set.
+ssize_t readFully(int fd, char* buffer, size_t size);
+
 // What writeAtomically() does where the name is taken already.
 enum class Existing {
     Replace, // the new file takes the name (rename)

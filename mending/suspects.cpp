@@ -11,9 +11,11 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <numeric>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -121,40 +123,11 @@ public:
         return got;
     }
 
-    bool hash(const QByteArray& path, quint64& value, QList<ScanProblem>& problems)
-    {
-        const int fd = openBelow(m_rootFd, path, O_RDONLY | O_NOFOLLOW);
-        if (fd < 0) {
-            problems.append({ path, errorText(errno).toUtf8() });
-            return false;
-        }
-        XXH3_state_t* state = XXH3_createState();
-        XXH3_64bits_reset(state);
-        bool ok = true;
-        QByteArray head;
-        for (;;) {
-            const ssize_t n = ::read(fd, m_buffer, sizeof m_buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                problems.append({ path, errorText(errno).toUtf8() });
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            if (head.size() < headSize)
-                head.append(m_buffer, std::min<qsizetype>(n, headSize - head.size()));
-            XXH3_64bits_update(state, m_buffer, size_t(n));
-        }
-        // A hashed file need not be opened again for its header.
-        if (ok)
-            m_heads.insert(path, head);
-        value = XXH3_64bits_digest(state);
-        XXH3_freeState(state);
-        ::close(fd);
-        return ok;
-    }
+    int rootFd() const { return m_rootFd; }
+
+    // Heads read elsewhere (on other threads), so that head() need not open those files again.
+    void remember(const QByteArray& path, const QByteArray& head) { m_heads.insert(path, head); }
+    bool knows(const QByteArray& path) const { return m_heads.contains(path); }
 
     // What keeps the game from loading a script mod: the game opens it as Python opens a ZIP archive of
     // modules, by its table of contents, and reads only stored or deflated files without a password.
@@ -229,7 +202,6 @@ public:
 private:
     int m_rootFd;
     QHash<QByteArray, QByteArray> m_heads;
-    char m_buffer[1 << 17];
 };
 
 // Where a check judges files, and by which game's rules.
@@ -315,41 +287,141 @@ QList<qsizetype> duplicateCandidates(const QList<FileEntry>& files, const QList<
     return candidates;
 }
 
-// Flags each checked file that holds the bytes of one before it among candidates of its size.
-void flagDuplicatesOfOneSize(const QList<FileEntry>& files, QList<qsizetype>::const_iterator first,
-    QList<qsizetype>::const_iterator last, const QSet<qsizetype>& checked, ContentReader& reader,
-    QHash<qsizetype, QList<SuspectFlag>>& flags, QList<ScanProblem>& unreadable)
+// What one thread found; merged when all are done.
+struct Found
 {
-    QHash<quint64, qsizetype> firstWithHash;
-    for (auto it = first; it != last; ++it) {
-        const qsizetype index = *it;
+    QHash<qsizetype, QList<SuspectFlag>> flags;
+    QList<std::pair<qsizetype, ScanProblem>> unreadable; // by place among the candidates
+    QList<std::pair<QByteArray, QByteArray>> heads; // path, first bytes
+};
+
+// The hash of a file's first bytes (all of a small file), and its head. Files of one size that
+// differ almost always differ there; the few that agree are compared byte for byte.
+constexpr qsizetype quickHashBytes = 4096;
+
+bool quickHash(int rootFd, const QByteArray& path, quint64& value, QByteArray& head, QString& problem)
+{
+    const fs::Fd fd(openBelow(rootFd, path, O_RDONLY | O_NOFOLLOW));
+    char buffer[quickHashBytes];
+    const ssize_t got = fd.isOpen() ? fs::readFully(fd.get(), buffer, sizeof buffer) : -1;
+    if (got < 0) {
+        problem = errorText(errno);
+        return false;
+    }
+    value = XXH3_64bits(buffer, size_t(got));
+    head = QByteArray(buffer, std::min<qsizetype>(got, ContentReader::headSize));
+    return true;
+}
+
+// Flags each checked file that holds the bytes of one before it among the candidates of one size
+// (first..last among them).
+void flagDuplicatesOfOneSize(int rootFd, const QList<FileEntry>& files, const QList<qsizetype>& candidates,
+    qsizetype first, qsizetype last, const QSet<qsizetype>& checked, Found& found)
+{
+    // By quick hash, the files whose bytes are unlike every other's before them.
+    QHash<quint64, QList<qsizetype>> unlike;
+    for (qsizetype at = first; at < last; ++at) {
+        const qsizetype index = candidates.at(at);
+        const QByteArray& path = files.at(index).path;
         quint64 hash = 0;
-        if (!reader.hash(files.at(index).path, hash, unreadable))
+        QByteArray head;
+        QString problem;
+        if (!quickHash(rootFd, path, hash, head, problem)) {
+            found.unreadable.append({ at, { path, problem.toUtf8() } });
             continue;
-        const auto known = firstWithHash.constFind(hash);
-        if (known == firstWithHash.constEnd()) {
-            firstWithHash.insert(hash, index);
-        } else if (checked.contains(index)
-            && reader.sameBytes(files.at(known.value()).path, files.at(index).path)) {
-            flags[index].append({ Suspect::Duplicate,
-                QStringLiteral("the same bytes as %1: one copy is enough")
-                    .arg(quoted(files.at(known.value()).path)) });
         }
+        found.heads.append({ path, head });
+        QList<qsizetype>& known = unlike[hash];
+        if (!known.isEmpty() && !checked.contains(index))
+            continue;
+        const auto same = std::find_if(known.cbegin(), known.cend(), [&](qsizetype earlier) {
+            return fs::sameBytes(rootFd, files.at(earlier).path, rootFd, path);
+        });
+        if (same == known.cend()) {
+            known.append(index);
+            continue;
+        }
+        found.flags[index].append({ Suspect::Duplicate,
+            QStringLiteral("the same bytes as %1: one copy is enough").arg(quoted(files.at(*same).path)) });
     }
 }
 
-// Candidates come sorted by size: each run of one size is compared within itself.
+// Candidates come sorted by size: each run of one size is compared within itself. The runs are shared
+// out among the cores, each reading its own files.
 void flagDuplicates(const QList<FileEntry>& files, const QList<qsizetype>& candidates,
     const QSet<qsizetype>& checked, ContentReader& reader, QHash<qsizetype, QList<SuspectFlag>>& flags,
     QList<ScanProblem>& unreadable)
 {
-    for (auto start = candidates.cbegin(); start != candidates.cend();) {
-        const qint64 size = files.at(*start).size;
-        const auto end = std::find_if(start, candidates.cend(),
-            [&files, size](qsizetype index) { return files.at(index).size != size; });
+    QList<std::pair<qsizetype, qsizetype>> runs;
+    for (qsizetype start = 0; start < candidates.size();) {
+        const qint64 size = files.at(candidates.at(start)).size;
+        qsizetype end = start + 1;
+        while (end < candidates.size() && files.at(candidates.at(end)).size == size)
+            ++end;
         if (end - start > 1)
-            flagDuplicatesOfOneSize(files, start, end, checked, reader, flags, unreadable);
+            runs.append({ start, end });
         start = end;
+    }
+    const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<Found> found(static_cast<size_t>(threads));
+    std::atomic<qsizetype> next { 0 };
+    auto work = [&](Found& mine) {
+        for (qsizetype run = next++; run < runs.size(); run = next++)
+            flagDuplicatesOfOneSize(
+                reader.rootFd(), files, candidates, runs.at(run).first, runs.at(run).second, checked, mine);
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(work, std::ref(found[size_t(i)]));
+    work(found[0]);
+    for (std::thread& helper : helpers)
+        helper.join();
+    QList<std::pair<qsizetype, ScanProblem>> problems;
+    for (Found& part : found) {
+        for (auto it = part.flags.begin(); it != part.flags.end(); ++it)
+            flags[it.key()] += it.value();
+        problems += part.unreadable;
+        for (const auto& [path, head] : std::as_const(part.heads))
+            reader.remember(path, head);
+    }
+    std::sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [at, problem] : problems)
+        unreadable.append(std::move(problem));
+}
+
+// Reads, on every core, the heads of the files whose first bytes the checks will ask for. A file that
+// cannot be read is left to the check, which names it.
+void readHeadsAhead(ContentReader& reader, const QList<FileEntry>& files, const QList<qsizetype>& which)
+{
+    QList<const QByteArray*> paths;
+    for (qsizetype index : which) {
+        const FileEntry& file = files.at(index);
+        if (file.kind == FileKind::Regular && file.size > 0
+            && (hasExtension(file.path, ".package") || hasExtension(file.path, ".ts4script"))
+            && !reader.knows(file.path))
+            paths.append(&file.path);
+    }
+    const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<QList<std::pair<QByteArray, QByteArray>>> heads(static_cast<size_t>(threads));
+    std::atomic<qsizetype> next { 0 };
+    auto work = [&](QList<std::pair<QByteArray, QByteArray>>& mine) {
+        for (qsizetype at = next++; at < paths.size(); at = next++) {
+            const fs::Fd fd(openBelow(reader.rootFd(), *paths.at(at), O_RDONLY | O_NOFOLLOW));
+            char head[ContentReader::headSize];
+            const ssize_t got = fd.isOpen() ? fs::readFully(fd.get(), head, sizeof head) : -1;
+            if (got >= 0)
+                mine.append({ *paths.at(at), QByteArray(head, got) });
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(work, std::ref(heads[size_t(i)]));
+    work(heads[0]);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (const auto& part : heads) {
+        for (const auto& [path, head] : part)
+            reader.remember(path, head);
     }
 }
 
@@ -501,6 +573,7 @@ CheckReport checkFiles(const QByteArray& root, const QList<FileEntry>& files, co
         const QList<qsizetype> candidates = duplicateCandidates(files, chosen, scope, place);
         flagDuplicates(files, candidates, QSet<qsizetype>(chosen.begin(), chosen.end()), reader, flags,
             report.unreadable);
+        readHeadsAhead(reader, files, chosen);
     }
     for (qsizetype index : chosen) {
         const FileEntry& file = files.at(index);

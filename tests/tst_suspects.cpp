@@ -95,6 +95,15 @@ void tst_Suspects::flags_data()
     QTest::newRow("same size, other bytes: clean")
         << QList<QByteArray> { "file|Mods/A/hair.package|DBPFsame", "file|Mods/B/hair2.package|DBPFdiff" }
         << QByteArray("Mods/B/hair2.package") << QList<QByteArray> {};
+    // Files of one size are told apart by their first 4 KiB; those alike there are read to the end.
+    const QByteArray alike = "DBPF" + QByteArray(5000, 'x');
+    QTest::newRow("alike at the start, other bytes later: clean")
+        << QList<QByteArray> { "file|Mods/a.package|" + alike + 'a', "file|Mods/b.package|" + alike + 'b' }
+        << QByteArray("Mods/b.package") << QList<QByteArray> {};
+    QTest::newRow("a copy of the second of two look-alikes")
+        << QList<QByteArray> { "file|Mods/a.package|" + alike + 'a', "file|Mods/b.package|" + alike + 'b',
+               "file|Mods/c.package|" + alike + 'b' }
+        << QByteArray("Mods/c.package") << QList<QByteArray> { "duplicate" };
     QTest::newRow("browser copy beside its original")
         << QList<QByteArray> { "file|Mods/Hair.package|DBPFa", "file|Mods/Hair (1).package|DBPFb" }
         << QByteArray("Mods/Hair (1).package") << QList<QByteArray> { "browser-copy" };

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <random>
@@ -272,6 +273,11 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const bool million = app.arguments().contains(QStringLiteral("--million"));
     std::printf("Mendwell, best of 5 runs each, caches warm\n");
+    // One size given: that tree alone, as bench_listing takes it.
+    if (argc == 2 && std::atoi(argv[1]) > 0) {
+        measure(std::atoi(argv[1]));
+        return 0;
+    }
     measure(10000);
     measure(100000);
     if (million)

@@ -47,6 +47,8 @@ bool looksLikeSnapshot(QByteArrayView bytes);
 // Writes a snapshot so that the file is there whole or not at all: temporary file beside the
 // target, synced, then renamed over it, and the folder synced. Throws Failure naming the path.
 void writeSnapshotFile(const QByteArray& path, const Snapshot& snapshot);
+// The same with the snapshot encoded already (encodeSnapshot).
+void writeSnapshotBytes(const QByteArray& path, const QByteArray& bytes);
 
 // Throws Failure naming the path and the reason.
 Snapshot readSnapshotFile(const QByteArray& path);

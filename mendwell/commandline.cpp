@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <vector>
@@ -23,6 +24,7 @@
 #include <future>
 #include <limits>
 #include <numeric>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,9 +181,14 @@ int snapshotCommand(const Arguments& arguments, Output& out, std::FILE* err)
     reportProblems(snapshot.problems, snapshot.root, err);
     if (arguments.options.contains("-o")) {
         const QByteArray file = arguments.options.value("-o");
-        writeSnapshotFile(file, snapshot);
+        const QByteArray bytes = encodeSnapshot(snapshot);
+        const qsizetype count = snapshot.files.size();
+        // The list is let go while the disk takes the file: freeing a million names takes a while too.
+        std::thread letGo([files = std::move(snapshot.files)]() mutable { files = {}; });
+        auto joining = qScopeGuard([&letGo] { letGo.join(); });
+        writeSnapshotBytes(file, bytes);
         out << QStringLiteral("Snapshot of %1 written to %2: %3.\n")
-                   .arg(displayPath(snapshot.root), displayPath(file), fileCount(snapshot.files.size()));
+                   .arg(displayPath(snapshot.root), displayPath(file), fileCount(count));
     } else {
         SnapshotStore store(SnapshotStore::defaultFolder());
         const int id = store.add(snapshot);

@@ -380,10 +380,20 @@ DiffResult compareSides(const Side& before, const Side& after)
         ? diffTopLevel(before.listed, after.snapshot.files, liveRoot)
         : diffFiles(
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
-    flagSuspects(result, liveRoot, after.snapshot.files);
-    // Package indexes can be read only in a folder as it is now.
-    if (!liveRoot.isEmpty())
-        noteClashes(result, liveRoot, after.snapshot.files);
+    // Package indexes can be read only in a folder as it is now. The clashes are looked for while the
+    // changed files are checked: each writes its own part of the result (clashes; flags and noise).
+    auto clashes = std::async(liveRoot.isEmpty() ? std::launch::deferred : std::launch::async,
+        [&result, &liveRoot, &after] {
+            if (!liveRoot.isEmpty())
+                noteClashes(result, liveRoot, after.snapshot.files);
+        });
+    try {
+        flagSuspects(result, liveRoot, after.snapshot.files);
+    } catch (...) {
+        clashes.wait();
+        throw;
+    }
+    clashes.get();
     return result;
 }
 

@@ -353,6 +353,9 @@ ModuleFinder::ModuleFinder(const QList<ScriptMod>& mods)
 QList<qsizetype> ModuleFinder::modsOf(const QString& framePath) const
 {
     QString path = framePath.trimmed().toLower().replace(u'\\', u'/');
+    // Separators after the name (a path cut or mangled in the report) say nothing, as "./" folders do.
+    while (path.endsWith(u'/'))
+        path.chop(1);
     if (path.endsWith(QLatin1String(".pyc")))
         path.chop(4);
     else if (path.endsWith(QLatin1String(".py")))

@@ -265,6 +265,8 @@ void tst_ScriptMods::framesToMods_data()
         "X:\\shared\\lib.py") << QList<QByteArray> { "Mods/Clock.ts4script", "Mods/Deep.ts4script" };
     QTest::newRow("a module file named \"..py\", after a \"./\" folder")
         << QStringLiteral("C:\\dev\\.\\odd\\..py") << QList<QByteArray> { "Mods/Deep.ts4script" };
+    QTest::newRow("separators after the file's name")
+        << QStringLiteral("C:\\dev\\clockmod\\hooks.py\\/") << QList<QByteArray> { "Mods/Clock.ts4script" };
     QTest::newRow("no module file") << QStringLiteral("<frozen importlib._bootstrap>")
                                     << QList<QByteArray> {};
 }

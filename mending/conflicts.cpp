@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "conflicts.h"
 
+#include "cores.h"
 #include "dbpf.h"
 #include "games.h"
 #include "pathtext.h"
@@ -152,7 +153,8 @@ std::vector<Record> sortedBuckets(std::vector<Reading>& parts, bool sharedOnly)
 {
     const size_t threads = parts.size();
     std::vector<std::vector<Record>> done(threads);
-    auto sortBuckets = [&](size_t thread) {
+    onThreads(int(threads), [&](int i) {
+        const size_t thread = size_t(i);
         const size_t first = bucketCount * thread / threads, last = bucketCount * (thread + 1) / threads;
         std::vector<Record>& out = done[thread];
         std::vector<qint32> table;
@@ -165,13 +167,7 @@ std::vector<Record> sortedBuckets(std::vector<Reading>& parts, bool sharedOnly)
                 keepShared(out, from, table);
             std::sort(out.begin() + qsizetype(from), out.end(), Order());
         }
-    };
-    std::vector<std::thread> helpers;
-    for (size_t i = 1; i < threads; ++i)
-        helpers.emplace_back(sortBuckets, i);
-    sortBuckets(0);
-    for (std::thread& helper : helpers)
-        helper.join();
+    });
     for (Reading& part : parts)
         std::vector<Record>().swap(part.records);
     std::vector<Record> records = std::move(done[0]);
@@ -187,8 +183,8 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
     int threads, bool sharedOnly, const std::vector<Record>* keep = nullptr)
 {
     if (threads <= 0)
-        threads = int(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<Reading> parts(size_t(std::max(1, threads)));
+        threads = coreCount();
+    std::vector<Reading> parts(static_cast<size_t>(threads));
     std::atomic<qsizetype> next { first };
     auto work = [&](Reading& part) {
         // The packages of a folder come one after the other: its folder stays open while they are read.
@@ -249,16 +245,11 @@ Reading readIndexes(int rootFd, const QList<QByteArray>& paths, const QList<qint
         }
     };
     // Each thread spreads what it read over buckets by key; the buckets are then sorted on every core.
-    auto workAndSpread = [&work](Reading& part) {
+    onThreads(threads, [&](int i) {
+        Reading& part = parts[size_t(i)];
         work(part);
         part.bucketStarts = spreadOverBuckets(part.records);
-    };
-    std::vector<std::thread> workers;
-    for (size_t i = 1; i < parts.size(); ++i)
-        workers.emplace_back(workAndSpread, std::ref(parts[i]));
-    workAndSpread(parts[0]);
-    for (std::thread& worker : workers)
-        worker.join();
+    });
 
     Reading all;
     all.records = sortedBuckets(parts, sharedOnly);

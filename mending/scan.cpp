@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "scan.h"
 
+#include "cores.h"
 #include "filesystem.h"
 #include "pathtext.h"
 
@@ -294,17 +295,12 @@ ScanResult scanFolder(const QByteArray& root, int threads, ScanWatch* watch, Sca
     if (rootFd < 0)
         throw Failure(QStringLiteral("%1: %2").arg(displayPath(root), errorText(errno)));
     if (threads <= 0)
-        threads = int(std::max(1u, std::thread::hardware_concurrency()));
+        threads = coreCount();
 
     FolderNode tree;
     Walk walk(rootFd, &tree, watch, facts);
     std::vector<std::vector<ScanProblem>> problems(static_cast<size_t>(threads));
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back([&walk, &problems, i] { walk.work(problems[size_t(i)]); });
-    walk.work(problems[0]);
-    for (std::thread& helper : helpers)
-        helper.join();
+    onThreads(threads, [&walk, &problems](int i) { walk.work(problems[size_t(i)]); });
     ::close(rootFd);
 
     ScanResult result;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "snapshot.h"
 
+#include "cores.h"
 #include "filesystem.h"
 #include "pathtext.h"
 
@@ -272,9 +273,12 @@ QByteArray encodeSnapshot(const Snapshot& snapshot)
     } else {
         QByteArray second;
         second.reserve((count - count / 2) * 40);
-        std::thread other([&] { putFileRecords(second, snapshot.files, count / 2, count); });
-        putFileRecords(out, snapshot.files, 0, count / 2);
-        other.join();
+        onThreads(2, [&](int half) {
+            if (half == 0)
+                putFileRecords(out, snapshot.files, 0, count / 2);
+            else
+                putFileRecords(second, snapshot.files, count / 2, count);
+        });
         out += second;
     }
     for (const ScanProblem& problem : snapshot.problems) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "suspects.h"
 
+#include "cores.h"
 #include "filesystem.h"
 #include "games.h"
 #include "pathtext.h"
@@ -362,20 +363,13 @@ void flagDuplicates(const QList<FileEntry>& files, const QList<qsizetype>& candi
             runs.append({ start, end });
         start = end;
     }
-    const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<Found> found(static_cast<size_t>(threads));
+    std::vector<Found> found(static_cast<size_t>(coreCount()));
     std::atomic<qsizetype> next { 0 };
-    auto work = [&](Found& mine) {
+    onThreads(coreCount(), [&](int i) {
         for (qsizetype run = next++; run < runs.size(); run = next++)
-            flagDuplicatesOfOneSize(
-                reader.rootFd(), files, candidates, runs.at(run).first, runs.at(run).second, checked, mine);
-    };
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(work, std::ref(found[size_t(i)]));
-    work(found[0]);
-    for (std::thread& helper : helpers)
-        helper.join();
+            flagDuplicatesOfOneSize(reader.rootFd(), files, candidates, runs.at(run).first,
+                runs.at(run).second, checked, found[size_t(i)]);
+    });
     QList<std::pair<qsizetype, ScanProblem>> problems;
     for (Found& part : found) {
         for (auto it = part.flags.begin(); it != part.flags.end(); ++it)
@@ -401,24 +395,17 @@ void readHeadsAhead(ContentReader& reader, const QList<FileEntry>& files, const 
             && !reader.knows(file.path))
             paths.append(&file.path);
     }
-    const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<QList<std::pair<QByteArray, QByteArray>>> heads(static_cast<size_t>(threads));
+    std::vector<QList<std::pair<QByteArray, QByteArray>>> heads(static_cast<size_t>(coreCount()));
     std::atomic<qsizetype> next { 0 };
-    auto work = [&](QList<std::pair<QByteArray, QByteArray>>& mine) {
+    onThreads(coreCount(), [&](int i) {
         for (qsizetype at = next++; at < paths.size(); at = next++) {
             const fs::Fd fd(openBelow(reader.rootFd(), *paths.at(at), O_RDONLY | O_NOFOLLOW));
             char head[ContentReader::headSize];
             const ssize_t got = fd.isOpen() ? fs::readFully(fd.get(), head, sizeof head) : -1;
             if (got >= 0)
-                mine.append({ *paths.at(at), QByteArray(head, got) });
+                heads[size_t(i)].append({ *paths.at(at), QByteArray(head, got) });
         }
-    };
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(work, std::ref(heads[size_t(i)]));
-    work(heads[0]);
-    for (std::thread& helper : helpers)
-        helper.join();
+    });
     for (const auto& part : heads) {
         for (const auto& [path, head] : part)
             reader.remember(path, head);

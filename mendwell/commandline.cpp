@@ -382,18 +382,14 @@ DiffResult compareSides(const Side& before, const Side& after)
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
     // Package indexes can be read only in a folder as it is now. The clashes are looked for while the
     // changed files are checked: each writes its own part of the result (clashes; flags and noise).
-    auto clashes = std::async(liveRoot.isEmpty() ? std::launch::deferred : std::launch::async,
-        [&result, &liveRoot, &after] {
-            if (!liveRoot.isEmpty())
-                noteClashes(result, liveRoot, after.snapshot.files);
-        });
-    try {
-        flagSuspects(result, liveRoot, after.snapshot.files);
-    } catch (...) {
-        clashes.wait();
-        throw;
-    }
-    clashes.get();
+    // (A future of std::async waits for its work when it is destroyed, also when flagSuspects throws.)
+    std::future<void> clashes;
+    if (!liveRoot.isEmpty())
+        clashes = std::async(std::launch::async,
+            [&result, &liveRoot, &after] { noteClashes(result, liveRoot, after.snapshot.files); });
+    flagSuspects(result, liveRoot, after.snapshot.files);
+    if (clashes.valid())
+        clashes.get();
     return result;
 }
 

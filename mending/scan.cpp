@@ -75,10 +75,9 @@ void fillEntry(FileEntry& entry, const struct stat& st)
     entry.kind = S_ISLNK(st.st_mode) ? FileKind::Symlink : FileKind::Regular;
 }
 
-FileEntry entryOf(const QByteArray& prefix, const char* name)
+FileEntry entryOf(const QByteArray& prefix, const char* name, qsizetype nameLength)
 {
     FileEntry entry;
-    const qsizetype nameLength = qsizetype(std::strlen(name));
     entry.path = QByteArray(prefix.size() + nameLength, Qt::Uninitialized);
     std::memcpy(entry.path.data(), prefix.constData(), size_t(prefix.size()));
     std::memcpy(entry.path.data() + prefix.size(), name, size_t(nameLength));
@@ -111,15 +110,45 @@ struct FolderNode
         const qsizetype skip = path.isEmpty() ? 0 : path.size() + 1;
         return QByteArrayView(childPath).sliced(skip);
     }
+};
 
-    void sortByName()
+// One name of a folder as its listing gives it, before anything else is asked of it.
+struct Listed
+{
+    quint64 key; // the name's first bytes, as compareNames orders them, in one number
+    quint32 offset; // of the name in the names read
+    quint32 stat; // of its facts where the listing gave no type, else noStat
+    quint16 length;
+    unsigned char type; // DT_DIR, DT_REG or DT_LNK
+};
+
+constexpr quint32 noStat = ~quint32(0);
+
+// The first eight bytes of a name, and "/" after a folder's, as a big-endian number: most names of
+// a folder differ there, and are ordered by comparing two numbers instead of two strings.
+quint64 orderKey(const char* name, size_t length, bool folder)
+{
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, name, std::min(length, sizeof bytes));
+    if (folder && length < sizeof bytes)
+        bytes[length] = '/';
+    quint64 key = 0;
+    for (const unsigned char byte : bytes)
+        key = key << 8 | byte;
+    return key;
+}
+
+// What a worker keeps from one folder to the next, so that reading a folder allocates nothing but
+// what the scan gives back.
+struct Scratch
+{
+    std::vector<char> names;
+    std::vector<Listed> listed;
+    std::vector<struct stat> stats;
+
+    QByteArrayView nameOf(const Listed& item) const
     {
-        std::sort(files.begin(), files.end(), [this](const FileEntry& a, const FileEntry& b) {
-            return compareNames(nameOf(a.path), false, nameOf(b.path), false) < 0;
-        });
-        std::sort(subfolders.begin(), subfolders.end(), [this](const auto& a, const auto& b) {
-            return compareNames(nameOf(a->path), true, nameOf(b->path), true) < 0;
-        });
+        return QByteArrayView(names.data() + item.offset, item.length);
     }
 };
 
@@ -184,6 +213,7 @@ public:
 
     void work(std::vector<ScanProblem>& problems)
     {
+        Scratch scratch;
         for (;;) {
             FolderNode* folder = nullptr;
             {
@@ -197,9 +227,7 @@ public:
                 m_queue.pop_back();
                 ++m_busy;
             }
-            readFolder(*folder, problems);
-            // Sorted here, while the names are fresh in the cache and on every core at once.
-            folder->sortByName();
+            readFolder(*folder, scratch, problems);
             if (m_watch)
                 m_watch->files.fetch_add(qint64(folder->files.size()), std::memory_order_relaxed);
             {
@@ -213,7 +241,9 @@ public:
     }
 
 private:
-    void readFolder(FolderNode& node, std::vector<ScanProblem>& problems)
+    // Lists the folder's names in order, then asks each file for its facts and makes the nodes of its
+    // subfolders, so that both lists come out in name order.
+    void readFolder(FolderNode& node, Scratch& scratch, std::vector<ScanProblem>& problems)
     {
         const QByteArray& folder = node.path;
         const int fd = openBelow(m_rootFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
@@ -227,7 +257,47 @@ private:
             ::close(fd);
             return;
         }
+        list(dir, scratch, problems, folder);
         const QByteArray prefix = folder.isEmpty() ? QByteArray() : folder + '/';
+        node.files.reserve(size_t(std::count_if(scratch.listed.begin(), scratch.listed.end(),
+            [](const Listed& item) { return item.type != DT_DIR; })));
+        for (const Listed& item : scratch.listed) {
+            const char* name = scratch.names.data() + item.offset;
+            if (item.type == DT_DIR) {
+                auto below = std::make_unique<FolderNode>();
+                below->path = prefix + name;
+                node.subfolders.push_back(std::move(below));
+                continue;
+            }
+            if (item.stat == noStat && m_facts == ScanFacts::Names) {
+                node.files.push_back(entryOf(prefix, name, item.length));
+                node.files.back().kind = item.type == DT_LNK ? FileKind::Symlink : FileKind::Regular;
+                node.files.back().size = -1;
+                continue;
+            }
+            struct stat st;
+            if (item.stat != noStat) {
+                st = scratch.stats[item.stat];
+            } else if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT) // gone since the folder was read
+                    problems.push_back({ prefix + name, errorText(errno).toUtf8() });
+                continue;
+            }
+            if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+                continue;
+            node.files.push_back(entryOf(prefix, name, item.length));
+            fillEntry(node.files.back(), st);
+        }
+        ::closedir(dir);
+    }
+
+    // Reads the folder's names into scratch, in the order compareNames gives them. Devices, pipes
+    // and sockets are left out: they are no content.
+    static void list(DIR* dir, Scratch& scratch, std::vector<ScanProblem>& problems, const QByteArray& folder)
+    {
+        scratch.names.clear();
+        scratch.listed.clear();
+        scratch.stats.clear();
         for (;;) {
             errno = 0;
             const dirent* item = ::readdir(dir);
@@ -239,43 +309,31 @@ private:
             const char* name = item->d_name;
             if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
                 continue;
-            unsigned char type = item->d_type;
-            struct stat st;
-            bool haveStat = false;
-            if (type == DT_UNKNOWN) {
-                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            Listed listed { 0, quint32(scratch.names.size()), noStat, 0, item->d_type };
+            if (listed.type == DT_UNKNOWN) {
+                struct stat st;
+                if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     continue; // gone since the folder was read
-                haveStat = true;
-                type = S_ISDIR(st.st_mode) ? DT_DIR
-                    : S_ISREG(st.st_mode)  ? DT_REG
-                    : S_ISLNK(st.st_mode)  ? DT_LNK
-                                           : 0;
+                listed.stat = quint32(scratch.stats.size());
+                scratch.stats.push_back(st);
+                listed.type = S_ISDIR(st.st_mode) ? DT_DIR
+                    : S_ISREG(st.st_mode)         ? DT_REG
+                    : S_ISLNK(st.st_mode)         ? DT_LNK
+                                                  : DT_UNKNOWN;
             }
-            if (type == DT_DIR) {
-                auto below = std::make_unique<FolderNode>();
-                below->path = prefix + name;
-                node.subfolders.push_back(std::move(below));
+            if (listed.type != DT_DIR && listed.type != DT_REG && listed.type != DT_LNK)
                 continue;
-            }
-            if (type != DT_REG && type != DT_LNK)
-                continue; // devices, pipes and sockets are no content
-            if (!haveStat && m_facts == ScanFacts::Names) {
-                node.files.push_back(entryOf(prefix, name));
-                node.files.back().kind = type == DT_LNK ? FileKind::Symlink : FileKind::Regular;
-                node.files.back().size = -1;
-                continue;
-            }
-            if (!haveStat && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno != ENOENT)
-                    problems.push_back({ prefix + name, errorText(errno).toUtf8() });
-                continue;
-            }
-            if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-                continue;
-            node.files.push_back(entryOf(prefix, name));
-            fillEntry(node.files.back(), st);
+            const size_t length = std::strlen(name);
+            listed.length = quint16(length);
+            listed.key = orderKey(name, length, listed.type == DT_DIR);
+            scratch.names.insert(scratch.names.end(), name, name + length + 1);
+            scratch.listed.push_back(listed);
         }
-        ::closedir(dir);
+        std::sort(scratch.listed.begin(), scratch.listed.end(), [&scratch](const Listed& a, const Listed& b) {
+            if (a.key != b.key)
+                return a.key < b.key;
+            return compareNames(scratch.nameOf(a), a.type == DT_DIR, scratch.nameOf(b), b.type == DT_DIR) < 0;
+        });
     }
 
     int m_rootFd;

@@ -59,6 +59,13 @@ void tst_Scan::finds_data()
                "file|a/b.txt|1", "file|a/b0|1", "file|a\xE9/z|1", "file|a/\x01|1" }
         << QList<QByteArray> { "a/x|1", "a.b/y|1", "a0|1", "a-|1", "a/b/c|1", "a/b.txt|1", "a/b0|1",
                "a\xE9/z|1", "a/\x01|1" };
+    // Names that share their first eight bytes or more, and folders whose "/" falls at the eighth.
+    QTest::newRow("long names of one stem")
+        << QList<QByteArray> { "file|longername/x|1", "file|longername.b/y|1", "file|longername0|1",
+               "file|longername-|1", "file|seven77/x|1", "file|seven77.b|1", "file|seven770|1",
+               "file|eight888/x|1", "file|eight888.b|1", "file|eight8880|1" }
+        << QList<QByteArray> { "longername/x|1", "longername.b/y|1", "longername0|1", "longername-|1",
+               "seven77/x|1", "seven77.b|1", "seven770|1", "eight888/x|1", "eight888.b|1", "eight8880|1" };
     QTest::newRow("names of any bytes")
         << QList<QByteArray> { "file|tab\there|1", "file|line\nfeed|2", "file|back\\slash|3",
                "file|latin\xE9.iff|4", QByteArray("file|ctrl\x01\x7F|5") }

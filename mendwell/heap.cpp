@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "heap.h"
+
+#include "cores.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <latch>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+#ifdef __GLIBC__
+
+constexpr size_t pad = size_t(64) << 20;
+constexpr uintptr_t largePage = 2 << 20;
+
+// The mapping that holds address, as the kernel lists this process's memory; empty if none does.
+std::pair<uintptr_t, uintptr_t> mappingOf(uintptr_t address)
+{
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps)
+        return {};
+    std::pair<uintptr_t, uintptr_t> found;
+    char line[512];
+    while (std::fgets(line, sizeof line, maps)) {
+        unsigned long low = 0;
+        unsigned long high = 0;
+        if (std::sscanf(line, "%lx-%lx", &low, &high) == 2 && low <= address && address < high) {
+            found = { low, high };
+            break;
+        }
+    }
+    std::fclose(maps);
+    return found;
+}
+
+// Makes the calling thread's heap grow by the pad now, and advises large pages for all of it.
+void adviseOwnHeap()
+{
+    void* block = ::malloc(1 << 20);
+    const auto at = reinterpret_cast<uintptr_t>(block);
+    ::free(block);
+    if (at == 0)
+        return;
+    const auto [low, high] = mappingOf(at);
+    const uintptr_t start = (low + largePage - 1) & ~(largePage - 1);
+    if (high > start)
+        ::madvise(reinterpret_cast<void*>(start), high - start, MADV_HUGEPAGE);
+}
+
+#endif
+
+}
+
+void prepareHeap()
+{
+#ifdef __GLIBC__
+    // Blocks of up to 32 MiB (the most glibc takes) come from the heap, so that freed ones are reused
+    // instead of each mapping fresh pages; the heap is never given back while a command runs.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TOP_PAD, int(pad));
+    adviseOwnHeap();
+    // Every other thread gets a heap of its own at its first allocation, and a thread that ends leaves
+    // its heap to the next one started. Heaps made and advised now, one per core, serve the workers
+    // of every scan, encoding and check of the command.
+    const int others = mending::coreCount() - 1;
+    std::latch allHaveOne(others);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < others; ++i)
+        threads.emplace_back([&allHaveOne] {
+            adviseOwnHeap();
+            allHaveOne.arrive_and_wait();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+#endif
+}

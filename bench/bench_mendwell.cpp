@@ -91,7 +91,8 @@ long long bareWalk(const QByteArray& root)
             std::vector<QByteArray> found;
             if (DIR* dir = ::opendir(folder.constData())) {
                 while (const dirent* entry = ::readdir(dir)) {
-                    if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+                    if (entry->d_name[0] == '.'
+                        && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
                         continue;
                     struct stat st;
                     if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -149,10 +150,12 @@ void measure(int files)
     const QString peer = QStringLiteral("%1 > '%2/find.txt'").arg(findLine, dir);
     shellMs(ours, 1);
     shellMs(peer, 1);
-    const double snapshot = shellMs(ours, 5);
-    const double find = shellMs(peer, 5);
     long long walked = 0;
-    const double walk = bestOf(5, [&] { walked = bareWalk(root); });
+    const std::vector<double> best
+        = bestByTurns(7, { shellAction(ours), shellAction(peer), [&] { walked = bareWalk(root); } });
+    const double snapshot = best[0];
+    const double find = best[1];
+    const double walk = best[2];
     if (walked != files)
         qFatal("the bare walk saw %lld files, not %d", walked, files);
     report("  mendwell snapshot", snapshot);
@@ -189,8 +192,9 @@ void measure(int files)
               .arg(findLine, dir);
     shellMs(ourDiff, 1);
     shellMs(peerDiff, 1);
-    const double diff = shellMs(ourDiff, 5);
-    const double pipeline = shellMs(peerDiff, 5);
+    const std::vector<double> diffs = bestByTurns(7, { shellAction(ourDiff), shellAction(peerDiff) });
+    const double diff = diffs[0];
+    const double pipeline = diffs[1];
     QFile changes(QStringLiteral("%1/changes.tsv").arg(dir));
     changes.open(QIODevice::ReadOnly);
     const qsizetype lines = changes.readAll().count('\n');
@@ -236,7 +240,8 @@ void measureCheck()
     }
     for (int i = 0; i < copies; ++i) {
         const qint64 size = written[size_t(i) * 13 % written.size()].second;
-        const QByteArray copy = folders[size_t(i) * 11 % folders.size()] + "/Copy_" + QByteArray::number(i) + ".package";
+        const QByteArray copy
+            = folders[size_t(i) * 11 % folders.size()] + "/Copy_" + QByteArray::number(i) + ".package";
         writeMod(copy, size, quint64(i) * 13 % written.size());
         total += size;
     }
@@ -244,26 +249,32 @@ void measureCheck()
     ::sync();
     const QString rootText = QFile::decodeName(root);
     const QString dir = work.path();
-    const QString ours = QStringLiteral("'%1' check '%2' --format tsv > '%3/check.tsv'").arg(mendwell, rootText, dir);
+    const QString ours
+        = QStringLiteral("'%1' check '%2' --format tsv > '%3/check.tsv'").arg(mendwell, rootText, dir);
     const QString jdupes = QStringLiteral("jdupes -r -q '%1' > '%2/jdupes.txt'").arg(rootText, dir);
     const QString rmlint
-        = QStringLiteral("cd '%2' && rmlint -T duplicates -o fdupes:'%2/rmlint.txt' '%1' >/dev/null").arg(rootText, dir);
+        = QStringLiteral("cd '%2' && rmlint -T duplicates -o fdupes:'%2/rmlint.txt' '%1' >/dev/null")
+              .arg(rootText, dir);
     shellMs(ours, 1);
-    const double check = shellMs(ours, 5);
     QFile found(dir + QStringLiteral("/check.tsv"));
     found.open(QIODevice::ReadOnly);
     const qsizetype flagged = found.readAll().count("duplicate");
     if (flagged < copies)
-        qFatal("mendwell check flagged %lld duplicates, fewer than the %d copies", qlonglong(flagged), copies);
-    if (QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), QStringLiteral("command -v jdupes rmlint >/dev/null") }) != 0) {
-        report("  mendwell check", check);
+        qFatal(
+            "mendwell check flagged %lld duplicates, fewer than the %d copies", qlonglong(flagged), copies);
+    if (QProcess::execute(QStringLiteral("sh"),
+            { QStringLiteral("-c"), QStringLiteral("command -v jdupes rmlint >/dev/null") })
+        != 0) {
+        report("  mendwell check", shellMs(ours, 7));
         std::printf("  jdupes or rmlint is missing: scripts/bench.sh installs them\n");
         return;
     }
     shellMs(jdupes, 1);
     shellMs(rmlint, 1);
-    reportAgainst("  mendwell check beside jdupes -r", check, shellMs(jdupes, 5), 1);
-    reportAgainst("  mendwell check beside rmlint", check, shellMs(rmlint, 5), 3);
+    const std::vector<double> best
+        = bestByTurns(7, { shellAction(ours), shellAction(jdupes), shellAction(rmlint) });
+    reportAgainst("  mendwell check beside jdupes -r", best[0], best[1], 1);
+    reportAgainst("  mendwell check beside rmlint", best[0], best[2], 3);
 }
 
 }
@@ -272,7 +283,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const bool million = app.arguments().contains(QStringLiteral("--million"));
-    std::printf("Mendwell, best of 5 runs each, caches warm\n");
+    std::printf("Mendwell, best of 7 runs each, taken by turns with their peers, caches warm\n");
     // One size given: that tree alone, as bench_listing takes it.
     if (argc == 2 && std::atoi(argv[1]) > 0) {
         measure(std::atoi(argv[1]));

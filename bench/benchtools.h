@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include <sys/resource.h>
@@ -34,6 +35,24 @@ template <typename Action> double bestOf(int runs, Action&& action)
 inline double shellMs(const QString& command, int runs = 3)
 {
     return bestOf(runs, [&] { QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), command }); });
+}
+
+// Runs several actions by turns, runs rounds of one run each, and gives each one's best time in
+// milliseconds. Taken by turns, all of them meet the machine in the same moods; a figure taken a
+// second after its peer's can differ from it by a fifth on a busy machine for no reason of its own.
+inline std::vector<double> bestByTurns(int runs, const std::vector<std::function<void()>>& actions)
+{
+    std::vector<double> best(actions.size(), 1e300);
+    for (int round = 0; round < runs; ++round) {
+        for (size_t i = 0; i < actions.size(); ++i)
+            best[i] = std::min(best[i], bestOf(1, actions[i]));
+    }
+    return best;
+}
+
+inline std::function<void()> shellAction(const QString& command)
+{
+    return [command] { QProcess::execute(QStringLiteral("sh"), { QStringLiteral("-c"), command }); };
 }
 
 // A figure of this process's memory from /proc/self/status (VmRSS now, VmHWM its peak), in KiB.
@@ -92,6 +111,7 @@ inline void reportAgainst(const char* what, double ms, double peerMs, double wan
 // One line with an absolute target: the time, and whether it stayed under the target.
 inline void report(const char* what, double ms, double targetMs)
 {
-    std::printf("  %-50s %9.1f ms   (target < %.0f ms: %s)\n", what, ms, targetMs, ms < targetMs ? "met" : "MISSED");
+    std::printf(
+        "  %-50s %9.1f ms   (target < %.0f ms: %s)\n", what, ms, targetMs, ms < targetMs ? "met" : "MISSED");
     std::fflush(stdout);
 }

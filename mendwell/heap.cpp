@@ -71,8 +71,9 @@ void prepareHeap()
     adviseOwnHeap();
     // Every other thread gets a heap of its own at its first allocation, and a thread that ends leaves
     // its heap to the next one started. Heaps made and advised now, one per core, serve the workers
-    // of every scan, encoding and check of the command.
-    const int others = mending::coreCount() - 1;
+    // of every scan, encoding and check of the command, and the thread that decodes a snapshot while
+    // a diff scans.
+    const int others = mending::coreCount();
     std::latch allHaveOne(others);
     std::vector<std::thread> threads;
     for (int i = 0; i < others; ++i)

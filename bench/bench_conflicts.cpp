@@ -126,8 +126,9 @@ int main(int argc, char** argv)
     const QString snap
         = QString::fromUtf8("'" + mendwell + "' snapshot '" + mods + "' -o '" + snapshot + "' > /dev/null");
     shellMs(conflicts, 1); // caches warm for both
-    const double snapshotMs = shellMs(snap, 5);
-    const double conflictsMs = shellMs(conflicts, 5);
+    const std::vector<double> best = bestByTurns(5, { shellAction(snap), shellAction(conflicts) });
+    const double snapshotMs = best[0];
+    const double conflictsMs = best[1];
     // At most 3 times the snapshot: the peer's time over ours at least 1/3.
     reportAgainst("mendwell conflicts (peer: mendwell snapshot)", conflictsMs, snapshotMs, 1.0 / 3);
 

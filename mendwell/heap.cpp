@@ -3,6 +3,7 @@
 
 #include "cores.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <latch>
@@ -72,8 +73,9 @@ void prepareHeap()
     // Every other thread gets a heap of its own at its first allocation, and a thread that ends leaves
     // its heap to the next one started. Heaps made and advised now, one per core, serve the workers
     // of every scan, encoding and check of the command, and the thread that decodes a snapshot while
-    // a diff scans.
-    const int others = mending::coreCount();
+    // a diff scans. (On a machine of many cores, the workers past the sixteenth take heaps of their
+    // own, as every thread would without this.)
+    const int others = std::min(mending::coreCount(), 16);
     std::latch allHaveOne(others);
     std::vector<std::thread> threads;
     for (int i = 0; i < others; ++i)

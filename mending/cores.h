@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -15,7 +16,9 @@ inline int coreCount()
 }
 
 // Runs work(0) to work(count - 1) at once, work(0) on the calling thread, and returns when every one
-// has ended (also when work(0) throws).
+// has ended (also when work(0) throws). Where no more threads are to be had (a limit on processes),
+// the calling thread does the rest of the work after its own: every work takes its share from what
+// is left, so that it ends either way.
 template <typename Work> void onThreads(int count, const Work& work)
 {
     struct Helpers
@@ -27,9 +30,14 @@ template <typename Work> void onThreads(int count, const Work& work)
                 thread.join();
         }
     } helpers;
-    for (int i = 1; i < count; ++i)
-        helpers.threads.emplace_back([&work, i] { work(i); });
+    int started = 1;
+    try {
+        for (; started < count; ++started)
+            helpers.threads.emplace_back([&work, started] { work(started); });
+    } catch (const std::system_error&) { }
     work(0);
+    for (int i = started; i < count; ++i)
+        work(i);
 }
 
 }

@@ -23,7 +23,9 @@
 
 #include <future>
 #include <limits>
+#include <new>
 #include <numeric>
+#include <system_error>
 #include <thread>
 
 #include <sys/stat.h>
@@ -184,8 +186,16 @@ int snapshotCommand(const Arguments& arguments, Output& out, std::FILE* err)
         const QByteArray bytes = encodeSnapshot(snapshot);
         const qsizetype count = snapshot.files.size();
         // The list is let go while the disk takes the file: freeing a million names takes a while too.
-        std::thread letGo([files = std::move(snapshot.files)]() mutable { files = {}; });
-        auto joining = qScopeGuard([&letGo] { letGo.join(); });
+        std::thread letGo;
+        try {
+            letGo = std::thread([files = std::move(snapshot.files)]() mutable { files = {}; });
+        } catch (const std::system_error&) {
+            // No thread to be had: the list went with the work that was to free it.
+        }
+        auto joining = qScopeGuard([&letGo] {
+            if (letGo.joinable())
+                letGo.join();
+        });
         writeSnapshotBytes(file, bytes);
         out << QStringLiteral("Snapshot of %1 written to %2: %3.\n")
                    .arg(displayPath(snapshot.root), displayPath(file), fileCount(count));
@@ -359,8 +369,9 @@ Side readNewSide(const Arguments& arguments, Side& before)
         decodeSide(after);
         return after;
     }
-    // The old records are decoded while the folder is scanned.
-    auto decoding = std::async(std::launch::async, [&before] { decodeSide(before); });
+    // The old records are decoded while the folder is scanned (on a thread of its own or, where none
+    // is to be had, once the scan is done).
+    auto decoding = std::async(std::launch::async | std::launch::deferred, [&before] { decodeSide(before); });
     Side after;
     try {
         after = scanSide(folder);
@@ -382,10 +393,11 @@ DiffResult compareSides(const Side& before, const Side& after)
             before.snapshot.files, after.snapshot.files, before.snapshot.problems + after.snapshot.problems);
     // Package indexes can be read only in a folder as it is now. The clashes are looked for while the
     // changed files are checked: each writes its own part of the result (clashes; flags and noise).
-    // (A future of std::async waits for its work when it is destroyed, also when flagSuspects throws.)
+    // (A future of std::async waits for its work when it is destroyed, also when flagSuspects throws;
+    // where no thread is to be had, the clashes are looked for after the check, once asked for.)
     std::future<void> clashes;
     if (!liveRoot.isEmpty())
-        clashes = std::async(std::launch::async,
+        clashes = std::async(std::launch::async | std::launch::deferred,
             [&result, &liveRoot, &after] { noteClashes(result, liveRoot, after.snapshot.files); });
     flagSuspects(result, liveRoot, after.snapshot.files);
     if (clashes.valid())
@@ -1046,6 +1058,13 @@ int runParsed(const Command& command, const QList<QByteArray>& arguments, Output
     } catch (const BisectError& error) {
         output.flush();
         std::fprintf(err, "mendwell: %s\n", error.message().toUtf8().constData());
+    } catch (const std::bad_alloc&) {
+        output.flush();
+        std::fprintf(err, "mendwell: not enough memory for the command\n");
+    } catch (const std::system_error& error) {
+        // What the system refused the program itself, as a thread where processes are limited.
+        output.flush();
+        std::fprintf(err, "mendwell: %s\n", error.what());
     }
     return ExitStatus::Trouble;
 }

@@ -7,18 +7,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <latch>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#ifdef __GLIBC__
+// Only glibc's own allocator is shaped: a sanitizer's allocator takes its place, with its own layout.
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define SHAPE_THE_HEAP 1
 #include <malloc.h>
 #include <sys/mman.h>
 #endif
 
 namespace {
 
-#ifdef __GLIBC__
+#ifdef SHAPE_THE_HEAP
 
 constexpr size_t pad = size_t(64) << 20;
 constexpr uintptr_t largePage = 2 << 20;
@@ -63,7 +66,7 @@ void adviseOwnHeap()
 
 void prepareHeap()
 {
-#ifdef __GLIBC__
+#ifdef SHAPE_THE_HEAP
     // Blocks of up to 32 MiB (the most glibc takes) come from the heap, so that freed ones are reused
     // instead of each mapping fresh pages; the heap is never given back while a command runs.
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
@@ -78,11 +81,16 @@ void prepareHeap()
     const int others = std::min(mending::coreCount(), 16);
     std::latch allHaveOne(others);
     std::vector<std::thread> threads;
-    for (int i = 0; i < others; ++i)
-        threads.emplace_back([&allHaveOne] {
-            adviseOwnHeap();
-            allHaveOne.arrive_and_wait();
-        });
+    try {
+        for (int i = 0; i < others; ++i)
+            threads.emplace_back([&allHaveOne] {
+                adviseOwnHeap();
+                allHaveOne.arrive_and_wait();
+            });
+    } catch (const std::system_error&) {
+        // No more threads to be had (a limit on processes): the command goes on with those it has.
+        allHaveOne.count_down(others - std::ptrdiff_t(threads.size()));
+    }
     for (std::thread& thread : threads)
         thread.join();
 #endif

@@ -60,6 +60,8 @@ private slots:
     void checkTsv();
     void checkCleanFolder();
     void unreadableFolder();
+    void noThreadToBeHad_data();
+    void noThreadToBeHad();
     void gamesOnAnEmptyHome();
     void gamesNamedByTheirTitles();
     void windowWithoutCommand();
@@ -569,6 +571,41 @@ void tst_Mendwell::unreadableFolder()
     QCOMPARE(itself.err, unknown);
 }
 
+void tst_Mendwell::noThreadToBeHad_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arguments"); // "@": the game folder, "%": a snapshot of it
+    QTest::newRow("snapshot") << QList<QByteArray> { "snapshot", "@", "-o", "%.new" };
+    QTest::newRow("diff") << QList<QByteArray> { "diff", "%", "@", "--format", "tsv" };
+    QTest::newRow("check") << QList<QByteArray> { "check", "@", "--format", "tsv" };
+    QTest::newRow("conflicts") << QList<QByteArray> { "conflicts", "@", "--format", "tsv" };
+}
+
+// Where a limit on processes leaves no thread to be had, a command does its work on the one it has,
+// with the same answer.
+void tst_Mendwell::noThreadToBeHad()
+{
+    QFETCH(QList<QByteArray>, arguments);
+    tree::apply(m_game,
+        { "file|a.package|DBPF-a", "file|b/copy.package|DBPF-a", "file|c.ts4script|PK", "file|d.package|" });
+    const QByteArray snapshot = m_dir->path() + "/then.mwsnap";
+    QCOMPARE(run({ "snapshot", m_game, "-o", snapshot }).status, 0);
+    tree::apply(m_game, { "file|b/new.package|DBPF-a", "file|e.package|DBPF" });
+    ::chmod(m_dir->path().constData(), 0777);
+    ::chmod(snapshot.constData(), 0644);
+    for (QByteArray& argument : arguments)
+        argument.replace('@', m_game).replace('%', snapshot);
+    // Root is not held to the limit: the command then runs as nobody.
+    const QByteArray asUser = ::getuid() == 0
+        ? QByteArray("setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=1")
+        : QByteArray("prlimit --nproc=1");
+    const Run free = run(arguments);
+    const Run limited = run(arguments, asUser);
+    QCOMPARE(limited.err, free.err);
+    QCOMPARE(limited.status, free.status);
+    QCOMPARE(limited.out, free.out);
+    QVERIFY(!free.out.isEmpty());
+}
+
 void tst_Mendwell::gamesOnAnEmptyHome()
 {
     Run result = run({ "games", "--format", "tsv" });
@@ -590,9 +627,13 @@ void tst_Mendwell::gamesNamedByTheirTitles()
     const Run result = run({ "games" });
     QCOMPARE(result.status, 0);
     QCOMPARE(result.out,
-        "The Sims 4  Mods       native  " + sims4 + "/Mods\n"
-        "The Sims    Downloads  Wine    " + sims1 + "/Downloads\n"
-        "The Sims    Skins      Wine    " + sims1 + "/GameData/Skins\n");
+        "The Sims 4  Mods       native  " + sims4
+            + "/Mods\n"
+              "The Sims    Downloads  Wine    "
+            + sims1
+            + "/Downloads\n"
+              "The Sims    Skins      Wine    "
+            + sims1 + "/GameData/Skins\n");
     QVERIFY(QDir(QString::fromUtf8(m_home + "/Documents")).removeRecursively());
     QVERIFY(QDir(QString::fromUtf8(m_home + "/.wine")).removeRecursively());
 }

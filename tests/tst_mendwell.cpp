@@ -598,12 +598,12 @@ void tst_Mendwell::noThreadToBeHad()
     const QByteArray asUser = ::getuid() == 0
         ? QByteArray("setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=1")
         : QByteArray("prlimit --nproc=1");
-    const Run free = run(arguments);
+    const Run unlimited = run(arguments);
     const Run limited = run(arguments, asUser);
-    QCOMPARE(limited.err, free.err);
-    QCOMPARE(limited.status, free.status);
-    QCOMPARE(limited.out, free.out);
-    QVERIFY(!free.out.isEmpty());
+    QCOMPARE(limited.err, unlimited.err);
+    QCOMPARE(limited.status, unlimited.status);
+    QCOMPARE(limited.out, unlimited.out);
+    QVERIFY(!unlimited.out.isEmpty());
 }
 
 void tst_Mendwell::gamesOnAnEmptyHome()
@@ -626,14 +626,12 @@ void tst_Mendwell::gamesNamedByTheirTitles()
         QVERIFY(QDir().mkpath(QString::fromUtf8(folder)));
     const Run result = run({ "games" });
     QCOMPARE(result.status, 0);
+    // clang-format off
     QCOMPARE(result.out,
-        "The Sims 4  Mods       native  " + sims4
-            + "/Mods\n"
-              "The Sims    Downloads  Wine    "
-            + sims1
-            + "/Downloads\n"
-              "The Sims    Skins      Wine    "
-            + sims1 + "/GameData/Skins\n");
+        "The Sims 4  Mods       native  " + sims4 + "/Mods\n"
+        "The Sims    Downloads  Wine    " + sims1 + "/Downloads\n"
+        "The Sims    Skins      Wine    " + sims1 + "/GameData/Skins\n");
+    // clang-format on
     QVERIFY(QDir(QString::fromUtf8(m_home + "/Documents")).removeRecursively());
     QVERIFY(QDir(QString::fromUtf8(m_home + "/.wine")).removeRecursively());
 }

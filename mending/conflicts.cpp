@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -434,8 +433,7 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
     if (newCount == 0)
         return;
     const FolderFd folder(root);
-    const QList<QByteArray> newPaths = paths;
-    Reading fresh = readIndexes(folder.fd(), newPaths, sizes, 0, 0, false);
+    Reading fresh = readIndexes(folder.fd(), paths, sizes, 0, 0, false);
     if (fresh.records.empty())
         return;
     listPackages(false);
@@ -445,7 +443,7 @@ void noteClashes(DiffResult& result, const QByteArray& root, const QList<FileEnt
     fresh.records.insert(fresh.records.end(), others.records.begin(), others.records.end());
     std::sort(fresh.records.begin(), fresh.records.end(), Order());
 
-    const QSet<QByteArray> isNew(newPaths.begin(), newPaths.end());
+    const QSet<QByteArray> isNew(paths.cbegin(), paths.cbegin() + newCount);
     for (const Conflict& conflict : conflictsOf(fresh.records, paths, rules)) {
         const QString kinds = describeKinds(conflict.kinds);
         for (const QByteArray& path : conflict.packages) {

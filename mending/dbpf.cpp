@@ -270,4 +270,3 @@ PackageIndex readPackageIndex(int folderFd, const QByteArray& relativePath, qint
 }
 
 }
-

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>

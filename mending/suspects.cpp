@@ -16,7 +16,6 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
-#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -192,12 +191,6 @@ public:
         return fault;
     }
 
-    // Whether two files hold the same bytes, read side by side: a matching hash is only a strong hint.
-    bool sameBytes(const QByteArray& a, const QByteArray& b) const
-    {
-        return fs::sameBytes(m_rootFd, a, m_rootFd, b);
-    }
-
     static constexpr qsizetype headSize = 4;
 
 private:
@@ -332,18 +325,19 @@ void flagDuplicatesOfOneSize(int rootFd, const QList<FileEntry>& files, const QL
             continue;
         }
         found.heads.append({ path, head });
+        // Files not checked are compared as well: one unlike those before it may be what a later,
+        // checked file copies.
         QList<qsizetype>& known = unlike[hash];
-        if (!known.isEmpty() && !checked.contains(index))
-            continue;
-        const auto same = std::find_if(known.cbegin(), known.cend(), [&](qsizetype earlier) {
-            return fs::sameBytes(rootFd, files.at(earlier).path, rootFd, path);
-        });
+        const auto same = std::find_if(known.cbegin(), known.cend(),
+            [&](qsizetype earlier) { return fs::sameBytes(rootFd, files.at(earlier).path, rootFd, path); });
         if (same == known.cend()) {
             known.append(index);
             continue;
         }
-        found.flags[index].append({ Suspect::Duplicate,
-            QStringLiteral("the same bytes as %1: one copy is enough").arg(quoted(files.at(*same).path)) });
+        if (checked.contains(index))
+            found.flags[index].append({ Suspect::Duplicate,
+                QStringLiteral("the same bytes as %1: one copy is enough")
+                    .arg(quoted(files.at(*same).path)) });
     }
 }
 
@@ -378,7 +372,8 @@ void flagDuplicates(const QList<FileEntry>& files, const QList<qsizetype>& candi
         for (const auto& [path, head] : std::as_const(part.heads))
             reader.remember(path, head);
     }
-    std::sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(
+        problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [at, problem] : problems)
         unreadable.append(std::move(problem));
 }

@@ -24,7 +24,6 @@ namespace {
 #ifdef SHAPE_THE_HEAP
 
 constexpr size_t pad = size_t(64) << 20;
-constexpr uintptr_t largePage = 2 << 20;
 
 // The mapping that holds address, as the kernel lists this process's memory; empty if none does.
 std::pair<uintptr_t, uintptr_t> mappingOf(uintptr_t address)
@@ -54,10 +53,10 @@ void adviseOwnHeap()
     ::free(block);
     if (at == 0)
         return;
+    // The whole mapping: the kernel puts large pages where 2 MiB of it lie aligned.
     const auto [low, high] = mappingOf(at);
-    const uintptr_t start = (low + largePage - 1) & ~(largePage - 1);
-    if (high > start)
-        ::madvise(reinterpret_cast<void*>(start), high - start, MADV_HUGEPAGE);
+    if (high > low)
+        ::madvise(reinterpret_cast<void*>(low), high - low, MADV_HUGEPAGE);
 }
 
 #endif

@@ -35,6 +35,7 @@ private slots:
     void rulesOfTheGameAndPlace();
     void withoutContentOnlyNamesAreJudged();
     void duplicatesAmongCheckedFilesOnly();
+    void copyOfAnOlderLookAlike();
 };
 
 void tst_Suspects::flags_data()
@@ -388,6 +389,22 @@ void tst_Suspects::duplicatesAmongCheckedFilesOnly()
     QCOMPARE(all.suspects.size(), 2);
     QCOMPARE(all.suspects.at(0).flags.at(0).reason,
         QStringLiteral("the same bytes as \"Mods/a.package\": one copy is enough"));
+}
+
+// A new file (the only one checked) that copies the second of two older look-alikes: the older ones are
+// told apart from each other too, or the copy would be compared with the first alone.
+void tst_Suspects::copyOfAnOlderLookAlike()
+{
+    tree::Folder folder;
+    const QByteArray alike = "DBPF" + QByteArray(5000, 'x');
+    tree::apply(folder.path(),
+        { "file|Mods/a.package|" + alike + 'a', "file|Mods/b.package|" + alike + 'b',
+            "file|Mods/c.package|" + alike + 'b' });
+    const ScanResult scan = scanFolder(folder.path());
+    const CheckReport report = checkFiles(folder.path(), scan.files, { 2 }, DuplicateScope::AllFiles);
+    QCOMPARE(report.suspects.size(), 1);
+    QCOMPARE(report.suspects.at(0).flags.at(0).reason,
+        QStringLiteral("the same bytes as \"Mods/b.package\": one copy is enough"));
 }
 
 QTEST_GUILESS_MAIN(tst_Suspects)
